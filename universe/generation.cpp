@@ -1,0 +1,339 @@
+// The generation update: rules (phase 1), moves and turns (phase 2), commit
+// (phase 3) and finish (phase 4).
+//
+// Every order here is observable: blocks are visited in list order and cells
+// in slot order, and list appends made while a list is walked are visited by
+// the same walk. Moves claim cells first-in first-out; requests with the same
+// vector merge (the later claim wins), requests with different vectors that
+// meet block each other.
+#include <sstream>
+
+#include "universe/universe.h"
+#include "universe/universe_internal.h"
+
+using namespace universe_detail;
+
+Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
+    if (b->scratch < 0) {
+        if (scratchUsed_ == scratch_.size()) scratch_.emplace_back();
+        b->scratch = int32_t(scratchUsed_++);
+        scratch_[b->scratch].reset();
+        scratchOwners_.push_back(b);
+    }
+    return scratch_[b->scratch];
+}
+
+// ---------------------------------------------------------------- rules
+
+namespace {
+inline bool hasInput(const UniverseBlock* b, int s, int d) {
+    const CellCore& c = b->cells[s];
+    if (!(c.links & (1u << d))) return false;
+    const NeighbourSlot& n = neighbourSlots.at[s][d];
+    const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
+    return (nb->cells[n.slot].outputs >> directionTable.opposite[d]) & 1;
+}
+inline bool frontChange(const CellCore& c) { return ((c.outputs ^ c.nextOutputs) >> c.front) & 1; }
+}  // namespace
+
+bool Universe::applyRule(UniverseBlock* b, int s) {
+    CellCore& c = b->cells[s];
+    const int type = c.type;
+    if (type == 0 || type > Drive) return false;
+    const int f = c.front;
+    if (f >= 6) return false;
+    const int behind = directionTable.opposite[f];
+    auto target = [&](int32_t& tx, int32_t& ty, int32_t& tz) {
+        tx = b->cellX(s) + directionTable.dx[f];
+        ty = b->cellY(s) + directionTable.dy[f];
+        tz = b->cellZ(s) + directionTable.dz[f];
+    };
+    int32_t tx, ty, tz;
+    switch (type) {
+    case Conductor:
+        c.nextOutputs = hasInput(b, s, behind) ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
+        return frontChange(c);
+    case NorGate: {
+        const int sd = c.side, ud = c.up;
+        if (sd >= 6 || ud >= 6) return false;
+        const bool any = hasInput(b, s, behind) || hasInput(b, s, sd) || hasInput(b, s, ud) ||
+                         hasInput(b, s, directionTable.opposite[sd]) || hasInput(b, s, directionTable.opposite[ud]);
+        c.nextOutputs = any ? uint8_t(0) : uint8_t(1u << f);
+        return frontChange(c);
+    }
+    case Pusher:
+        if (hasInput(b, s, behind)) {
+            target(tx, ty, tz);
+            requestMove(f, tx, ty, tz);
+        }
+        return false;
+    case Shifter:
+        if (c.side < 6 && hasInput(b, s, behind)) {
+            target(tx, ty, tz);
+            requestMove(c.side, tx, ty, tz);
+        }
+        return false;
+    case Rotator:
+        if (hasInput(b, s, behind)) {
+            target(tx, ty, tz);
+            CellRef t = cellForUpdate(tx, ty, tz);
+            if (t.core().type != 0) {
+                Scratch& sc = scratchOf(t.block);
+                sc.rotatePending[t.slot] = 1;
+                sc.rotateAxis[t.slot] = int8_t(f);
+            }
+        }
+        return false;
+    case Binder:
+    case Cutter: {
+        if (c.side >= 6) return false;
+        if (!hasInput(b, s, behind)) return false;
+        target(tx, ty, tz);
+        setBond(tx, ty, tz, b->cells[s].side, type == Binder);
+        return true;
+    }
+    case PulseInput:
+        if (inputPulse)
+            c.nextOutputs |= uint8_t(1u << f);
+        else
+            c.nextOutputs &= uint8_t(~(1u << f));
+        return frontChange(c);
+    case Source:
+        c.nextOutputs |= uint8_t(1u << f);
+        return false;
+    case Drive:
+        if (c.side < 6) {
+            target(tx, ty, tz);
+            requestMove(c.side, tx, ty, tz);
+        }
+        return false;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- moves
+
+bool Universe::claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yielded) {
+    yielded = 0;
+    Scratch& sc = scratchOf(q.block);
+    const int32_t held = sc.moveRequest[q.slot];
+    if (held == request) return true;
+    if (held >= 0 && moveRequests_[held].direction != moveRequests_[request].direction) {
+        moveRequests_[held].blocked = 1;
+        return false;
+    }
+    sc.moveRequest[q.slot] = request;
+    sc.sourceBlock[q.slot] = source.block;
+    sc.sourceSlot[q.slot] = uint8_t(source.slot);
+    const CellCore& c = q.core();
+    if (c.type != 0) yielded = uint8_t((c.bonds & 63) | (1u << moveRequests_[request].direction));
+    return true;
+}
+
+void Universe::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
+    if (!validDirection(k)) return;
+    CellRef c = cellForUpdate(x, y, z);
+    if (c.core().type == 0) return;
+    lastMoveTarget[0] = x;
+    lastMoveTarget[1] = y;
+    lastMoveTarget[2] = z;
+    const int32_t request = int32_t(moveRequests_.size());
+    moveRequests_.push_back(MoveRequest{k, directionTable.dx[k], directionTable.dy[k], directionTable.dz[k], 0});
+    const int back = directionTable.opposite[k];
+    queue_.clear();
+    queue_.push_back(x);
+    queue_.push_back(y);
+    queue_.push_back(z);
+    for (size_t head = 0; head < queue_.size(); head += 3) {
+        const int32_t qx = queue_[head], qy = queue_[head + 1], qz = queue_[head + 2];
+        UniverseBlock* qb = blockAt(qx, qy, qz, true);
+        enlistForUpdate(qb);
+        const int qs = slotOf(qx, qy, qz);
+        const NeighbourSlot& ns = neighbourSlots.at[qs][back];
+        CellRef source = ns.sameBlock ? CellRef{qb, ns.slot}
+                                      : cellForUpdate(qx - directionTable.dx[k], qy - directionTable.dy[k],
+                                                      qz - directionTable.dz[k]);
+        uint8_t yielded;
+        if (!claimCell(CellRef{qb, qs}, source, request, yielded)) {
+            moveRequests_[request].blocked = 1;
+            break;
+        }
+        for (int d = 0; d < 6; ++d)
+            if (yielded & (1u << d)) {
+                queue_.push_back(qx + directionTable.dx[d]);
+                queue_.push_back(qy + directionTable.dy[d]);
+                queue_.push_back(qz + directionTable.dz[d]);
+            }
+    }
+}
+
+// ---------------------------------------------------------------- phases
+
+void Universe::evaluatePhase() {
+    std::vector<UniverseBlock*>& cur = *current_;
+    size_t i = 0;
+    for (; i < cur.size(); ++i) {
+        UniverseBlock* b = cur[i];
+        if (!(b->listFlags & OnCommit)) {
+            commitList_.push_back(b);
+            b->listFlags |= OnCommit;
+        }
+        unsigned mask = 0;
+        for (int s = 0; s < 12; ++s)
+            if (b->cells[s].type != 0 && applyRule(b, s)) mask |= wakeBits.bits[s];
+        b->listFlags &= ~uint32_t(OnCurrent);
+        if (mask) wakeBlocks(b, mask, WakeTarget::Next);
+    }
+    activeBlockCount = int32_t(i);
+    cur.clear();
+}
+
+void Universe::movePhase() {
+    for (size_t i = 0; i < moveList_.size(); ++i) {
+        UniverseBlock* b = moveList_[i];
+        bool turned = false;
+        if (b->scratch >= 0) {
+            for (int s = 0; s < 12; ++s) {
+                Scratch& sc = scratch_[b->scratch];
+                const int32_t r = sc.moveRequest[s];
+                if (r >= 0 && !moveRequests_[r].blocked) {
+                    UniverseBlock* sb = sc.sourceBlock[s];
+                    const int ss = sc.sourceSlot[s];
+                    bool carried = false;
+                    if (sb->scratch >= 0) {
+                        const int32_t sr = scratch_[sb->scratch].moveRequest[ss];
+                        carried = sr >= 0 && moveRequests_[sr].direction == moveRequests_[r].direction;
+                    }
+                    if (carried) {
+                        b->setField(s, WInFront, sb->front(ss));
+                        b->setField(s, WInSide, sb->side(ss));
+                        b->setField(s, WInUp, sb->up(ss));
+                        sc.incomingType[s] = sb->partType(ss);
+                        sc.incomingRegion[s] = sb->region(ss);
+                        sc.incomingTerminalBinding[s] = sb->terminalBinding(ss);
+                        sc.incomingNextOutputs[s] = sb->cells[ss].nextOutputs;
+                        sc.incomingBonds[s] = sb->cells[ss].bonds;
+                    } else {
+                        sc.incomingType[s] = 0;
+                        sc.incomingBonds[s] = 0;
+                        sc.incomingNextOutputs[s] = 0;
+                        sc.incomingRegion[s] = nullptr;
+                        sc.incomingTerminalBinding[s] = nullptr;
+                    }
+                }
+                if (sc.rotatePending[s]) {
+                    const int axis = sc.rotateAxis[s];
+                    CellCore& c = b->cells[s];
+                    c.nextOutputs = turnMask(axis, c.nextOutputs);
+                    b->setField(s, WFront, turnDirection(axis, b->front(s)));
+                    b->setField(s, WSide, turnDirection(axis, b->side(s)));
+                    b->setField(s, WUp, turnDirection(axis, b->up(s)));
+                    turned = true;
+                }
+            }
+        }
+        b->listFlags &= ~uint32_t(OnMove);
+        if (turned) wakeBlocks(b, 63, WakeTarget::Next);
+    }
+    moveList_.clear();
+}
+
+void Universe::commitPhase() {
+    for (size_t i = 0; i < commitList_.size(); ++i) {
+        UniverseBlock* b = commitList_[i];
+        bool moved = false;
+        if (b->scratch >= 0) {
+            for (int s = 0; s < 12; ++s) {
+                const Scratch& sc = scratch_[b->scratch];
+                const int32_t r = sc.moveRequest[s];
+                if (r >= 0 && !moveRequests_[r].blocked) {
+                    CellCore& c = b->cells[s];
+                    c.nextOutputs = sc.incomingNextOutputs[s];
+                    b->setRegion(s, sc.incomingRegion[s]);
+                    c.bonds = sc.incomingBonds[s];
+                    StimulusChannel* binding = sc.incomingTerminalBinding[s];
+                    b->setTerminalBinding(s, binding);
+                    if (binding && moveTerminal && moveTerminal(binding, moveRequests_[r].direction)) {
+                        trackedMoved = 1;
+                        trackedDirection = moveRequests_[r].direction;
+                    }
+                    b->setField(s, WType, sc.incomingType[s]);
+                    b->setField(s, WFront, c.inFront != kEscape ? c.inFront : b->field(s, WInFront));
+                    b->setField(s, WSide, c.inSide != kEscape ? c.inSide : b->field(s, WInSide));
+                    b->setField(s, WUp, c.inUp != kEscape ? c.inUp : b->field(s, WInUp));
+                    linkCell(CellRef{b, s});
+                    moved = true;
+                }
+                b->cells[s].outputs = b->cells[s].nextOutputs;
+            }
+        } else {
+            for (auto& c : b->cells) c.outputs = c.nextOutputs;
+        }
+        b->listFlags &= ~uint32_t(OnCommit);
+        if (moved) wakeBlocks(b, 63, WakeTarget::Next);
+    }
+    commitList_.clear();
+    // Claims and pending turns end with the commit.
+    for (UniverseBlock* b : scratchOwners_) b->scratch = -1;
+    scratchOwners_.clear();
+    scratchUsed_ = 0;
+}
+
+void Universe::finishGeneration() {
+    moveRequests_.clear();
+    for (UniverseBlock* b : *next_) b->listFlags = (b->listFlags | OnCurrent) & ~uint32_t(OnNext);
+    ++generation;
+    std::swap(current_, next_);
+    next_->clear();
+    inputPulse = 0;
+    if (generation % kCleanUpPeriod == 0) cleanUp();
+}
+
+// ---------------------------------------------------------------- debug check
+
+std::string Universe::verifyConsistency() const {
+    std::ostringstream err;
+    size_t chained = 0;
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        const UniverseBlock* last = nullptr;
+        for (const UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) {
+            ++chained;
+            last = b;
+            int32_t bx = floorDiv(b->originX, 2), by = floorDiv(b->originY, 2), bz = floorDiv(b->originZ, 3);
+            if (bucketOf(bx, by, bz) != i) err << "block " << b->originX << "," << b->originY << "," << b->originZ << " in wrong bucket\n";
+            if (findBlock(b->originX, b->originY, b->originZ) != b) err << "block not found through the table\n";
+            for (int d = 0; d < 6; ++d) {
+                const UniverseBlock* n = findBlock(b->originX + 2 * directionTable.dx[d], b->originY + 2 * directionTable.dy[d],
+                                                   b->originZ + 3 * directionTable.dz[d]);
+                if (b->neighbour[d] != n) err << "neighbour pointer " << d << " stale\n";
+            }
+            if (b->scratch != -1) err << "scratch left between generations\n";
+            for (int s = 0; s < 12; ++s) {
+                const CellCore& c = b->cells[s];
+                for (int d = 0; d < 6; ++d) {
+                    if (!(c.links & (1u << d))) continue;
+                    const NeighbourSlot& ns = neighbourSlots.at[s][d];
+                    const UniverseBlock* nb = ns.sameBlock ? b : b->neighbour[d];
+                    if (!nb)
+                        err << "link to a missing block\n";
+                    else if (!(nb->cells[ns.slot].links & (1u << directionTable.opposite[d])))
+                        err << "one-sided link at " << b->cellX(s) << "," << b->cellY(s) << "," << b->cellZ(s) << " dir " << d << "\n";
+                }
+            }
+        }
+        if (bucketTail_[i] != last) err << "bucket tail stale\n";
+    }
+    if (chained != blockCount_) err << "block count " << blockCount_ << " but " << chained << " chained\n";
+    auto checkList = [&](const std::vector<UniverseBlock*>& list, uint32_t flag, const char* name) {
+        size_t flagged = 0;
+        forEachBlock([&](const UniverseBlock* b) { flagged += (b->listFlags & flag) != 0; });
+        if (flagged != list.size()) err << name << " list holds " << list.size() << " but " << flagged << " flagged\n";
+        for (const UniverseBlock* b : list)
+            if (!(b->listFlags & flag)) err << name << " list member without flag\n";
+    };
+    checkList(*current_, OnCurrent, "current");
+    checkList(*next_, OnNext, "next");
+    checkList(moveList_, OnMove, "move");
+    checkList(commitList_, OnCommit, "commit");
+    return err.str();
+}

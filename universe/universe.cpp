@@ -1,0 +1,576 @@
+// Universe storage: blocks, the bucket chains, the lookup table, lists and
+// the cell operations used by loaders and rules alike.
+#include "universe/universe.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "universe/universe_internal.h"
+
+using namespace universe_detail;
+
+// ---------------------------------------------------------------- block fields
+
+int32_t UniverseBlock::field(int slot, WideField f) const {
+    return extras && extras->wide ? extras->wide[slot * WCount + f] : kEscape;
+}
+
+static uint8_t& byteOf(CellCore& c, WideField f) {
+    switch (f) {
+    case WType: return c.type;
+    case WFront: return c.front;
+    case WSide: return c.side;
+    case WUp: return c.up;
+    case WInFront: return c.inFront;
+    case WInSide: return c.inSide;
+    default: return c.inUp;
+    }
+}
+
+void UniverseBlock::setField(int slot, WideField f, int32_t v) {
+    uint8_t& byte = byteOf(cells[slot], f);
+    if (v >= 0 && v < kEscape) {
+        byte = uint8_t(v);
+        return;
+    }
+    if (!extras) extras = std::make_unique<BlockExtras>();
+    if (!extras->wide) {
+        extras->wide = std::make_unique<int32_t[]>(12 * WCount);
+        for (int i = 0; i < 12 * WCount; ++i) extras->wide[i] = kEscape;
+    }
+    byte = kEscape;
+    extras->wide[slot * WCount + f] = v;
+}
+
+void UniverseBlock::setRegion(int s, RegionEntry* r) {
+    if (!r && !extras) return;
+    if (!extras) extras = std::make_unique<BlockExtras>();
+    extras->region[s] = r;
+}
+
+void UniverseBlock::setTerminalBinding(int s, StimulusChannel* c) {
+    if (!c && !extras) return;
+    if (!extras) extras = std::make_unique<BlockExtras>();
+    extras->binding[s] = c;
+}
+
+UniverseCell UniverseBlock::cell(int s) const {
+    UniverseCell c;
+    c.front = front(s);
+    c.side = side(s);
+    c.up = up(s);
+    c.partType = partType(s);
+    c.x = cellX(s);
+    c.y = cellY(s);
+    c.z = cellZ(s);
+    c.nextOutputs = cells[s].nextOutputs;
+    c.outputs = cells[s].outputs;
+    c.bonds = cells[s].bonds;
+    c.region = region(s);
+    c.terminalBinding = terminalBinding(s);
+    return c;
+}
+
+// ---------------------------------------------------------------- construction
+
+Universe::Universe()
+    : bucketHead_(kBuckets, nullptr), bucketTail_(kBuckets, nullptr), current_(&lists_[0]), next_(&lists_[1]) {
+    table_.assign(1024, nullptr);
+    tableMask_ = table_.size() - 1;
+}
+
+Universe::~Universe() {
+    // Cells hold no owning references, so blocks can simply go with their
+    // chunks; region entries go with their vector.
+}
+
+UniverseBlock* Universe::allocBlock() {
+    if (freeBlocks_.empty()) {
+        constexpr size_t kChunk = 512;
+        chunks_.push_back(std::make_unique<UniverseBlock[]>(kChunk));
+        UniverseBlock* base = chunks_.back().get();
+        freeBlocks_.reserve(freeBlocks_.size() + kChunk);
+        for (size_t i = kChunk; i-- > 0;) freeBlocks_.push_back(base + i);
+    }
+    UniverseBlock* b = freeBlocks_.back();
+    freeBlocks_.pop_back();
+    return b;
+}
+
+void Universe::freeBlock(UniverseBlock* b) {
+    b->extras.reset();
+    b->chainNext = nullptr;
+    b->listFlags = 0;
+    b->scratch = -1;
+    for (auto& n : b->neighbour) n = nullptr;
+    freeBlocks_.push_back(b);
+}
+
+// ---------------------------------------------------------------- lookup table
+
+static inline uint64_t mixKey(int32_t bx, int32_t by, int32_t bz) {
+    uint64_t h = uint64_t(uint32_t(bx)) * 0x9E3779B97F4A7C15ull;
+    h ^= uint64_t(uint32_t(by)) * 0xC2B2AE3D27D4EB4Full;
+    h ^= uint64_t(uint32_t(bz)) * 0x165667B19E3779F9ull;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return h;
+}
+
+static inline void blockCoords(const UniverseBlock* b, int32_t& bx, int32_t& by, int32_t& bz) {
+    bx = Universe::floorDiv(b->originX, 2);
+    by = Universe::floorDiv(b->originY, 2);
+    bz = Universe::floorDiv(b->originZ, 3);
+}
+
+size_t Universe::tableIndex(int32_t bx, int32_t by, int32_t bz) const {
+    size_t i = size_t(mixKey(bx, by, bz)) & tableMask_;
+    const int32_t ox = bx * 2, oy = by * 2, oz = bz * 3;
+    while (UniverseBlock* b = table_[i]) {
+        if (b->originX == ox && b->originY == oy && b->originZ == oz) return i;
+        i = (i + 1) & tableMask_;
+    }
+    return i;
+}
+
+UniverseBlock* Universe::findBlock(int32_t x, int32_t y, int32_t z) const {
+    return table_[tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3))];
+}
+
+void Universe::tableGrow() {
+    std::vector<UniverseBlock*> old;
+    old.swap(table_);
+    table_.assign(old.size() * 2, nullptr);
+    tableMask_ = table_.size() - 1;
+    for (UniverseBlock* b : old)
+        if (b) {
+            int32_t bx, by, bz;
+            blockCoords(b, bx, by, bz);
+            table_[tableIndex(bx, by, bz)] = b;
+        }
+}
+
+void Universe::tableInsert(UniverseBlock* b) {
+    if ((blockCount_ + 1) * 2 > table_.size()) tableGrow();
+    int32_t bx, by, bz;
+    blockCoords(b, bx, by, bz);
+    table_[tableIndex(bx, by, bz)] = b;
+}
+
+void Universe::tableErase(UniverseBlock* b) {
+    int32_t bx, by, bz;
+    blockCoords(b, bx, by, bz);
+    size_t i = tableIndex(bx, by, bz);
+    if (table_[i] != b) return;
+    table_[i] = nullptr;
+    // Backward-shift deletion keeps probe sequences unbroken without tombstones.
+    size_t j = i;
+    for (;;) {
+        j = (j + 1) & tableMask_;
+        UniverseBlock* e = table_[j];
+        if (!e) break;
+        int32_t ex, ey, ez;
+        blockCoords(e, ex, ey, ez);
+        size_t home = size_t(mixKey(ex, ey, ez)) & tableMask_;
+        bool between = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
+        if (!between) {
+            table_[i] = e;
+            table_[j] = nullptr;
+            i = j;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- blocks
+
+UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
+    UniverseBlock* b = allocBlock();
+    b->originX = bx * 2;
+    b->originY = by * 2;
+    b->originZ = bz * 3;
+    b->listFlags = 0;
+    b->scratch = -1;
+    b->chainNext = nullptr;
+    for (auto& c : b->cells) c = CellCore{};
+    next_->push_back(b);
+    b->listFlags |= OnNext;
+    current_->push_back(b);
+    b->listFlags |= OnCurrent;
+    commitList_.push_back(b);
+    b->listFlags |= OnCommit;
+    moveList_.push_back(b);
+    b->listFlags |= OnMove;
+    // (The bond pass over fresh empty cells has nothing to do.)
+    const uint32_t bucket = bucketOf(bx, by, bz);
+    if (bucketTail_[bucket])
+        bucketTail_[bucket]->chainNext = b;
+    else
+        bucketHead_[bucket] = b;
+    bucketTail_[bucket] = b;
+    tableInsert(b);
+    ++blockCount_;
+    for (int d = 0; d < 6; ++d) {
+        UniverseBlock* n = table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])];
+        b->neighbour[d] = n;
+        if (n) n->neighbour[directionTable.opposite[d]] = b;
+    }
+    return b;
+}
+
+void Universe::destroyBlock(UniverseBlock* b) {
+    for (int s = 0; s < 12; ++s) unlinkCell(CellRef{b, s});
+    for (int d = 0; d < 6; ++d)
+        if (b->neighbour[d]) b->neighbour[d]->neighbour[directionTable.opposite[d]] = nullptr;
+    tableErase(b);
+    --blockCount_;
+    freeBlock(b);
+}
+
+UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
+    const int32_t bx = floorDiv(x, 2), by = floorDiv(y, 2), bz = floorDiv(z, 3);
+    UniverseBlock* b = table_[tableIndex(bx, by, bz)];
+    if (!b && create) b = createBlock(bx, by, bz);
+    return b;
+}
+
+void Universe::enlistForUpdate(UniverseBlock* b) {
+    if (!(b->listFlags & OnMove)) {
+        moveList_.push_back(b);
+        b->listFlags |= OnMove;
+    }
+    if (!(b->listFlags & OnCommit)) {
+        commitList_.push_back(b);
+        b->listFlags |= OnCommit;
+    }
+    if (!(b->listFlags & OnNext)) {
+        next_->push_back(b);
+        b->listFlags |= OnNext;
+    }
+}
+
+CellRef Universe::cellForUpdate(int32_t x, int32_t y, int32_t z) {
+    UniverseBlock* b = blockAt(x, y, z, true);
+    enlistForUpdate(b);
+    return CellRef{b, slotOf(x, y, z)};
+}
+
+CellRef Universe::findCell(int32_t x, int32_t y, int32_t z) {
+    UniverseBlock* b = blockAt(x, y, z, false);
+    if (!b) return {};
+    enlistForUpdate(b);
+    return CellRef{b, slotOf(x, y, z)};
+}
+
+bool Universe::testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) const {
+    if (!validDirection(direction)) return false;
+    const UniverseBlock* b = findBlock(x, y, z);
+    return b && (b->cells[slotOf(x, y, z)].outputs >> direction) & 1;
+}
+
+CellRef Universe::neighbourCell(CellRef c, int d) const {
+    const NeighbourSlot& n = neighbourSlots.at[c.slot][d];
+    UniverseBlock* b = n.sameBlock ? c.block : c.block->neighbour[d];
+    return CellRef{b, n.slot};
+}
+
+void Universe::unlinkCell(CellRef c) {
+    uint8_t links = c.core().links;
+    for (int d = 0; d < 6; ++d)
+        if (links & (1u << d)) {
+            CellRef n = neighbourCell(c, d);
+            if (n) n.core().links &= uint8_t(~(1u << directionTable.opposite[d]));
+        }
+    c.core().links = 0;
+}
+
+void Universe::linkCell(CellRef c) {
+    for (int d = 0; d < 6; ++d) {
+        CellRef n = neighbourCell(c, d);
+        if (n) {
+            enlistForUpdate(n.block);
+            c.core().links |= uint8_t(1u << d);
+            n.core().links |= uint8_t(1u << directionTable.opposite[d]);
+        } else {
+            c.core().links &= uint8_t(~(1u << d));
+        }
+    }
+}
+
+void Universe::relinkBlock(UniverseBlock* b) {
+    for (int s = 0; s < 12; ++s) linkCell(CellRef{b, s});
+}
+
+void Universe::checkBonds(UniverseBlock* b) {
+    for (int s = 0; s < 12; ++s) {
+        CellCore& c = b->cells[s];
+        for (int d = 0; d < 6; ++d) {
+            if (!(c.bonds & (1u << d))) continue;
+            CellRef n = neighbourCell(CellRef{b, s}, d);
+            if (n) enlistForUpdate(n.block);
+            if (!n || n.core().type == 0 || !(n.core().bonds & (1u << directionTable.opposite[d])))
+                c.bonds &= uint8_t(~(1u << d));
+        }
+    }
+}
+
+void Universe::wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target) {
+    auto add = [&](UniverseBlock* n) {
+        if (!n) return;
+        if (target == WakeTarget::Current) {
+            if (!(n->listFlags & OnCurrent)) {
+                current_->push_back(n);
+                n->listFlags |= OnCurrent;
+            }
+        } else if (!(n->listFlags & OnNext)) {
+            next_->push_back(n);
+            n->listFlags |= OnNext;
+        }
+    };
+    // Visiting order: -x, -y, -z, the block, +z, +y, +x.
+    if (mask & 8) add(b->neighbour[3]);
+    if (mask & 2) add(b->neighbour[2]);
+    if (mask & 32) add(b->neighbour[5]);
+    add(b);
+    if (mask & 16) add(b->neighbour[4]);
+    if (mask & 1) add(b->neighbour[0]);
+    if (mask & 4) add(b->neighbour[1]);
+}
+
+// ---------------------------------------------------------------- placing
+
+static const char* regionName(const RegionEntry* r) { return r ? r->path.c_str() : "?"; }
+
+void Universe::placeCell(const UniverseCell& cell) {
+    UniverseBlock* b = blockAt(cell.x, cell.y, cell.z, true);
+    const int s = slotOf(cell.x, cell.y, cell.z);
+    if (b->cells[s].type != 0) {
+        if (onConflict) {
+            const int32_t oldType = b->partType(s);
+            std::string oldRegion = regionName(b->region(s));
+            std::string newRegion = regionName(cell.region);
+            std::vector<char> buf(160 + oldRegion.size() + newRegion.size());
+            std::snprintf(buf.data(), buf.size(),
+                          "Error: UniverseCell at %d %d %d, block %d %d %d contains part type %d, replacing with type %d. "
+                          "Regions: %s %s",
+                          b->originX, b->originY, b->originZ, s / 6, (s / 3) % 2, s % 3, oldType, cell.partType,
+                          oldRegion.c_str(), newRegion.c_str());
+            onConflict(std::string(buf.data()));
+        }
+    }
+    CellRef ref{b, s};
+    unlinkCell(ref);
+    CellCore& c = b->cells[s];
+    c = CellCore{};
+    b->setField(s, WType, cell.partType);
+    b->setField(s, WFront, cell.front);
+    b->setField(s, WSide, cell.side);
+    b->setField(s, WUp, cell.up);
+    c.outputs = cell.outputs;
+    c.nextOutputs = cell.nextOutputs;
+    c.bonds = cell.bonds;
+    b->setRegion(s, cell.region);
+    b->setTerminalBinding(s, cell.terminalBinding);
+    if (b->scratch >= 0) {
+        scratch_[b->scratch].moveRequest[s] = -1;
+        scratch_[b->scratch].rotatePending[s] = 0;
+    }
+    linkCell(ref);
+    wakeBlocks(b, 63, WakeTarget::Current);
+}
+
+void Universe::injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction) {
+    if (!validDirection(direction)) return;
+    CellRef c = cellForUpdate(x + directionTable.dx[direction], y + directionTable.dy[direction],
+                              z + directionTable.dz[direction]);
+    c.core().outputs |= uint8_t(1u << directionTable.opposite[direction]);
+    wakeBlocks(c.block, 63, WakeTarget::Current);
+}
+
+void Universe::setBond(int32_t x, int32_t y, int32_t z, int32_t direction, bool on) {
+    if (!validDirection(direction)) return;
+    CellRef a = cellForUpdate(x, y, z);
+    CellRef b = cellForUpdate(x + directionTable.dx[direction], y + directionTable.dy[direction],
+                              z + directionTable.dz[direction]);
+    if (a.core().type == 0 || b.core().type == 0) return;
+    const uint8_t ba = uint8_t(1u << direction), bb = uint8_t(1u << directionTable.opposite[direction]);
+    if (on) {
+        a.core().bonds |= ba;
+        b.core().bonds |= bb;
+    } else {
+        a.core().bonds &= uint8_t(~ba);
+        b.core().bonds &= uint8_t(~bb);
+    }
+}
+
+RegionEntry* Universe::openRegion(const std::string& name, RegionEntry* parent) {
+    auto r = std::make_unique<RegionEntry>();
+    r->path = parent ? parent->path + "." + name : name;
+    r->parent = parent;
+    regions_.push_back(std::move(r));
+    return regions_.back().get();
+}
+
+void Universe::clearTerminalBindings(const std::function<bool(StimulusChannel*)>& pred) {
+    forEachBlock([&](UniverseBlock* b) {
+        if (!b->extras) return;
+        for (auto& ch : b->extras->binding)
+            if (ch && pred(ch)) ch = nullptr;
+    });
+}
+
+// ---------------------------------------------------------------- queries
+
+bool Universe::centroid(double& x, double& y, double& z) const {
+    double sx = 0, sy = 0, sz = 0;
+    uint64_t count = 0;
+    forEachBlock([&](const UniverseBlock* b) {
+        for (int s = 0; s < 12; ++s)
+            if (b->cells[s].type != 0) {
+                sx += b->cellX(s);
+                sy += b->cellY(s);
+                sz += b->cellZ(s);
+                ++count;
+            }
+    });
+    if (count == 0) return false;
+    const double n = double(float(count));
+    x = sx / n;
+    y = sy / n;
+    z = sz / n;
+    return true;
+}
+
+void Universe::findMarker(int32_t& x, int32_t& y, int32_t& z) const {
+    bool found = false;
+    x = y = z = 0;
+    forEachBlock([&](const UniverseBlock* b) {
+        for (int s = 0; s < 12; ++s) {
+            if (b->cells[s].type != Rotator || b->cells[s].front != 0) continue;
+            const int32_t cx = b->cellX(s), cy = b->cellY(s), cz = b->cellZ(s);
+            if (!found || cz > z || (cz == z && cy < y)) {
+                x = cx;
+                y = cy;
+                z = cz;
+                found = true;
+            }
+        }
+    });
+}
+
+size_t Universe::partCount() const {
+    size_t n = 0;
+    forEachBlock([&](const UniverseBlock* b) {
+        for (const auto& c : b->cells) n += c.type != 0;
+    });
+    return n;
+}
+
+size_t Universe::memoryBytes() const {
+    size_t bytes = chunks_.size() * 512 * sizeof(UniverseBlock);
+    bytes += table_.capacity() * sizeof(void*) + 2 * kBuckets * sizeof(void*);
+    bytes += freeBlocks_.capacity() * sizeof(void*);
+    bytes += (lists_[0].capacity() + lists_[1].capacity() + moveList_.capacity() + commitList_.capacity()) * sizeof(void*);
+    bytes += scratch_.capacity() * sizeof(Scratch);
+    forEachBlock([&](const UniverseBlock* b) {
+        if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
+    });
+    return bytes;
+}
+
+// ---------------------------------------------------------------- writing
+
+namespace {
+struct OutBuffer {
+    std::ostream& out;
+    char buf[1 << 16];
+    size_t n = 0;
+    explicit OutBuffer(std::ostream& o) : out(o) {}
+    ~OutBuffer() { flush(); }
+    void flush() {
+        if (n) out.write(buf, std::streamsize(n));
+        n = 0;
+    }
+    void reserve(size_t k) {
+        if (n + k > sizeof buf) flush();
+    }
+    void put(char c) { buf[n++] = c; }
+    void putInt(int32_t v) {
+        char tmp[12];
+        int len = 0;
+        uint32_t u = v < 0 ? 0u - uint32_t(v) : uint32_t(v);
+        do {
+            tmp[len++] = char('0' + u % 10);
+            u /= 10;
+        } while (u);
+        if (v < 0) buf[n++] = '-';
+        while (len) buf[n++] = tmp[--len];
+    }
+};
+}  // namespace
+
+void Universe::writeBlocks(std::ostream& out) const {
+    OutBuffer w(out);
+    forEachBlock([&](const UniverseBlock* b) {
+        w.reserve(64);
+        w.putInt(b->originX);
+        w.put(' ');
+        w.putInt(b->originY);
+        w.put(' ');
+        w.putInt(b->originZ);
+        w.put('\n');
+        for (const char* p = "2 2 3 \n"; *p; ++p) w.put(*p);
+        for (int iy = 0; iy < 2; ++iy)
+            for (int iz = 0; iz < 3; ++iz)
+                for (int ix = 0; ix < 2; ++ix) {
+                    const int s = ix * 6 + iy * 3 + iz;
+                    const CellCore& c = b->cells[s];
+                    w.reserve(3 * 13 + 12 * 3);
+                    w.putInt(b->partType(s));
+                    w.put('\n');
+                    w.putInt(b->front(s));
+                    w.put('\n');
+                    w.putInt(b->side(s));
+                    w.put('\n');
+                    for (int d = 0; d < 6; ++d) {
+                        w.put((c.outputs >> d) & 1 ? '1' : '0');
+                        w.put('\n');
+                    }
+                    for (int d = 0; d < 6; ++d) {
+                        if (c.bonds & (1u << d))
+                            w.putInt(1 << d);
+                        else
+                            w.put('0');
+                        w.put('\n');
+                    }
+                }
+    });
+    w.flush();
+    out.flush();
+}
+
+// ---------------------------------------------------------------- clean-up
+
+void Universe::cleanUp() {
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        UniverseBlock* prev = nullptr;
+        UniverseBlock* b = bucketHead_[i];
+        while (b) {
+            UniverseBlock* next = b->chainNext;
+            bool keep = b->listFlags != 0;  // on any list: still referenced
+            for (int s = 0; s < 12 && !keep; ++s) keep = b->cells[s].type != 0;
+            if (keep) {
+                prev = b;
+            } else {
+                if (prev)
+                    prev->chainNext = next;
+                else
+                    bucketHead_[i] = next;
+                if (bucketTail_[i] == b) bucketTail_[i] = prev;
+                destroyBlock(b);
+            }
+            b = next;
+        }
+    }
+}

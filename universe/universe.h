@@ -1,0 +1,313 @@
+// The sparse universe: cells, blocks, the block hash and the worklists.
+//
+// Layout
+//   Space is allocated in blocks of 2 x 2 x 3 cells. A block is created on
+//   first touch and removed only by the periodic clean-up. Cell (x, y, z)
+//   lives in block (floor(x/2), floor(y/2), floor(z/3)) at slot
+//   xi*6 + yi*3 + zi.
+//
+//   Blocks are threaded on two structures:
+//   * 99991 bucket chains keyed by a deliberately weak hash. The chains are
+//     never used for lookup; they exist because their order (bucket, then
+//     insertion within the chain) is the order of saving, of the load passes,
+//     of the marker search and of the clean-up, and those orders are visible
+//     in results. Each bucket keeps a tail pointer so appends are O(1).
+//   * an open-addressing table keyed by block coordinates for O(1) lookup.
+//   Each block also keeps pointers to its six face-neighbour blocks, so rules
+//   and waking never hash.
+//
+// Cells
+//   A cell is 12 bytes: part type, frame, the persistent incoming frame,
+//   signals, bonds and a link mask. Values that do not fit a byte (only a
+//   malformed file makes them) are stored as the escape byte 255 with the real
+//   value in the block's extras. Region and stimulus-binding references are
+//   rare, so they too live in the extras, which most blocks never allocate.
+//
+//   Links: a cell's link in direction d is either none or the cell object at
+//   the adjacent position (cell objects never change position; they are only
+//   replaced or freed, and both clear the back-links). So one bit per face is
+//   enough, and the neighbour is reached through the block's neighbour
+//   pointer. Links are set only by linking (placing, moving into, relinking)
+//   and are part of the semantics: an unlinked face sees no input.
+//
+// Transient move state
+//   The move claim, source and incoming fields live for one generation only
+//   and only for touched cells, so they sit in a scratch record that a block
+//   borrows from a pool while it has claims or turns. The pools, queues and
+//   lists keep their storage between generations: a steady-state generation
+//   allocates nothing.
+//
+// Lists
+//   current/next active, move and commit lists are vectors walked by index
+//   (appends during a walk are visited by the same walk). listFlags bit
+//   1 = next, 2 = commit, 4 = move, 8 = current; a bit is set exactly while
+//   the block is on that list.
+//
+// Threading: the universe has no lock. Only the worker thread touches it
+// during a generation; everything else goes through the document's pause
+// handshake. The one exception is `inputPulse`, a single byte.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "universe/directions.h"
+
+struct StimulusChannel;  // owned by the stimulus run object
+
+enum PartType : int32_t {
+    Empty = 0,
+    Conductor = 1,
+    NorGate = 2,
+    Pusher = 3,
+    Shifter = 4,
+    Rotator = 5,
+    Binder = 6,
+    Cutter = 7,
+    PulseInput = 8,
+    Source = 9,
+    Drive = 10,
+};
+
+// A named region of the structure; built while a grid file is read.
+struct RegionEntry {
+    std::string path;
+    RegionEntry* parent = nullptr;
+    uint8_t visible = 1;
+    uint8_t ticked = 1;
+};
+
+// A full, uncompressed cell value: what placeCell takes and what readers get.
+struct UniverseCell {
+    int32_t front = 0;
+    int32_t side = 1;
+    int32_t up = 4;
+    int32_t partType = 0;
+    int32_t x = 0, y = 0, z = 0;
+    uint8_t nextOutputs = 0;
+    uint8_t outputs = 0;
+    uint8_t bonds = 0;
+    RegionEntry* region = nullptr;
+    StimulusChannel* terminalBinding = nullptr;
+};
+
+// Compact stored cell (see the design note above).
+struct CellCore {
+    uint8_t type = 0;  // 255: escaped, real value in the extras
+    uint8_t front = 0, side = 1, up = 4;
+    uint8_t inFront = 0, inSide = 1, inUp = 4;  // incoming frame, persistent
+    uint8_t outputs = 0;
+    uint8_t nextOutputs = 0;
+    uint8_t bonds = 0;
+    uint8_t links = 0;  // bit d: linked to the cell in direction d
+    uint8_t pad = 0;
+};
+static_assert(sizeof(CellCore) == 12);
+
+constexpr uint8_t kEscape = 255;
+
+// Fields that may be escaped, as indexes into BlockExtras::wide.
+enum WideField { WType, WFront, WSide, WUp, WInFront, WInSide, WInUp, WCount };
+
+struct BlockExtras {
+    RegionEntry* region[12] = {};
+    StimulusChannel* binding[12] = {};
+    std::unique_ptr<int32_t[]> wide;  // 12 * WCount, allocated on first escape
+};
+
+struct UniverseBlock {
+    int32_t originX = 0, originY = 0, originZ = 0;
+    uint32_t listFlags = 0;
+    UniverseBlock* neighbour[6] = {};  // face-neighbour blocks by direction
+    UniverseBlock* chainNext = nullptr;
+    std::unique_ptr<BlockExtras> extras;
+    int32_t scratch = -1;  // index of this generation's scratch record
+    CellCore cells[12];
+
+    int32_t field(int slot, WideField f) const;
+    int32_t partType(int s) const { return cells[s].type != kEscape ? cells[s].type : field(s, WType); }
+    int32_t front(int s) const { return cells[s].front != kEscape ? cells[s].front : field(s, WFront); }
+    int32_t side(int s) const { return cells[s].side != kEscape ? cells[s].side : field(s, WSide); }
+    int32_t up(int s) const { return cells[s].up != kEscape ? cells[s].up : field(s, WUp); }
+    bool empty(int s) const { return cells[s].type == 0; }
+    RegionEntry* region(int s) const { return extras ? extras->region[s] : nullptr; }
+    StimulusChannel* terminalBinding(int s) const { return extras ? extras->binding[s] : nullptr; }
+    int32_t cellX(int s) const { return originX + s / 6; }
+    int32_t cellY(int s) const { return originY + (s / 3) % 2; }
+    int32_t cellZ(int s) const { return originZ + s % 3; }
+
+    // Full value of one cell, for readers outside the hot path.
+    UniverseCell cell(int s) const;
+
+    void setField(int slot, WideField f, int32_t v);
+    void setRegion(int s, RegionEntry* r);
+    void setTerminalBinding(int s, StimulusChannel* c);
+};
+
+struct CellRef {
+    UniverseBlock* block = nullptr;
+    int slot = 0;
+    explicit operator bool() const { return block != nullptr; }
+    const CellCore& core() const { return block->cells[slot]; }
+    CellCore& core() { return block->cells[slot]; }
+};
+
+struct MoveRequest {
+    int32_t direction;
+    int32_t dx, dy, dz;
+    uint8_t blocked;
+};
+
+enum ListFlag : uint32_t { OnNext = 1, OnCommit = 2, OnMove = 4, OnCurrent = 8 };
+enum class WakeTarget { Current, Next };
+
+class Universe {
+public:
+    static constexpr uint32_t kBuckets = 99991;
+    static constexpr uint32_t kCleanUpPeriod = 10000;
+
+    Universe();
+    ~Universe();
+    Universe(const Universe&) = delete;
+    Universe& operator=(const Universe&) = delete;
+
+    // ---- state visible to the rest of the system
+    std::atomic<uint8_t> inputPulse{0};  // written by the user-interface thread at any time
+    uint32_t generation = 0;
+    int32_t drawnCellCount = 0;
+    int32_t lastMoveTarget[3] = {0, 0, 0};
+    int32_t activeBlockCount = 0;
+    uint8_t trackedMoved = 0;
+    int32_t trackedDirection = 0;
+
+    // Placement conflicts are reported here (the GUI shows a message box, the
+    // runner prints a line). Without a handler they are dropped.
+    std::function<void(const std::string&)> onConflict;
+    // Called when a committed move carries a terminal binding; returns true if
+    // the moved terminal is the tracked one.
+    bool (*moveTerminal)(StimulusChannel*, int32_t direction) = nullptr;
+
+    // ---- cell and block operations
+    void placeCell(const UniverseCell& cell);
+    CellRef cellForUpdate(int32_t x, int32_t y, int32_t z);
+    CellRef findCell(int32_t x, int32_t y, int32_t z);
+    bool testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) const;
+    void injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction);
+    void setBond(int32_t x, int32_t y, int32_t z, int32_t direction, bool on);
+    void linkCell(CellRef c);
+    void relinkBlock(UniverseBlock* b);
+    void checkBonds(UniverseBlock* b);
+    void wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target);
+    // Mean position of all parts; false (and nothing written) when there are none.
+    bool centroid(double& x, double& y, double& z) const;
+    void findMarker(int32_t& x, int32_t& y, int32_t& z) const;
+    void writeBlocks(std::ostream& out) const;
+    void cleanUp();
+
+    // Block lookup without side effects (none when the block does not exist).
+    UniverseBlock* findBlock(int32_t x, int32_t y, int32_t z) const;
+    // Region entries, in file order; the universe owns them.
+    RegionEntry* openRegion(const std::string& name, RegionEntry* parent);
+    const std::vector<std::unique_ptr<RegionEntry>>& regionEntries() const { return regions_; }
+
+    // Every block in bucket order, then chain order.
+    template <class F>
+    void forEachBlock(F&& f) const {
+        for (uint32_t i = 0; i < kBuckets; ++i)
+            for (UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) f(b);
+    }
+    size_t blockCount() const { return blockCount_; }
+    size_t partCount() const;
+    // Bytes held by blocks, extras, the lookup table and the pools.
+    size_t memoryBytes() const;
+
+    // Clears every cell's binding for which pred(channel) is true.
+    void clearTerminalBindings(const std::function<bool(StimulusChannel*)>& pred);
+
+    // ---- the generation update
+    void evaluatePhase();
+    void movePhase();
+    void commitPhase();
+    void finishGeneration();
+    // The four phases back to back.
+    void stepGeneration() {
+        evaluatePhase();
+        movePhase();
+        commitPhase();
+        finishGeneration();
+    }
+    void requestMove(int32_t direction, int32_t x, int32_t y, int32_t z);
+
+    // Debug check: rebuilds list flags, links, neighbour pointers, chain and
+    // table membership from scratch and compares them with the kept ones.
+    // Returns an empty string when everything agrees, else a description.
+    std::string verifyConsistency() const;
+
+    // List views for tests and tools.
+    const std::vector<UniverseBlock*>& currentList() const { return *current_; }
+    const std::vector<UniverseBlock*>& nextList() const { return *next_; }
+    const std::vector<UniverseBlock*>& moveList() const { return moveList_; }
+    const std::vector<UniverseBlock*>& commitList() const { return commitList_; }
+
+    static int32_t floorDiv(int32_t a, int32_t b) {
+        int32_t q = a / b;
+        return (a % b != 0 && (a < 0)) ? q - 1 : q;
+    }
+    static int slotOf(int32_t x, int32_t y, int32_t z) {
+        return int(x - floorDiv(x, 2) * 2) * 6 + int(y - floorDiv(y, 2) * 2) * 3 + int(z - floorDiv(z, 3) * 3);
+    }
+    static uint32_t bucketOf(int32_t bx, int32_t by, int32_t bz) {
+        uint32_t key = ((uint32_t(by) + 30u) << 10) ^ ((uint32_t(bx) + 30u) << 5) ^ (uint32_t(bz) + 30u);
+        return key % kBuckets;
+    }
+
+private:
+    struct Scratch;
+
+    UniverseBlock* blockAt(int32_t x, int32_t y, int32_t z, bool create);
+    UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
+    void destroyBlock(UniverseBlock* b);
+    void enlistForUpdate(UniverseBlock* b);
+    Scratch& scratchOf(UniverseBlock* b);
+    CellRef neighbourCell(CellRef c, int d) const;
+    void unlinkCell(CellRef c);
+    bool applyRule(UniverseBlock* b, int slot);
+    bool claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yielded);
+
+    // lookup table (open addressing, linear probing)
+    void tableInsert(UniverseBlock* b);
+    void tableErase(UniverseBlock* b);
+    void tableGrow();
+    size_t tableIndex(int32_t bx, int32_t by, int32_t bz) const;
+
+    std::vector<UniverseBlock*> bucketHead_;
+    std::vector<UniverseBlock*> bucketTail_;
+    std::vector<UniverseBlock*> table_;
+    size_t tableMask_ = 0;
+    size_t blockCount_ = 0;
+
+    std::vector<UniverseBlock*> lists_[2];
+    std::vector<UniverseBlock*>* current_;
+    std::vector<UniverseBlock*>* next_;
+    std::vector<UniverseBlock*> moveList_;
+    std::vector<UniverseBlock*> commitList_;
+
+    std::vector<MoveRequest> moveRequests_;
+    std::vector<Scratch> scratch_;
+    size_t scratchUsed_ = 0;
+    std::vector<UniverseBlock*> scratchOwners_;
+    std::vector<int32_t> queue_;  // move-claim FIFO, flattened x, y, z triples
+
+    std::vector<std::unique_ptr<RegionEntry>> regions_;
+
+    // Block storage: blocks come from chunks and go back to a free list.
+    std::vector<std::unique_ptr<UniverseBlock[]>> chunks_;
+    std::vector<UniverseBlock*> freeBlocks_;
+    UniverseBlock* allocBlock();
+    void freeBlock(UniverseBlock* b);
+};

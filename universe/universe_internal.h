@@ -1,0 +1,69 @@
+// Internals shared by the engine's translation units: the slot-neighbour
+// table and the per-generation scratch record.
+#pragma once
+#include "universe/universe.h"
+
+namespace universe_detail {
+
+// For slot s and direction d: the neighbour's slot and whether it lies in
+// the same block (otherwise it lies in the face-neighbour block d).
+struct NeighbourSlot {
+    uint8_t slot;
+    bool sameBlock;
+};
+
+struct NeighbourSlotTable {
+    NeighbourSlot at[12][6];
+    constexpr NeighbourSlotTable() : at{} {
+        for (int s = 0; s < 12; ++s) {
+            const int xi = s / 6, yi = (s / 3) % 2, zi = s % 3;
+            for (int d = 0; d < 6; ++d) {
+                int nx = xi + directionTable.dx[d], ny = yi + directionTable.dy[d], nz = zi + directionTable.dz[d];
+                const bool same = nx >= 0 && nx < 2 && ny >= 0 && ny < 2 && nz >= 0 && nz < 3;
+                nx = (nx + 2) % 2;
+                ny = (ny + 2) % 2;
+                nz = (nz + 3) % 3;
+                at[s][d] = NeighbourSlot{uint8_t(nx * 6 + ny * 3 + nz), same};
+            }
+        }
+    }
+};
+inline constexpr NeighbourSlotTable neighbourSlots{};
+
+// Wake-mask bits that a reporting cell in slot s contributes.
+struct WakeBitsTable {
+    uint8_t bits[12];
+    constexpr WakeBitsTable() : bits{} {
+        for (int s = 0; s < 12; ++s) {
+            const int xi = s / 6, yi = (s / 3) % 2, zi = s % 3;
+            uint8_t m = xi == 0 ? 8 : 4;
+            m |= yi == 0 ? 2 : 1;
+            if (zi == 0) m |= 32;
+            if (zi == 2) m |= 16;
+            bits[s] = m;
+        }
+    }
+};
+inline constexpr WakeBitsTable wakeBits{};
+
+}  // namespace universe_detail
+
+struct Universe::Scratch {
+    int32_t moveRequest[12];
+    UniverseBlock* sourceBlock[12];
+    uint8_t sourceSlot[12];
+    uint8_t rotatePending[12];
+    int8_t rotateAxis[12];
+    uint8_t incomingNextOutputs[12];
+    uint8_t incomingBonds[12];
+    int32_t incomingType[12];
+    RegionEntry* incomingRegion[12];
+    StimulusChannel* incomingTerminalBinding[12];
+
+    void reset() {
+        for (int s = 0; s < 12; ++s) {
+            moveRequest[s] = -1;
+            rotatePending[s] = 0;
+        }
+    }
+};
