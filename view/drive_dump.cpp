@@ -1,0 +1,42 @@
+#include "view/drive_dump.h"
+
+#include <GL/gl.h>
+
+#include <array>
+#include <fstream>
+#include <vector>
+
+#include "universe/universe.h"
+#include "view/part_geometry.h"
+#include "view/scene.h"
+#include "view/snapshot.h"
+
+bool writeDriveCoordinates(const Camera& camera, Universe& universe, ReadPause* pause, const std::string& path) {
+    std::ofstream out(path, std::ios::trunc);
+
+    std::vector<std::array<int32_t, 3>> drives;
+    const bool pausedByUs = pause && pause->pauseForRead();
+    collectDrivePositions(universe, drives);
+    if (pausedByUs) pause->resumeAfterRead();
+
+    glPushMatrix();
+    applyCameraTransform(camera);
+    for (const auto& p : drives) {
+        glPushMatrix();
+        glTranslatef(float(p[0]), float(p[1]), float(p[2]));
+        glRasterPos3f(kDriveDumpOffset, kDriveDumpOffset, kDriveDumpOffset);
+        GLboolean valid = GL_FALSE;
+        glGetBooleanv(GL_CURRENT_RASTER_POSITION_VALID, &valid);
+        if (valid) {
+            GLfloat window[4] = {0, 0, 0, 0};
+            glGetFloatv(GL_CURRENT_RASTER_POSITION, window);
+            out << window[0] << ' ' << window[1] << '\n';
+            out.flush();
+        }
+        glPopMatrix();
+    }
+    glPopMatrix();
+    glFinish();
+    out.close();
+    return !out.fail();
+}

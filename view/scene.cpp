@@ -1,0 +1,161 @@
+#include "view/scene.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include "universe/universe.h"
+
+namespace {
+
+// Re-entry guard: a paint that arrives while a frame is drawn (a message box
+// pumping events, say) must not start a second frame.
+std::atomic<int> drawingFlag{0};
+
+void setProjection(int width, int height) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, height == 0 ? 1.0 : double(width) / double(height), 1.0, 500.0);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+// Per frame code, the corner-to-colour table and the 24 body indices are
+// fixed, so they are computed once for all 216 possible frames.
+struct FrameTables {
+    std::array<std::array<uint8_t, 8>, 216> cornerColour;
+    FrameTables() {
+        for (int f = 0; f < 6; ++f)
+            for (int s = 0; s < 6; ++s)
+                for (int u = 0; u < 6; ++u) {
+                    const PartFrame pf = drawingFrame(f, s, u);
+                    cornerColour[f * 36 + s * 6 + u] = cornerColourIndex(pf);
+                }
+    }
+};
+const FrameTables& frameTables() {
+    static const FrameTables t;
+    return t;
+}
+
+using Clock = std::chrono::steady_clock;
+double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+}  // namespace
+
+void setUpViewState(int width, int height) {
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glFrontFace(GL_CCW);
+    glShadeModel(GL_SMOOTH);
+    glLineWidth(1.0f);
+    glViewport(0, 0, width, height);
+    setProjection(width, height);
+}
+
+bool resizeView(ViewSize& size, int width, int height) {
+    if (height <= 0) return false;
+    glViewport(0, 0, width, height);
+    const bool shrank = width < size.lastWidth || height < size.lastHeight;
+    size.lastWidth = width;
+    size.lastHeight = height;
+    setProjection(width, height);
+    return shrank;
+}
+
+void SceneRenderer::buildArrays(const SceneSnapshot& snap) {
+    quadVertices_.clear();
+    quadIndices_.clear();
+    lineVertices_.clear();
+    const FrameTables& tables = frameTables();
+    const auto& faceCorners = bodyFaceCorners();
+    Vec3f corners[8];
+    for (int k = 0; k < 8; ++k) corners[k] = cornerPosition(k, kBodyHalfSize);
+
+    for (const SceneCell& c : snap.cells) {
+        const float cx = float(c.x), cy = float(c.y), cz = float(c.z);
+        const auto& colours = colourRecord(c.record);
+        if (c.record == Drive) {
+            const auto arrow = driveArrow(c.frame);
+            for (const Vec3f& p : arrow)
+                lineVertices_.push_back({cx + p.x, cy + p.y, cz + p.z, kArrowColour.r, kArrowColour.g, kArrowColour.b});
+        }
+        const auto& cc = tables.cornerColour[c.frame.front * 36 + c.frame.side * 6 + c.frame.up];
+        const uint32_t base = uint32_t(quadVertices_.size());
+        for (int k = 0; k < 8; ++k) {
+            const Rgb& col = colours[cc[k]];
+            quadVertices_.push_back({cx + corners[k].x, cy + corners[k].y, cz + corners[k].z, col.r, col.g, col.b});
+        }
+        for (uint8_t k : faceCorners) quadIndices_.push_back(base + k);
+
+        auto squares = [&](uint8_t mask, const SquareStyle& st) {
+            if (!mask) return;
+            for (int d : kFaceOrder) {
+                if (!(mask & (1u << d))) continue;
+                const uint32_t first = uint32_t(quadVertices_.size());
+                for (int i = 0; i < 4; ++i) {
+                    const Vec3f p = faceVertex(d, i, st.distance, st.halfSize);
+                    quadVertices_.push_back({cx + p.x, cy + p.y, cz + p.z, st.colour.r, st.colour.g, st.colour.b});
+                    quadIndices_.push_back(first + uint32_t(i));
+                }
+            }
+        };
+        squares(c.outputs, c.record == NorGate ? kNorSignalSquare : kSignalSquare);
+        squares(c.bonds, kBondSquare);
+    }
+}
+
+void SceneRenderer::drawSnapshot(const SceneSnapshot& snap) {
+    buildArrays(snap);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    if (!quadIndices_.empty()) {
+        glVertexPointer(3, GL_FLOAT, sizeof(Vertex), &quadVertices_[0].x);
+        glColorPointer(3, GL_FLOAT, sizeof(Vertex), &quadVertices_[0].r);
+        glDrawElements(GL_QUADS, GLsizei(quadIndices_.size()), GL_UNSIGNED_INT, quadIndices_.data());
+    }
+    if (!lineVertices_.empty()) {
+        glVertexPointer(3, GL_FLOAT, sizeof(Vertex), &lineVertices_[0].x);
+        glColorPointer(3, GL_FLOAT, sizeof(Vertex), &lineVertices_[0].r);
+        glDrawArrays(GL_LINES, 0, GLsizei(lineVertices_.size()));
+    }
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe, ReadPause* pause) {
+    FrameResult result;
+    int expected = 0;
+    if (!drawingFlag.compare_exchange_strong(expected, 1)) return result;
+    const auto start = Clock::now();
+
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glPushMatrix();
+    applyCameraTransform(camera);
+
+    const auto pauseStart = Clock::now();
+    const bool pausedByUs = pause && pause->pauseForRead();
+    takeSnapshot(universe, snapshot_);
+    if (pausedByUs) pause->resumeAfterRead();
+    result.pauseSeconds = since(pauseStart);
+
+    drawSnapshot(snapshot_);
+    glPopMatrix();
+    glFinish();
+    drawingFlag.store(0);
+    result.drawn = true;
+    result.totalSeconds = since(start);
+    return result;
+}
+
+std::string statusLine(const SceneSnapshot& s) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%d %d %d %d %d %d", s.activeBlockCount, s.drawnCellCount, int(s.generation),
+                  s.lastMoveTarget[0], s.lastMoveTarget[1], s.lastMoveTarget[2]);
+    return buf;
+}

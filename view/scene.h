@@ -1,0 +1,95 @@
+// Drawing one frame of a view with OpenGL 1.1.
+//
+// Design note
+//   The frame is built in three stages so that the worker stands still only
+//   while the universe is copied:
+//     1. pause the worker, copy the visible parts (snapshot.h), release it;
+//     2. turn the copy into vertex arrays: 8 shared corner vertices per body
+//        plus 4 per signal or bond square, and one index stream that lists the
+//        quads in exactly the order a cell-by-cell drawing would emit them;
+//     3. submit the quads with one glDrawElements and the Drive arrows with
+//        one glDrawArrays.
+//   Depth ties are the only place where submission order shows in the
+//   picture. Quads keep their cell-by-cell order; the arrows go after all
+//   quads, which is safe because an arrow lies 0.005 in front of its own
+//   body face and at no depth any quad of any cell can share.
+//
+//   No OpenGL state outside this file is assumed beyond a current context:
+//   the desktop view calls these functions from its widget's paint handler,
+//   the runner and the tests from an off-screen context.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "view/camera.h"
+#include "view/snapshot.h"
+
+class Universe;
+
+// How a reader borrows the universe from the worker that runs it. Without a
+// worker (the runner between generations, tests) pass nullptr.
+class ReadPause {
+public:
+    virtual ~ReadPause() = default;
+    // Returns true when this call stopped the worker and so must release it.
+    virtual bool pauseForRead() = 0;
+    virtual void resumeAfterRead() = 0;
+};
+
+// Sets the fixed drawing state (depth test, back-face culling, smooth shading,
+// line width) and the viewport and projection for a surface of this size.
+// Called once after the context is created.
+void setUpViewState(int width, int height);
+
+// Viewport and projection after a resize. Tracks the last size and returns
+// true when the surface shrank, which is when the view must repaint at once.
+// A height of 0 or less changes nothing.
+struct ViewSize {
+    int lastWidth = 0;
+    int lastHeight = 0;
+};
+bool resizeView(ViewSize& size, int width, int height);
+
+struct FrameResult {
+    bool drawn = false;  // false when a frame was already being drawn
+    double pauseSeconds = 0;  // the worker was stopped this long
+    double totalSeconds = 0;
+};
+
+// Keeps the vertex storage of a view between frames so a frame allocates
+// nothing once the universe has stopped growing. One per view.
+class SceneRenderer {
+public:
+    // Draws one frame into the current context and framebuffer and waits for
+    // the drawing to finish. lastSnapshot() then holds the counters for the
+    // status line and the generation for the frame-output check, all read in
+    // the paused stretch.
+    FrameResult renderFrame(const Camera& camera, Universe& universe, ReadPause* pause);
+
+    // The vertex stage alone, for a snapshot already taken.
+    void drawSnapshot(const SceneSnapshot& snapshot);
+
+    const SceneSnapshot& lastSnapshot() const { return snapshot_; }
+
+    struct Vertex {
+        float x, y, z;
+        float r, g, b;
+    };
+    // Builds the arrays for a snapshot; exposed for the benchmark.
+    void buildArrays(const SceneSnapshot& snapshot);
+    const std::vector<Vertex>& quadVertices() const { return quadVertices_; }
+    const std::vector<uint32_t>& quadIndices() const { return quadIndices_; }
+    const std::vector<Vertex>& lineVertices() const { return lineVertices_; }
+
+private:
+    SceneSnapshot snapshot_;
+    std::vector<Vertex> quadVertices_;
+    std::vector<uint32_t> quadIndices_;
+    std::vector<Vertex> lineVertices_;
+};
+
+// The status bar text: active blocks, drawn cells, generation and the last
+// move target.
+std::string statusLine(const SceneSnapshot& snapshot);
