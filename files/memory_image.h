@@ -1,0 +1,27 @@
+// Memory files and the direct write of a program image into memory modules.
+//
+// A memory module is six columns (one per bit line) of a 256-position loop in
+// the y-z plane; page i of the image sits 6*i cells along x from the corner.
+// The write only changes the outputs of existing NorGate and Conductor parts.
+// Positions whose coordinates fall outside the universe's range are skipped.
+//
+// The caller must own the universe (pause the worker; the document's
+// writeMemory does that).
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+class Universe;
+
+// Everything up to the first "{" is skipped; each comma-terminated item gives
+// one word by leading-integer conversion. Reading stops after kMaxImageWords.
+constexpr size_t kMaxImageWords = size_t(1) << 20;
+std::vector<int32_t> readProgramImage(std::istream& in);
+
+// Position (y, z) of loop position p (0..255) of the module with corner (y0, z0).
+void memoryLoopPosition(int64_t y0, int64_t z0, int p, int64_t& y, int64_t& z);
+
+void writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                      const std::vector<int32_t>& image);

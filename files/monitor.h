@@ -1,0 +1,36 @@
+// Monitor: records, per generation, the signals of groups of terminals into
+// a text file, one flushed line per firing group.
+//
+// Groups point at terminals of the table the monitor was read with (not
+// owned); that table must outlive the monitor. sampleMonitor runs on the
+// worker thread; the monitor is otherwise touched only while it is paused.
+#pragma once
+
+#include <fstream>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Universe;
+struct Terminal;
+struct TerminalTable;
+
+struct MonitorGroup {
+    std::string name;
+    std::vector<Terminal*> triggers;
+    std::vector<Terminal*> values;
+};
+
+struct Monitor {
+    std::ofstream output;  // not open when the file could not be created
+    std::vector<MonitorGroup> groups;
+    std::string outputName;
+};
+
+// Without a table the monitor is empty and no file is created. Never returns
+// null. A group not closed by "end"/"END" before the input ends is kept.
+std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals);
+
+// Writes the line of every group with a true trigger; nothing without a universe.
+void sampleMonitor(Monitor& monitor, const Universe* universe);

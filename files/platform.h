@@ -1,0 +1,76 @@
+// The windowing operations the engine side needs from the application shell.
+//
+// Kept deliberately small and stable: the desktop shell implements it with
+// its toolkit, the headless runner and the tests with HeadlessPlatform. All
+// calls come from the user-interface thread.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CellforgeDocument;
+
+class Platform {
+public:
+    static constexpr size_t kRecentFileCount = 4;
+
+    virtual ~Platform() = default;
+
+    // Creates (or finds, when one is already open under that path) the
+    // document for a grid path and reads the grid into it; adds the path to
+    // the recent-file list. None when the path is not a grid (no ".grd"
+    // suffix, in any case). The platform owns the document.
+    virtual CellforgeDocument* openDocument(const std::string& path) = 0;
+    // Closes the document's windows and destroys it; never asks to save.
+    virtual void closeDocument(CellforgeDocument* document) = 0;
+
+    // Recent-file list, newest first, at most kRecentFileCount entries.
+    // Adding a path already on the list moves it to the top.
+    virtual std::vector<std::string> recentFiles() const = 0;
+    virtual void addRecentFile(const std::string& path) = 0;
+
+    // Modal message with an OK button; returns when dismissed.
+    virtual void messageBox(const std::string& text) = 0;
+
+    // Common file dialogs. The filter is "Description|pattern||". The save
+    // dialog hides read-only files and confirms overwriting. None on cancel.
+    virtual std::optional<std::string> openFileDialog(const std::string& defaultExtension,
+                                                      const std::string& filter) = 0;
+    virtual std::optional<std::string> saveFileDialog(const std::string& defaultExtension,
+                                                      const std::string& filter) = 0;
+};
+
+// Documents in memory, recent files in memory, messages collected (and
+// passed to `messageSink` when set), dialogs answered from a queue.
+class HeadlessPlatform : public Platform {
+public:
+    HeadlessPlatform();
+    ~HeadlessPlatform() override;
+
+    CellforgeDocument* openDocument(const std::string& path) override;
+    void closeDocument(CellforgeDocument* document) override;
+    std::vector<std::string> recentFiles() const override { return recent_; }
+    void addRecentFile(const std::string& path) override;
+    void messageBox(const std::string& text) override;
+    std::optional<std::string> openFileDialog(const std::string& defaultExtension,
+                                              const std::string& filter) override;
+    std::optional<std::string> saveFileDialog(const std::string& defaultExtension,
+                                              const std::string& filter) override;
+
+    // Answers for the next dialogs, in order; an empty queue answers cancel.
+    std::deque<std::optional<std::string>> dialogAnswers;
+    // Every dialog asked, as "open|ext|filter" or "save|ext|filter".
+    std::vector<std::string> dialogLog;
+    std::vector<std::string> messages;
+    std::function<void(const std::string&)> messageSink;
+
+    const std::vector<std::unique_ptr<CellforgeDocument>>& documents() const { return documents_; }
+
+private:
+    std::vector<std::unique_ptr<CellforgeDocument>> documents_;
+    std::vector<std::string> recent_;
+};

@@ -1,0 +1,153 @@
+#include "files/project.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <istream>
+
+#include "files/document.h"
+#include "files/platform.h"
+
+namespace {
+
+// getline with a bounded result: the rest of an over-long line is consumed
+// and dropped. Same stream states as std::getline.
+void readBoundedLine(std::istream& in, std::string& line) {
+    line.clear();
+    std::istream::sentry ok(in, true);
+    if (!ok) return;
+    std::streambuf* sb = in.rdbuf();
+    using Traits = std::char_traits<char>;
+    bool any = false;
+    for (;;) {
+        const int c = sb->sbumpc();
+        if (c == Traits::eof()) {
+            in.setstate(any ? std::ios::eofbit : std::ios::eofbit | std::ios::failbit);
+            return;
+        }
+        any = true;
+        if (c == '\n') return;
+        if (line.size() < kMaxProjectLine) line.push_back(char(c));
+    }
+}
+
+bool endsWith(const std::string& line, const char* ext) {
+    return line.size() >= 4 && line.compare(line.size() - 4, 4, ext) == 0;
+}
+
+}  // namespace
+
+ProjectFiles readProjectLines(std::istream& in) {
+    ProjectFiles f;
+    std::string line;
+    while (in.good()) {
+        readBoundedLine(in, line);
+        // Text mode drops the carriage return of a CR LF pair.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (endsWith(line, ".grd")) {
+            f.grid = line;
+        } else if (endsWith(line, ".trm")) {
+            f.terminals = line;
+        } else if (endsWith(line, ".sti")) {
+            f.stimulus = line;
+        } else if (endsWith(line, ".ini")) {
+            f.ini = line;
+        } else if (endsWith(line, ".uvw")) {
+            f.views = line;
+        } else if (endsWith(line, ".mon")) {
+            f.monitor = line;
+        } else if (line.find_first_not_of("0123456789") == std::string::npos) {
+            uint64_t v = 0;
+            for (char c : line) {
+                v = v * 10 + uint64_t(c - '0');
+                if (v > UINT32_MAX) {
+                    v = UINT32_MAX;
+                    break;
+                }
+            }
+            f.advanceCount = uint32_t(v);
+        }
+    }
+    return f;
+}
+
+ProjectLoadResult loadProject(Platform& platform, std::istream& project) {
+    ProjectLoadResult r;
+    r.files = readProjectLines(project);
+    const std::vector<std::string> recent = platform.recentFiles();
+    if (!r.files.grid) return r;
+    CellforgeDocument* doc = platform.openDocument(*r.files.grid);
+    if (!doc) return r;
+    r.document = doc;
+    for (auto it = recent.rbegin(); it != recent.rend(); ++it) platform.addRecentFile(*it);
+
+    // The document may be one already open and running: hold its worker while
+    // the stimulus binds cells and the objects change hands.
+    const bool pausedHere = doc->pauseForRead();
+    std::unique_ptr<TerminalTable> terminals;
+    if (r.files.terminals) {
+        std::ifstream in(*r.files.terminals);
+        if (in) terminals = readTerminalFile(in);
+    }
+    std::unique_ptr<Stimulus> stimulus;
+    if (r.files.stimulus) {
+        std::ifstream in(*r.files.stimulus);
+        if (in) {
+            stimulus = readStimulusFile(in, terminals.get(), doc->universe());
+            advanceStimulus(*stimulus, r.files.advanceCount);
+        }
+    }
+    std::unique_ptr<ViewList> views;
+    if (r.files.views) views = std::make_unique<ViewList>(readViewFile(*r.files.views));
+    std::unique_ptr<Monitor> monitor;
+    if (r.files.monitor) {
+        std::ifstream in(*r.files.monitor);
+        if (in) monitor = readMonitorFile(in, terminals.get());
+    }
+    doc->setRunObjects(std::move(terminals), std::move(stimulus), std::move(views), std::move(monitor));
+    doc->resumeAfterRead(pausedHere);
+    return r;
+}
+
+std::string fullPath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(path, ec);
+    if (ec) return path;
+    return p.lexically_normal().string();
+}
+
+std::string folderOf(const std::string& full) {
+    const size_t slash = full.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return full.substr(0, slash);
+}
+
+bool loadProjectFromPath(Platform& platform, const std::string& path, ProjectLoadResult* result) {
+    const std::string full = fullPath(path);
+    if (chdir(folderOf(full).c_str()) != 0) {
+        // The folder is gone or not ours; the open below decides.
+    }
+    std::ifstream in(full);
+    if (!in) return false;
+    ProjectLoadResult r = loadProject(platform, in);
+    if (result) *result = r;
+    return true;
+}
+
+bool openProjectCommand(Platform& platform) {
+    auto path = platform.openFileDialog("prj", "Cellforge project file (*.prj)|*.prj||");
+    if (!path) return false;
+    std::ifstream in(*path);
+    if (!in) return false;
+    platform.addRecentFile(*path);
+    loadProject(platform, in);
+    return true;
+}
+
+bool openRecentProject(Platform& platform, int n) {
+    const std::vector<std::string> recent = platform.recentFiles();
+    if (n < 1 || size_t(n) > recent.size()) return false;
+    return loadProjectFromPath(platform, recent[size_t(n) - 1]);
+}

@@ -1,0 +1,212 @@
+#include "universe/driver.h"
+
+#include "universe/directions.h"
+#include "universe/universe.h"
+
+namespace {
+// Yields before blocking: short waits (a generation, a frame) stay cheap in
+// latency, long ones (a stopped document) cost nothing.
+constexpr int kSpinYields = 64;
+}  // namespace
+
+void ViewCentre::shift(int32_t direction) {
+    if (!validDirection(direction)) return;
+    auto add = [](std::atomic<float>& v, int32_t d) {
+        if (d == 0) return;
+        float old = v.load();
+        while (!v.compare_exchange_weak(old, float(double(old) + double(d)))) {
+        }
+    };
+    add(x, directionTable.dx[direction]);
+    add(y, directionTable.dy[direction]);
+    add(z, directionTable.dz[direction]);
+}
+
+SteppingDriver::SteppingDriver(Universe& universe) : universe_(universe) {}
+
+SteppingDriver::~SteppingDriver() { stopWorker(); }
+
+void SteppingDriver::wake() {
+    wakeCount_.fetch_add(1);
+    wakeCount_.notify_all();
+}
+
+template <class Pred>
+void SteppingDriver::waitFor(Pred done) {
+    for (int spins = 0;;) {
+        // Read the counter before the test: a change after the test bumps it,
+        // so the wait below cannot sleep through that change.
+        const uint32_t seen = wakeCount_.load();
+        if (done()) return;
+        if (spins < kSpinYields) {
+            ++spins;
+            std::this_thread::yield();
+        } else {
+            wakeCount_.wait(seen);
+        }
+    }
+}
+
+void SteppingDriver::startWorker() {
+    stopWorker();
+    running.store(1);
+    paused.store(1);
+    hold.store(1);
+    idle.store(0);
+    exited.store(0);
+    slow.store(0);
+    runUntil.store(0);
+    readers_.store(0);
+    thread_ = std::thread([this] { workerLoop(); });
+}
+
+void SteppingDriver::stopWorker() {
+    if (!thread_.joinable()) return;
+    running.store(0);
+    paused.store(0);
+    wake();
+    waitFor([this] { return exited.load() != 0; });
+    thread_.join();
+}
+
+void SteppingDriver::setHooks(GenerationHooks* hooks) {
+    const bool p = pauseForRead();
+    hooks_.store(hooks);
+    resumeAfterRead(p);
+}
+
+void SteppingDriver::setFirstViewCentre(ViewCentre* centre) {
+    const bool p = pauseForRead();
+    viewCentre_.store(centre);
+    resumeAfterRead(p);
+}
+
+void SteppingDriver::setGenerationStart(std::function<void(Universe&)> action) {
+    const bool p = pauseForRead();
+    generationStart_ = std::move(action);
+    resumeAfterRead(p);
+}
+
+void SteppingDriver::runCommand() { setFlag(paused, 0); }
+
+void SteppingDriver::stopCommand() {
+    paused.store(1);
+    setFlag(slow, 0);
+}
+
+void SteppingDriver::stepCommand() { setFlag(hold, 0); }
+
+void SteppingDriver::slowCommand() {
+    slow.store(1);
+    setFlag(hold, 0);
+}
+
+void SteppingDriver::frameDrawn() {
+    if (slow.load() != 0) setFlag(hold, 0);
+}
+
+void SteppingDriver::setRunUntil(uint32_t limit) {
+    runUntil.store(limit);
+    wake();
+}
+
+bool SteppingDriver::pauseForRead() {
+    if (!thread_.joinable()) return false;
+    readers_.store(readers_.load() + 1);  // only the controlling thread writes it
+    bool pausedHere = false;
+    if (paused.load() == 0) {
+        paused.store(1);
+        pausedHere = true;
+    }
+    wake();
+    waitFor([this] { return idle.load() != 0 || exited.load() != 0; });
+    return pausedHere;
+}
+
+void SteppingDriver::resumeAfterRead(bool pausedHere) {
+    if (!thread_.joinable()) return;
+    const int32_t r = readers_.load();
+    readers_.store(r > 0 ? r - 1 : 0);
+    if (!pausedHere) {
+        wake();
+        return;
+    }
+    setFlag(paused, 0);
+    // Let the worker actually start again before the caller can borrow the
+    // universe once more; a "Stop" in between also ends the wait.
+    waitFor([this] { return idle.load() != 1 || paused.load() != 0 || exited.load() != 0 || readers_.load() != 0; });
+}
+
+void SteppingDriver::waitUntilStopped() {
+    if (!thread_.joinable()) return;
+    waitFor([this] {
+        return exited.load() != 0 ||
+               (idle.load() != 0 && hold.load() != 0 && paused.load() != 0 && readers_.load() == 0);
+    });
+}
+
+void SteppingDriver::pausePoint() {
+    for (int spins = 0;;) {
+        const uint32_t seen = wakeCount_.load();
+        if (running.load() == 0) return;
+        const bool held = (paused.load() != 0 && hold.load() != 0) || readers_.load() != 0;
+        if (!held) {
+            if (idle.load() == 0) {
+                hold.store(1);  // nobody waits for this while idle is 0
+                return;
+            }
+            // Publish "not idle" before re-checking for readers: a reader that
+            // still saw idle = 1 has registered by now, and we stay.
+            idle.store(0);
+            wake();
+            if (readers_.load() == 0) {
+                hold.store(1);
+                wake();
+                return;
+            }
+        }
+        if (idle.load() == 0) {
+            idle.store(1);
+            wake();
+            spins = 0;
+            continue;
+        }
+        if (spins < kSpinYields) {
+            ++spins;
+            std::this_thread::yield();
+        } else {
+            wakeCount_.wait(seen);
+        }
+    }
+}
+
+void SteppingDriver::runGeneration() {
+    Universe& u = universe_;
+    u.trackedMoved = 0;
+    if (generationStart_) generationStart_(u);
+    GenerationHooks* hooks = hooks_.load();
+    if (hooks) hooks->beforeGeneration(u);
+    u.stepGeneration();
+    if (u.trackedMoved) {
+        if (ViewCentre* c = viewCentre_.load()) c->shift(u.trackedDirection);
+    }
+    if (hooks) hooks->afterGeneration(u);
+}
+
+void SteppingDriver::workerLoop() {
+    while (running.load() != 0) {
+        pausePoint();
+        if (running.load() == 0) break;
+        const uint32_t limit = runUntil.load();
+        if (limit != 0 && universe_.generation >= limit) {
+            paused.store(1);
+            slow.store(0);
+            wake();
+            continue;
+        }
+        runGeneration();
+    }
+    idle.store(0);
+    exited.store(1);
+    wake();
+}
