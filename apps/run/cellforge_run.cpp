@@ -6,22 +6,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "files/document.h"
 #include "files/grid_file.h"
+#include "files/memory_image.h"
+#include "files/platform.h"
+#include "files/project.h"
 #include "universe/universe.h"
 
 namespace {
 
 const char* kUsage =
     "usage: cellforge-run [OPTIONS] FILE\n"
-    "  FILE                    a grid file (*.grd)\n"
+    "  FILE                    a grid file (*.grd) or a project file (*.prj)\n"
     "  -n, --generations N     run N generations\n"
     "  --pulse G               set the input pulse before generation G (repeatable)\n"
     "  --save PATH             write the universe as a grid file after the run\n"
+    "  --memory FILE           write a memory file into the memory modules before the run\n"
+    "  --corner X,Y,Z          corner of the first memory module (default 0,0,0)\n"
+    "  --offset K              loop offset of the memory write (default 0)\n"
+    "  --save-terminals PATH   write the terminal table after the run\n"
+    "  --run-until N           run the worker thread until generation N (instead of -n)\n"
     "  --stats                 print generation, active blocks and speed after the run\n"
     "  --progress              show a progress bar on stderr (default when stderr is a terminal)\n"
     "  --no-progress           never show the progress bar\n"
@@ -51,7 +62,35 @@ struct Options {
     bool stats = false;
     int progress = -1;  // -1: when stderr is a terminal
     std::string file;
+    std::string memory;
+    int32_t corner[3] = {0, 0, 0};
+    uint32_t offset = 0;
+    std::string saveTerminals;
+    uint32_t runUntil = 0;
 };
+
+bool parseCorner(const char* s, int32_t out[3]) {
+    if (!s) return false;
+    std::string t = s;
+    size_t start = 0;
+    for (int k = 0; k < 3; ++k) {
+        size_t end = k < 2 ? t.find(',', start) : t.size();
+        if (end == std::string::npos) return false;
+        std::string part = t.substr(start, end - start);
+        bool negative = !part.empty() && part[0] == '-';
+        uint64_t v;
+        if (!parseUnsigned(part.c_str() + (negative ? 1 : 0), negative ? 2147483648ull : 2147483647ull, v))
+            return false;
+        out[k] = negative ? int32_t(-int64_t(v)) : int32_t(v);
+        start = end + 1;
+    }
+    return true;
+}
+
+bool endsWith(const std::string& s, const char* ext) {
+    const size_t n = std::strlen(ext);
+    return s.size() >= n && s.compare(s.size() - n, n, ext) == 0;
+}
 
 class Progress {
 public:
@@ -107,6 +146,18 @@ int main(int argc, char** argv) {
             const char* v = value("--save");
             if (!v) return usageError("option --save needs a path");
             opt.save = v;
+        } else if (a == "--memory" || a == "--save-terminals") {
+            const char* v = value(a.c_str());
+            if (!v || !*v) return usageError("option " + a + " needs a path");
+            (a == "--memory" ? opt.memory : opt.saveTerminals) = v;
+        } else if (a == "--corner") {
+            if (!parseCorner(value("--corner"), opt.corner))
+                return usageError("option --corner needs X,Y,Z (three whole numbers)");
+        } else if (a == "--offset" || a == "--run-until") {
+            const char* v = value(a.c_str());
+            uint64_t k;
+            if (!v || !parseUnsigned(v, UINT32_MAX, k)) return usageError("option " + a + " needs a non-negative whole number");
+            (a == "--offset" ? opt.offset : opt.runUntil) = uint32_t(k);
         } else if (a == "--stats") {
             opt.stats = true;
         } else if (a == "--progress") {
@@ -122,37 +173,101 @@ int main(int argc, char** argv) {
         }
     }
     if (opt.file.empty()) return usageError("no file given");
-    if (!hasGridSuffix(opt.file)) return usageError("'" + opt.file + "' is not a grid file (*.grd)");
+    const bool isProject = endsWith(opt.file, ".prj");
+    if (!isProject && !hasGridSuffix(opt.file))
+        return usageError("'" + opt.file + "' is neither a grid file (*.grd) nor a project file (*.prj)");
+    // A project makes its folder current; the paths given here mean the folder we started in.
+    for (std::string* path : {&opt.save, &opt.saveTerminals, &opt.memory})
+        if (!path->empty()) *path = fullPath(*path);
 
-    Universe u;
-    u.onConflict = [](const std::string& msg) { std::cerr << msg << "\n"; };
-    GridReadResult rr;
-    openGridDocument(u, opt.file, &rr);
-    if (rr.skippedParts)
-        std::cerr << "cellforge-run: skipped " << rr.skippedParts
-                  << " parts outside the coordinate range of +-1000000000\n";
-
-    const bool showProgress = opt.progress == 1 || (opt.progress == -1 && isatty(2) && opt.generations >= 1000);
-    Progress progress(showProgress, opt.generations);
-    auto t0 = std::chrono::steady_clock::now();
-    for (uint64_t i = 0; i < opt.generations; ++i) {
-        u.trackedMoved = 0;
-        if (opt.pulses.count(u.generation)) u.inputPulse = 1;
-        u.stepGeneration();
-        if ((i & 255) == 0) progress.update(i + 1);
+    // Declared before the documents so it outlives their workers.
+    ViewCentre centre;
+    HeadlessPlatform platform;
+    platform.messageSink = [](const std::string& msg) { std::cerr << msg << "\n"; };
+    std::unique_ptr<CellforgeDocument> gridDocument;
+    CellforgeDocument* doc = nullptr;
+    if (isProject) {
+        ProjectLoadResult loaded;
+        if (!loadProjectFromPath(platform, opt.file, &loaded)) {
+            std::cerr << "cellforge-run: cannot open project '" << opt.file << "'\n";
+            return 2;
+        }
+        if (!loaded.files.grid) {
+            std::cerr << "cellforge-run: project '" << opt.file << "' names no grid file (*.grd)\n";
+            return 2;
+        }
+        doc = loaded.document;
+        if (!doc) {
+            std::cerr << "cellforge-run: cannot open grid '" << *loaded.files.grid << "'\n";
+            return 2;
+        }
+    } else {
+        gridDocument = std::make_unique<CellforgeDocument>();
+        doc = gridDocument.get();
+        doc->universe().onConflict = [](const std::string& msg) { std::cerr << msg << "\n"; };
+        GridReadResult rr;
+        doc->withUniverse([&](Universe& u) { openGridDocument(u, opt.file, &rr); });
+        if (rr.skippedParts)
+            std::cerr << "cellforge-run: skipped " << rr.skippedParts
+                      << " parts outside the coordinate range of +-1000000000\n";
     }
-    progress.update(opt.generations);
-    progress.finish();
+    doc->setFirstViewCentre(&centre);
+
+    if (!opt.memory.empty()) {
+        std::ifstream in(opt.memory);
+        if (!in) {
+            std::cerr << "cellforge-run: cannot read memory file '" << opt.memory << "'\n";
+            return 1;
+        }
+        doc->writeMemory(opt.corner[0], opt.corner[1], opt.corner[2], opt.offset, readProgramImage(in));
+    }
+
+    Universe& u = doc->universe();
+    SteppingDriver& driver = doc->driver();
+    driver.setGenerationStart([&opt](Universe& un) {
+        if (opt.pulses.count(un.generation)) un.inputPulse = 1;
+    });
+    uint32_t startGeneration = 0;
+    doc->withUniverse([&](Universe& un) { startGeneration = un.generation; });
+    auto t0 = std::chrono::steady_clock::now();
+    if (opt.runUntil != 0) {
+        // The real worker: "Go", then wait until the limit stops it.
+        doc->setRunUntil(opt.runUntil);
+        doc->runCommand();
+        driver.waitUntilStopped();
+    } else {
+        const bool showProgress = opt.progress == 1 || (opt.progress == -1 && isatty(2) && opt.generations >= 1000);
+        Progress progress(showProgress, opt.generations);
+        // The worker waits at its pause point throughout; we step in its stead.
+        const bool pausedHere = doc->pauseForRead();
+        for (uint64_t i = 0; i < opt.generations; ++i) {
+            driver.runGeneration();
+            if ((i & 255) == 0) progress.update(i + 1);
+        }
+        doc->resumeAfterRead(pausedHere);
+        progress.update(opt.generations);
+        progress.finish();
+    }
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
-    if (!opt.save.empty() && !writeGridFile(u, opt.save)) {
+    if (!opt.save.empty() && !doc->saveGrid(opt.save)) {
         std::cerr << "cellforge-run: cannot write '" << opt.save << "'\n";
         return 1;
     }
+    if (!opt.saveTerminals.empty()) {
+        std::ofstream out(opt.saveTerminals, std::ios::out | std::ios::trunc);
+        if (!out || !doc->saveTerminals(out)) {
+            std::cerr << "cellforge-run: cannot write '" << opt.saveTerminals << "'\n";
+            return 1;
+        }
+    }
+    const bool pausedForStats = doc->pauseForRead();
+    const uint64_t ran = uint64_t(u.generation - startGeneration);
     if (opt.stats) {
         std::printf("generation %u active %d parts %zu blocks %zu seconds %.3f gen/s %.1f\n", u.generation,
                     u.activeBlockCount, u.partCount(), u.blockCount(), secs,
-                    secs > 0 ? double(opt.generations) / secs : 0.0);
+                    secs > 0 ? double(ran) / secs : 0.0);
     }
+    doc->resumeAfterRead(pausedForStats);
     return 0;
 }
