@@ -1,0 +1,346 @@
+// Pixel tests on real off-screen renders.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "universe/universe.h"
+#include "view/bitmap.h"
+#include "view/drive_dump.h"
+#include "view/offscreen.h"
+#include "view/scene.h"
+
+namespace {
+
+constexpr int W = 160, H = 120;
+
+struct Pixel {
+    int r, g, b;
+};
+
+UniverseCell part(int32_t type, int32_t x, int32_t y, int32_t z, int32_t front = 0, int32_t side = 1) {
+    UniverseCell c;
+    c.partType = type;
+    c.x = x;
+    c.y = y;
+    c.z = z;
+    c.front = front;
+    c.side = side;
+    c.up = deriveUp(front, side);
+    return c;
+}
+
+// Where a world point lands in the window, from the camera matrix and the
+// standard 45-degree perspective, computed without OpenGL.
+std::array<double, 2> project(const Camera& cam, double x, double y, double z, int w = W, int h = H) {
+    const auto m = cameraViewMatrix(cam);
+    const double ex = m[0] * x + m[4] * y + m[8] * z + m[12];
+    const double ey = m[1] * x + m[5] * y + m[9] * z + m[13];
+    const double ez = m[2] * x + m[6] * y + m[10] * z + m[14];
+    const double f = 1.0 / std::tan(M_PI / 8);
+    const double aspect = double(w) / h;
+    return {(f / aspect * ex / -ez + 1) * w / 2, (f * ey / -ez + 1) * h / 2};
+}
+
+class Render : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ctx_ = OffscreenContext::create(W, H, error);
+        ASSERT_TRUE(ctx_) << error;
+        setUpViewState(W, H);
+    }
+
+    void draw(const Camera& cam = Camera{}) {
+        const FrameResult r = renderer_.renderFrame(cam, u_, nullptr);
+        ASSERT_TRUE(r.drawn);
+        frame_ = captureFramebuffer(W, H);
+        ASSERT_FALSE(frame_.pixels.empty());
+    }
+    Pixel at(int x, int y) const {
+        const uint8_t* p = frame_.pixels.data() + size_t(y) * bitmapRowSize(W, 24) + size_t(x) * 3;
+        return {p[2], p[1], p[0]};
+    }
+    Pixel at(std::array<double, 2> win) const { return at(int(win[0]), int(win[1])); }
+    int countIf(bool (*pred)(Pixel)) const {
+        int n = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) n += pred(at(x, y));
+        return n;
+    }
+
+    std::unique_ptr<OffscreenContext> ctx_;
+    Universe u_;
+    SceneRenderer renderer_;
+    ScreenBitmap frame_;
+};
+
+bool nonBlack(Pixel p) { return p.r || p.g || p.b; }
+bool pureRed(Pixel p) { return p.r > 240 && p.g < 10 && p.b < 10; }
+bool white(Pixel p) { return p.r > 240 && p.g > 240 && p.b > 240; }
+
+TEST_F(Render, EmptyUniverseIsBlackWithNothingCounted) {
+    u_.drawnCellCount = 99;
+    draw();
+    EXPECT_EQ(countIf(nonBlack), 0);
+    EXPECT_EQ(u_.drawnCellCount, 0);
+}
+
+TEST_F(Render, ConductorFacingUpIsYellowAboveAndBlueBelow) {
+    u_.placeCell(part(Conductor, 0, 0, 0, 0, 1));
+    draw();
+    EXPECT_EQ(u_.drawnCellCount, 1);
+    const Camera cam;
+    const Pixel top = at(project(cam, 0, 0.38, 0.45));
+    const Pixel bottom = at(project(cam, 0, -0.38, 0.45));
+    EXPECT_GT(top.r, 200);
+    EXPECT_GT(top.g, 200);
+    EXPECT_LT(top.b, 50);
+    EXPECT_LT(bottom.r, 50);
+    EXPECT_LT(bottom.g, 50);
+    EXPECT_GT(bottom.b, 200);
+    // Smooth shading blends the two halves across the face.
+    const Pixel middle = at(project(cam, 0, 0, 0.45));
+    EXPECT_NEAR(middle.r, 128, 12);
+    EXPECT_NEAR(middle.b, 128, 12);
+    // Outside the cube the frame stays black.
+    EXPECT_FALSE(nonBlack(at(project(cam, 0, 0.6, 0.45))));
+
+    // Turned upside down, the colours turn with it.
+    u_.placeCell(part(Conductor, 0, 0, 0, 2, 1));
+    draw();
+    EXPECT_GT(at(project(cam, 0, -0.38, 0.45)).g, 200);
+    EXPECT_GT(at(project(cam, 0, 0.38, 0.45)).b, 200);
+}
+
+TEST_F(Render, NorGateOutputIsAFullRedFaceOnTheRight) {
+    // Looking from the front right so the +x face is in view.
+    const Camera cam{3, 0, 3, -45, 0};
+    UniverseCell nor = part(NorGate, 0, 0, 0);
+    nor.outputs = 1u << 1;  // +x
+    u_.placeCell(nor);
+    draw(cam);
+    const auto centre = project(cam, 0, 0, 0);
+    const auto face = project(cam, 0.5, 0, 0);
+    EXPECT_GT(face[0], centre[0]);
+    EXPECT_TRUE(pureRed(at(face)));
+    // Near the corner of the face it is still red: the square covers it all.
+    const auto corner = project(cam, 0.5, 0.4, -0.3);
+    EXPECT_TRUE(pureRed(at(corner)));
+    // Nothing red on the left of the part.
+    int redLeft = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < int(centre[0]) - 2; ++x) redLeft += pureRed(at(x, y));
+    EXPECT_EQ(redLeft, 0);
+
+    // Another type shows only a small square: the same corner is body colour.
+    UniverseCell con = part(Conductor, 0, 0, 0);
+    con.outputs = 1u << 1;
+    u_.placeCell(con);
+    draw(cam);
+    EXPECT_TRUE(pureRed(at(face)));
+    EXPECT_FALSE(pureRed(at(corner)));
+    EXPECT_GT(at(corner).g, 150);
+}
+
+TEST_F(Render, BondSquareIsGreen) {
+    UniverseCell c = part(Pusher, 0, 0, 0);
+    c.bonds = 1u << 4;  // +z, towards the eye
+    u_.placeCell(c);
+    draw();
+    const Pixel p = at(project(Camera{}, 0, 0, 0.475));
+    EXPECT_LT(p.r, 10);
+    EXPECT_GT(p.g, 240);
+    EXPECT_LT(p.b, 10);
+}
+
+TEST_F(Render, DriveShowsAWhiteArrowAndNoSquares) {
+    UniverseCell d = part(Drive, 0, 0, 0, 4, 1);  // front towards the eye
+    d.outputs = 0x3F;
+    d.bonds = 0x3F;
+    u_.placeCell(d);
+    draw();
+    EXPECT_EQ(countIf(pureRed), 0);
+    EXPECT_EQ(countIf([](Pixel p) { return p.g > 240 && p.r < 10; }), 0);
+    // The shaft crosses the middle of the face horizontally.
+    const auto mid = project(Camera{}, 0, 0, 0.455);
+    int whiteNearShaft = 0;
+    for (int dy = -2; dy <= 2; ++dy) whiteNearShaft += white(at(int(mid[0]), int(mid[1]) + dy));
+    EXPECT_GE(whiteNearShaft, 1);
+    EXPECT_GT(countIf(white), 30);
+}
+
+TEST_F(Render, HiddenRegionIsNotDrawn) {
+    RegionEntry* r = u_.openRegion("arm", nullptr);
+    UniverseCell c = part(Conductor, 0, 0, 0);
+    c.region = r;
+    u_.placeCell(c);
+    r->visible = 0;
+    draw();
+    EXPECT_EQ(countIf(nonBlack), 0);
+    EXPECT_EQ(u_.drawnCellCount, 0);
+    r->visible = 1;
+    draw();
+    EXPECT_GT(countIf(nonBlack), 100);
+    EXPECT_EQ(u_.drawnCellCount, 1);
+}
+
+TEST_F(Render, NearerPartHidesFartherOneWhateverTheOrder) {
+    // Two parts on the line of sight, looked at from both ends, so the nearer
+    // one is drawn first once and last once.
+    for (int flip = 0; flip < 2; ++flip) {
+        Universe u;
+        u.placeCell(part(Conductor, 0, 0, flip ? -2 : 0));
+        u.placeCell(part(Source, 0, 0, flip ? 0 : -2));
+        const Camera cam = flip ? Camera{0, 0, -7, 180, 0} : Camera{};
+        renderer_.renderFrame(cam, u, nullptr);
+        frame_ = captureFramebuffer(W, H);
+        const Pixel p = at(W / 2, H / 2);
+        EXPECT_NEAR(p.r, 128, 12) << flip;  // the Conductor's blend; a Source has no red
+    }
+}
+
+TEST_F(Render, BackFacesAreCulled) {
+    // From inside a cube every face is seen from behind, so nothing shows.
+    u_.placeCell(part(Conductor, 0, 0, 5));
+    draw();
+    EXPECT_EQ(countIf(nonBlack), 0);
+    EXPECT_EQ(u_.drawnCellCount, 1);
+}
+
+TEST_F(Render, TypesWithoutARuleAreDrawn) {
+    u_.placeCell(part(42, 0, 0, 0));
+    draw();
+    EXPECT_EQ(u_.drawnCellCount, 1);
+    EXPECT_GT(countIf(nonBlack), 100);
+}
+
+TEST_F(Render, CameraTransformMatchesTheMatrixMath) {
+    for (const Camera& c : {Camera{}, Camera{1, -2, 7, 30, 20}, Camera{-5, 3, 0, 370, -45}}) {
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        applyCameraTransform(c);
+        double gl[16];
+        glGetDoublev(GL_MODELVIEW_MATRIX, gl);
+        const auto m = cameraViewMatrix(c);
+        for (int i = 0; i < 16; ++i) EXPECT_NEAR(gl[i], m[i], 1e-5) << i;
+    }
+    glLoadIdentity();
+}
+
+class CountingPause : public ReadPause {
+public:
+    explicit CountingPause(bool stops) : stops_(stops) {}
+    bool pauseForRead() override {
+        ++pauses;
+        return stops_;
+    }
+    void resumeAfterRead() override { ++resumes; }
+    int pauses = 0, resumes = 0;
+
+private:
+    bool stops_;
+};
+
+TEST_F(Render, WorkerIsReleasedOnlyByTheFrameThatStoppedIt) {
+    u_.placeCell(part(Conductor, 0, 0, 0));
+    CountingPause running(true), alreadyStopped(false);
+    renderer_.renderFrame(Camera{}, u_, &running);
+    renderer_.renderFrame(Camera{}, u_, &alreadyStopped);
+    EXPECT_EQ(running.pauses, 1);
+    EXPECT_EQ(running.resumes, 1);
+    EXPECT_EQ(alreadyStopped.pauses, 1);
+    EXPECT_EQ(alreadyStopped.resumes, 0);
+}
+
+// ---- the Drive coordinate dump
+
+class Dump : public Render {
+protected:
+    void SetUp() override {
+        Render::SetUp();
+        path_ = (std::filesystem::temp_directory_path() / ("view_dump_" + std::to_string(getpid()) + ".eps")).string();
+    }
+    void TearDown() override { std::filesystem::remove(path_); }
+    std::vector<std::array<double, 2>> lines() {
+        std::ifstream in(path_);
+        std::vector<std::array<double, 2>> out;
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream ls(line);
+            double x, y;
+            std::string rest;
+            EXPECT_TRUE(ls >> x >> y) << line;
+            EXPECT_FALSE(ls >> rest) << line;
+            out.push_back({x, y});
+        }
+        return out;
+    }
+    std::string path_;
+};
+
+TEST_F(Dump, WritesWindowCoordinatesOfVisibleDrives) {
+    u_.placeCell(part(Drive, 0, 0, 0));
+    u_.placeCell(part(Drive, 1, -1, 0));
+    u_.placeCell(part(Drive, 0, 0, 10));   // behind the eye
+    u_.placeCell(part(Drive, 900, 0, 0));  // far off to the side
+    u_.placeCell(part(Conductor, 2, 2, 0));
+    // The eye straight in front of the first Drive's dump point.
+    const Camera cam{0.455f, 0.455f, 5.455f, 0, 0};
+    ASSERT_TRUE(writeDriveCoordinates(cam, u_, nullptr, path_));
+    auto got = lines();
+    ASSERT_EQ(got.size(), 2u);
+    // Lines follow the block walk; order them by x to compare.
+    if (got[0][0] > got[1][0]) std::swap(got[0], got[1]);
+    EXPECT_NEAR(got[0][0], W / 2.0, 1e-3);
+    EXPECT_NEAR(got[0][1], H / 2.0, 1e-3);
+    const auto second = project(cam, 1.455, -0.545, 0.455);
+    EXPECT_NEAR(got[1][0], second[0], 1e-2);
+    EXPECT_NEAR(got[1][1], second[1], 1e-2);
+    // Whole pixels are written without decimals, as a text stream does.
+    std::ifstream in(path_);
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_TRUE(text.rfind("80 60\n", 0) == 0 || text.find("\n80 60\n") != std::string::npos) << text;
+}
+
+TEST_F(Dump, HiddenDrivesAreWrittenAndTurningAwayEmptiesTheFile) {
+    RegionEntry* r = u_.openRegion("hidden", nullptr);
+    r->visible = 0;
+    UniverseCell d = part(Drive, 0, 0, 0);
+    d.region = r;
+    u_.placeCell(d);
+    ASSERT_TRUE(writeDriveCoordinates(Camera{}, u_, nullptr, path_));
+    EXPECT_EQ(lines().size(), 1u);
+    ASSERT_TRUE(writeDriveCoordinates(Camera{0, 0, 5, 180, 0}, u_, nullptr, path_));
+    EXPECT_EQ(std::filesystem::file_size(path_), 0u);
+    Universe empty;
+    ASSERT_TRUE(writeDriveCoordinates(Camera{}, empty, nullptr, path_));
+    EXPECT_EQ(std::filesystem::file_size(path_), 0u);
+    EXPECT_FALSE(writeDriveCoordinates(Camera{}, u_, nullptr, "/nonexistent-dir/dump.eps"));
+}
+
+// ---- saving a render
+
+TEST_F(Render, SavedBitmapHoldsTheRenderedPixels) {
+    u_.placeCell(part(Conductor, 0, 0, 0));
+    draw();
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("view_save_" + std::to_string(getpid()) + ".bmp")).string();
+    ASSERT_TRUE(saveWindowBitmap(W, H, file));
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::filesystem::remove(file);
+    ASSERT_EQ(bytes.size(), 54u + size_t(bitmapRowSize(W, 24)) * H);
+    // The yellow top of the cube: blue byte first in the file.
+    const auto p = project(Camera{}, 0, 0.38, 0.45);
+    const size_t at = 54 + size_t(int(p[1])) * bitmapRowSize(W, 24) + size_t(int(p[0])) * 3;
+    EXPECT_LT(bytes[at], 50);
+    EXPECT_GT(bytes[at + 1], 200);
+    EXPECT_GT(bytes[at + 2], 200);
+}
+
+}  // namespace
