@@ -6,18 +6,19 @@
 #include <fstream>
 #include <vector>
 
+#include "universe/driver.h"
 #include "universe/universe.h"
 #include "view/part_geometry.h"
 #include "view/scene.h"
 #include "view/snapshot.h"
 
-bool writeDriveCoordinates(const Camera& camera, Universe& universe, ReadPause* pause, const std::string& path) {
+bool writeDriveCoordinates(const Camera& camera, Universe& universe, SteppingDriver* driver, const std::string& path) {
     std::ofstream out(path, std::ios::trunc);
 
     std::vector<std::array<int32_t, 3>> drives;
-    const bool pausedByUs = pause && pause->pauseForRead();
+    const bool pausedHere = driver && driver->pauseForRead();
     collectDrivePositions(universe, drives);
-    if (pausedByUs) pause->resumeAfterRead();
+    if (driver) driver->resumeAfterRead(pausedHere);
 
     glPushMatrix();
     applyCameraTransform(camera);

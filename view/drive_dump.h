@@ -18,11 +18,11 @@
 #include "view/camera.h"
 
 class Universe;
-class ReadPause;
+class SteppingDriver;
 
 inline constexpr const char* kDriveDumpFile = "dump.eps";
 
 // Writes the dump with the current context's projection and viewport.
 // Returns false when the file cannot be written (nothing is reported).
-bool writeDriveCoordinates(const Camera& camera, Universe& universe, ReadPause* pause,
+bool writeDriveCoordinates(const Camera& camera, Universe& universe, SteppingDriver* driver,
                            const std::string& path = kDriveDumpFile);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "universe/driver.h"
 #include "universe/universe.h"
 
 namespace {
@@ -127,7 +128,7 @@ void SceneRenderer::drawSnapshot(const SceneSnapshot& snap) {
     glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe, ReadPause* pause) {
+FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe, SteppingDriver* driver) {
     FrameResult result;
     int expected = 0;
     if (!drawingFlag.compare_exchange_strong(expected, 1)) return result;
@@ -138,11 +139,13 @@ FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe,
     glPushMatrix();
     applyCameraTransform(camera);
 
-    const auto pauseStart = Clock::now();
-    const bool pausedByUs = pause && pause->pauseForRead();
+    const auto waitStart = Clock::now();
+    const bool pausedHere = driver && driver->pauseForRead();
+    const auto holdStart = Clock::now();
     takeSnapshot(universe, snapshot_);
-    if (pausedByUs) pause->resumeAfterRead();
-    result.pauseSeconds = since(pauseStart);
+    if (driver) driver->resumeAfterRead(pausedHere);
+    result.holdSeconds = since(holdStart);
+    result.waitSeconds = std::chrono::duration<double>(holdStart - waitStart).count();
 
     drawSnapshot(snapshot_);
     glPopMatrix();

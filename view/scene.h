@@ -26,17 +26,8 @@
 #include "view/camera.h"
 #include "view/snapshot.h"
 
+class SteppingDriver;
 class Universe;
-
-// How a reader borrows the universe from the worker that runs it. Without a
-// worker (the runner between generations, tests) pass nullptr.
-class ReadPause {
-public:
-    virtual ~ReadPause() = default;
-    // Returns true when this call stopped the worker and so must release it.
-    virtual bool pauseForRead() = 0;
-    virtual void resumeAfterRead() = 0;
-};
 
 // Sets the fixed drawing state (depth test, back-face culling, smooth shading,
 // line width) and the viewport and projection for a surface of this size.
@@ -54,8 +45,9 @@ bool resizeView(ViewSize& size, int width, int height);
 
 struct FrameResult {
     bool drawn = false;  // false when a frame was already being drawn
-    double pauseSeconds = 0;  // the worker was stopped this long
-    double totalSeconds = 0;
+    double waitSeconds = 0;   // waiting for the worker to reach its pause point
+    double holdSeconds = 0;   // the worker stood still for us this long
+    double totalSeconds = 0;  // the whole frame, drawing finished
 };
 
 // Keeps the vertex storage of a view between frames so a frame allocates
@@ -63,10 +55,11 @@ struct FrameResult {
 class SceneRenderer {
 public:
     // Draws one frame into the current context and framebuffer and waits for
-    // the drawing to finish. lastSnapshot() then holds the counters for the
+    // the drawing to finish. The universe is read with the driver's pause
+    // handshake; pass no driver when nothing else runs the universe. lastSnapshot() then holds the counters for the
     // status line and the generation for the frame-output check, all read in
     // the paused stretch.
-    FrameResult renderFrame(const Camera& camera, Universe& universe, ReadPause* pause);
+    FrameResult renderFrame(const Camera& camera, Universe& universe, SteppingDriver* driver);
 
     // The vertex stage alone, for a snapshot already taken.
     void drawSnapshot(const SceneSnapshot& snapshot);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "universe/driver.h"
 #include "universe/universe.h"
 #include "view/bitmap.h"
 #include "view/drive_dump.h"
@@ -232,29 +233,30 @@ TEST_F(Render, CameraTransformMatchesTheMatrixMath) {
     glLoadIdentity();
 }
 
-class CountingPause : public ReadPause {
-public:
-    explicit CountingPause(bool stops) : stops_(stops) {}
-    bool pauseForRead() override {
-        ++pauses;
-        return stops_;
-    }
-    void resumeAfterRead() override { ++resumes; }
-    int pauses = 0, resumes = 0;
-
-private:
-    bool stops_;
-};
-
-TEST_F(Render, WorkerIsReleasedOnlyByTheFrameThatStoppedIt) {
+TEST_F(Render, FrameBorrowsTheUniverseFromARunningWorkerAndGivesItBack) {
     u_.placeCell(part(Conductor, 0, 0, 0));
-    CountingPause running(true), alreadyStopped(false);
-    renderer_.renderFrame(Camera{}, u_, &running);
-    renderer_.renderFrame(Camera{}, u_, &alreadyStopped);
-    EXPECT_EQ(running.pauses, 1);
-    EXPECT_EQ(running.resumes, 1);
-    EXPECT_EQ(alreadyStopped.pauses, 1);
-    EXPECT_EQ(alreadyStopped.resumes, 0);
+    SteppingDriver driver(u_);
+    driver.startWorker();
+    driver.runCommand();
+    ASSERT_TRUE(renderer_.renderFrame(Camera{}, u_, &driver).drawn);
+    EXPECT_EQ(driver.paused.load(), 0);
+    EXPECT_EQ(renderer_.lastSnapshot().drawnCellCount, 1);
+    // Still running: a limit ahead of it is reached.
+    const bool p = driver.pauseForRead();
+    const uint32_t g = u_.generation;
+    driver.resumeAfterRead(p);
+    driver.setRunUntil(g + 20);
+    driver.waitUntilStopped();
+    EXPECT_GE(u_.generation, g + 20);
+
+    // A stopped worker stays stopped and its flags are left alone.
+    const uint32_t stoppedAt = u_.generation;
+    for (int i = 0; i < 3; ++i) renderer_.renderFrame(Camera{}, u_, &driver);
+    EXPECT_EQ(driver.paused.load(), 1);
+    EXPECT_EQ(driver.slow.load(), 0);
+    EXPECT_EQ(u_.generation, stoppedAt);
+    EXPECT_EQ(renderer_.lastSnapshot().generation, stoppedAt);
+    driver.stopWorker();
 }
 
 // ---- the Drive coordinate dump
