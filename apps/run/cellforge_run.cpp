@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,11 @@
 #include "files/platform.h"
 #include "files/project.h"
 #include "universe/universe.h"
+#include "view/bitmap.h"
+#include "view/camera.h"
+#include "view/drive_dump.h"
+#include "view/offscreen.h"
+#include "view/scene.h"
 
 namespace {
 
@@ -33,6 +39,10 @@ const char* kUsage =
     "  --offset K              loop offset of the memory write (default 0)\n"
     "  --save-terminals PATH   write the terminal table after the run\n"
     "  --run-until N           run the worker thread until generation N (instead of -n)\n"
+    "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp)\n"
+    "  --camera X,Y,Z,ALT,AZ   camera of the first view (default: the centre of mass, 50 units in front)\n"
+    "  --size WxH              size of the drawn view in pixels (default 640x480)\n"
+    "  --write-eps             write the Drive coordinates of the first view to dump.eps after the run\n"
     "  --stats                 print generation, active blocks and speed after the run\n"
     "  --progress              show a progress bar on stderr (default when stderr is a terminal)\n"
     "  --no-progress           never show the progress bar\n"
@@ -67,7 +77,43 @@ struct Options {
     uint32_t offset = 0;
     std::string saveTerminals;
     uint32_t runUntil = 0;
+    std::string render;
+    bool cameraGiven = false;
+    Camera camera;
+    int width = 640, height = 480;
+    bool writeEps = false;
 };
+
+// "X,Y,Z,ALT,AZ": five finite numbers.
+bool parseCamera(const char* s, Camera& out) {
+    if (!s) return false;
+    float v[5];
+    const char* p = s;
+    for (int k = 0; k < 5; ++k) {
+        char* end = nullptr;
+        const double d = std::strtod(p, &end);
+        if (end == p || !std::isfinite(d) || std::fabs(d) > 3.0e38) return false;
+        v[k] = float(d);
+        if (*end != (k < 4 ? ',' : '\0')) return false;
+        p = end + 1;
+    }
+    out = Camera{v[0], v[1], v[2], v[4], v[3]};
+    return true;
+}
+
+// "WxH", each 1 to 16384.
+bool parseSize(const char* s, int& w, int& h) {
+    if (!s) return false;
+    const std::string t = s;
+    const size_t x = t.find('x');
+    uint64_t a, b;
+    if (x == std::string::npos || !parseUnsigned(t.substr(0, x).c_str(), 16384, a) ||
+        !parseUnsigned(t.substr(x + 1).c_str(), 16384, b) || a == 0 || b == 0)
+        return false;
+    w = int(a);
+    h = int(b);
+    return true;
+}
 
 bool parseCorner(const char* s, int32_t out[3]) {
     if (!s) return false;
@@ -158,6 +204,19 @@ int main(int argc, char** argv) {
             uint64_t k;
             if (!v || !parseUnsigned(v, UINT32_MAX, k)) return usageError("option " + a + " needs a non-negative whole number");
             (a == "--offset" ? opt.offset : opt.runUntil) = uint32_t(k);
+        } else if (a == "--render") {
+            const char* v = value("--render");
+            if (!v || !*v) return usageError("option --render needs a path");
+            opt.render = v;
+        } else if (a == "--camera") {
+            if (!parseCamera(value("--camera"), opt.camera))
+                return usageError("option --camera needs X,Y,Z,ALT,AZ (five numbers)");
+            opt.cameraGiven = true;
+        } else if (a == "--size") {
+            if (!parseSize(value("--size"), opt.width, opt.height))
+                return usageError("option --size needs WxH (whole numbers from 1 to 16384)");
+        } else if (a == "--write-eps") {
+            opt.writeEps = true;
         } else if (a == "--stats") {
             opt.stats = true;
         } else if (a == "--progress") {
@@ -177,8 +236,21 @@ int main(int argc, char** argv) {
     if (!isProject && !hasGridSuffix(opt.file))
         return usageError("'" + opt.file + "' is neither a grid file (*.grd) nor a project file (*.prj)");
     // A project makes its folder current; the paths given here mean the folder we started in.
-    for (std::string* path : {&opt.save, &opt.saveTerminals, &opt.memory})
+    for (std::string* path : {&opt.save, &opt.saveTerminals, &opt.memory, &opt.render})
         if (!path->empty()) *path = fullPath(*path);
+    const std::string dumpPath = fullPath(kDriveDumpFile);
+
+    // The view needs an OpenGL context; without one there is no point running.
+    std::unique_ptr<OffscreenContext> glContext;
+    if (!opt.render.empty() || opt.writeEps) {
+        std::string error;
+        glContext = OffscreenContext::create(opt.width, opt.height, error);
+        if (!glContext) {
+            std::cerr << "cellforge-run: cannot draw the view: " << error << "\n";
+            return 2;
+        }
+        setUpViewState(opt.width, opt.height);
+    }
 
     // Declared before the documents so it outlives their workers.
     ViewCentre centre;
@@ -211,6 +283,11 @@ int main(int argc, char** argv) {
             std::cerr << "cellforge-run: skipped " << rr.skippedParts
                       << " parts outside the coordinate range of +-1000000000\n";
     }
+    // The first view's camera: as given, else the "Centre of Mass" position.
+    // Its centre then follows the tracked terminal through the run.
+    Camera camera = opt.camera;
+    if (!opt.cameraGiven) doc->withUniverse([&](Universe& un) { centreOfMass(camera, un); });
+    centre.set(camera.x, camera.y, camera.z);
     doc->setFirstViewCentre(&centre);
 
     if (!opt.memory.empty()) {
@@ -258,6 +335,23 @@ int main(int argc, char** argv) {
         std::ofstream out(opt.saveTerminals, std::ios::out | std::ios::trunc);
         if (!out || !doc->saveTerminals(out)) {
             std::cerr << "cellforge-run: cannot write '" << opt.saveTerminals << "'\n";
+            return 1;
+        }
+    }
+    if (glContext) {
+        camera.x = centre.x.load();
+        camera.y = centre.y.load();
+        camera.z = centre.z.load();
+        if (!opt.render.empty()) {
+            SceneRenderer renderer;
+            renderer.renderFrame(camera, u, &driver);
+            if (!saveWindowBitmap(opt.width, opt.height, opt.render)) {
+                std::cerr << "cellforge-run: cannot write '" << opt.render << "'\n";
+                return 1;
+            }
+        }
+        if (opt.writeEps && !writeDriveCoordinates(camera, u, &driver, dumpPath)) {
+            std::cerr << "cellforge-run: cannot write '" << dumpPath << "'\n";
             return 1;
         }
     }
