@@ -1,0 +1,72 @@
+#include "shell/cellforge_doc.h"
+
+#include <QFileInfo>
+
+#include "files/grid_file.h"
+#include "shell/cellforge_view.h"
+#include "shell/main_frame.h"
+
+CCellforgeDoc::CCellforgeDoc(QObject* parent)
+    : QObject(parent), engine_(std::make_unique<CellforgeDocument>()) {
+    // Conflicts come from grid loading (this thread) and from the stimulus
+    // dropping parts (the worker); showMessage handles both.
+    engine_->universe().onConflict = [](const std::string& text) {
+        CMainFrame::showMessage(QString::fromStdString(text));
+    };
+}
+
+CCellforgeDoc::~CCellforgeDoc() {
+    engine_->setFirstViewCentre(nullptr);
+    // The engine document stops its worker before anything else goes.
+    engine_.reset();
+}
+
+void CCellforgeDoc::setTitle(const QString& title) {
+    if (title == title_) return;
+    title_ = title;
+    emit titleChanged();
+}
+
+bool CCellforgeDoc::onNewDocument() { return engine_->restartWorker(); }
+
+bool CCellforgeDoc::onOpenDocument(const QString& path) {
+    if (!hasGridSuffix(path.toStdString())) return false;
+    bool opened = false;
+    engine_->withUniverse([&](Universe& u) { opened = openGridDocument(u, path.toStdString()); });
+    if (!opened) return false;
+    pathName_ = QFileInfo(path).absoluteFilePath();
+    engine_->setPath(pathName_.toStdString());
+    setTitle(QFileInfo(path).fileName());
+    return true;
+}
+
+bool CCellforgeDoc::onSaveDocument(const QString& path) {
+    // saveGrid pauses the worker itself.
+    bool ok = engine_->saveGrid(path.toStdString());
+    if (ok) {
+        pathName_ = QFileInfo(path).absoluteFilePath();
+        engine_->setPath(pathName_.toStdString());
+        setTitle(QFileInfo(path).fileName());
+    }
+    return ok;
+}
+
+void CCellforgeDoc::addView(CCellforgeView* view) {
+    views_.push_back(view);
+    registerFirstViewCentre();
+}
+
+void CCellforgeDoc::removeView(CCellforgeView* view) {
+    std::erase(views_, view);
+    registerFirstViewCentre();
+}
+
+void CCellforgeDoc::registerFirstViewCentre() {
+    ViewCentre* wanted = views_.empty() ? nullptr : &views_.front()->centre();
+    if (engine_->driver().firstViewCentre() != wanted) engine_->setFirstViewCentre(wanted);
+}
+
+void CCellforgeDoc::updateAllViews() {
+    for (CCellforgeView* v : views_) v->update();
+}
+

@@ -1,0 +1,65 @@
+// CCellforgeDoc: the desktop document around the engine's CellforgeDocument.
+//
+// The engine document owns the universe, the worker and the run objects; this
+// class adds only what the windowing side needs: a title, the list of views
+// showing it, and the framework's open/new/save steps. It adds nothing to the
+// simulation itself.
+//
+// The first view's centre is registered with the worker (it shifts the
+// centre when the tracked terminal moves). Views register and unregister
+// through addView/removeView, so the worker never holds a centre of a view
+// that has gone.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "files/document.h"
+#include "view/scene.h"
+
+class CCellforgeView;
+
+class CCellforgeDoc : public QObject {
+    Q_OBJECT
+public:
+    explicit CCellforgeDoc(QObject* parent = nullptr);
+    ~CCellforgeDoc() override;
+
+    CellforgeDocument& engine() { return *engine_; }
+    Universe& universe() { return engine_->universe(); }
+
+    QString title() const { return title_; }
+    void setTitle(const QString& title);
+    QString pathName() const { return pathName_; }
+
+    // The framework's new-document step: the worker is restarted, the
+    // universe kept.
+    bool onNewDocument();
+    // Fails (no message) for a path that is not a grid; a grid file that
+    // cannot be read still opens, empty.
+    bool onOpenDocument(const QString& path);
+    // Writes the grid form with the worker paused; any extension is accepted.
+    bool onSaveDocument(const QString& path);
+
+    const std::vector<CCellforgeView*>& views() const { return views_; }
+    CCellforgeView* firstView() const { return views_.empty() ? nullptr : views_.front(); }
+    void addView(CCellforgeView* view);
+    void removeView(CCellforgeView* view);
+    // Asks every view to repaint (each repaint draws one frame).
+    void updateAllViews();
+
+    SteppingDriver& driver() { return engine_->driver(); }
+
+signals:
+    void titleChanged();
+
+private:
+    void registerFirstViewCentre();
+
+    std::unique_ptr<CellforgeDocument> engine_;
+    QString title_;
+    QString pathName_;
+    std::vector<CCellforgeView*> views_;
+};

@@ -1,0 +1,758 @@
+#include "shell/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolBar>
+
+#include <fstream>
+
+#include "files/memory_image.h"
+#include "files/project.h"
+#include "shell/cellforge_doc.h"
+#include "shell/cellforge_view.h"
+#include "shell/child_frame.h"
+#include "shell/commands.h"
+#include "shell/dialogs.h"
+#include "shell/file_dialogs.h"
+#include "shell/qt_platform.h"
+#include "shell/toolbar_icons.h"
+#include "view/drive_dump.h"
+
+namespace {
+CMainFrame* g_instance = nullptr;
+
+// The Settings dialog's view of a document's saved-views list.
+class ViewListStore : public SavedViewStore {
+public:
+    explicit ViewListStore(ViewList& list) : list_(list) {}
+    std::vector<SavedViewRecord> records() const override {
+        std::vector<SavedViewRecord> out;
+        for (const SavedView& v : list_.views)
+            out.push_back({QString::fromStdString(v.description), v.x, v.y, v.z, v.alt, v.az});
+        return out;
+    }
+    void append(const SavedViewRecord& r) override {
+        SavedView v;
+        // The file format keeps at most 255 characters of a description; a
+        // longer one would make the whole file unreadable from that line on.
+        v.description = r.description.toStdString().substr(0, 255);
+        v.x = r.x;
+        v.y = r.y;
+        v.z = r.z;
+        v.alt = r.alt;
+        v.az = r.az;
+        list_.views.push_back(v);
+        writeViewFile(list_);
+    }
+
+private:
+    ViewList& list_;
+};
+}  // namespace
+
+CChildFrame::CChildFrame(CCellforgeDoc* doc, QWidget* parent) : QMdiSubWindow(parent), doc_(doc) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    view_ = new CCellforgeView(doc, this);
+    setWidget(view_);
+}
+
+CMainFrame* CMainFrame::instance() { return g_instance; }
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    g_instance = this;
+    ownDialogs_ = std::make_unique<QtFileDialogs>();
+    dialogs_ = ownDialogs_.get();
+    setWindowTitle(QStringLiteral("Cellforge"));
+    mdi_ = new QMdiArea(this);
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(mdi_);
+    connect(mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) {
+        updateTitle();
+        updateCommandStates();
+    });
+
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    connectCommands();
+    updateMenuSet();
+    updateRecentMenu();
+    updateCommandStates();
+
+    connect(&timer_, &QTimer::timeout, this, &CMainFrame::tick);
+    timer_.start(50);
+    resize(1000, 750);
+}
+
+CMainFrame::~CMainFrame() {
+    timer_.stop();
+    closing_ = true;
+    while (!documents_.empty()) closeDocument(documents_.back());
+    if (g_instance == this) g_instance = nullptr;
+}
+
+// ------------------------------------------------------------------ actions
+
+QAction* CMainFrame::makeAction(int id, const QString& text, const QString& prompt) {
+    auto* a = new QAction(text, this);
+    a->setData(id);
+    a->setObjectName(QStringLiteral("command%1").arg(id));
+    if (!prompt.isEmpty()) {
+        const qsizetype nl = prompt.indexOf(QLatin1Char('\n'));
+        a->setStatusTip(nl < 0 ? prompt : prompt.left(nl));
+        if (nl >= 0) a->setToolTip(prompt.mid(nl + 1));
+    }
+    actions_.insert(id, a);
+    return a;
+}
+
+void CMainFrame::createActions() {
+    using namespace cmd;
+    makeAction(FileOpen, QStringLiteral("&Open...\tCtrl+O"), QStringLiteral("Open an existing document\nOpen"))
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    makeAction(FileNew, QStringLiteral("&New\tCtrl+N"), QStringLiteral("Create a new document\nNew"))
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+    makeAction(RunAnimation, QStringLiteral("Run animation..."));
+    for (int i = 0; i < RecentFileList::kSize; ++i)
+        makeAction(RecentFile1 + i, QString(), QStringLiteral("Open this document"));
+    recentPlaceholder_[0] = new QAction(QStringLiteral("Recent File"), this);
+    recentPlaceholder_[0]->setEnabled(false);
+    makeAction(Exit, QStringLiteral("E&xit"), QStringLiteral("Quit the application; prompts to save documents\nExit"));
+    auto* tb = makeAction(ViewToolbar, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
+    tb->setCheckable(true);
+    tb->setChecked(true);
+    auto* sb = makeAction(ViewStatusBar, QStringLiteral("&Status Bar"),
+                          QStringLiteral("Show or hide the status bar\nToggle StatusBar"));
+    sb->setCheckable(true);
+    sb->setChecked(true);
+    makeAction(About, QStringLiteral("&About Cellforge..."),
+               QStringLiteral("Display program information, version number and copyright\nAbout"));
+
+    makeAction(FileClose, QStringLiteral("&Close"), QStringLiteral("Close the active document\nClose"));
+    makeAction(FileSaveAs, QStringLiteral("Save &As..."), QStringLiteral("Save the active document with a new name\nSave As"));
+    makeAction(SaveTerminals, QStringLiteral("Save terminals..."));
+    makeAction(WriteDriveCoordinates, QStringLiteral("Write EPS..."),
+               QStringLiteral("Write graphics to encapsulated postscript file"));
+    makeAction(Regions, QStringLiteral("Regions..."));
+    makeAction(CentreOfMass, QStringLiteral("Centre of Mass"));
+    makeAction(Go, QStringLiteral("Go"));
+    makeAction(Stop, QStringLiteral("Stop"));
+    makeAction(Step, QStringLiteral("Step"));
+    makeAction(GoSlow, QStringLiteral("Go Slow"));
+    makeAction(Settings, QStringLiteral("Settings..."));
+    makeAction(SaveBitmap, QStringLiteral("Save &Bitmap..."));
+    makeAction(AnimationSettings, QStringLiteral("&Animation..."));
+    makeAction(WriteMemory, QStringLiteral("Memory..."));
+    makeAction(WindowNew, QStringLiteral("&New Window"), QStringLiteral("Open another window for the active document\nNew Window"));
+    makeAction(WindowCascade, QStringLiteral("&Cascade"), QStringLiteral("Arrange windows so they overlap\nCascade Windows"));
+    makeAction(WindowTileHorz, QStringLiteral("&Tile"), QStringLiteral("Arrange windows as non-overlapping tiles\nTile Windows"));
+    makeAction(WindowArrange, QStringLiteral("&Arrange Icons"), QStringLiteral("Arrange icons at the bottom of the window\nArrange Icons"));
+
+    // Commands without a handler: they exist so their buttons and
+    // accelerators are there, and stay disabled.
+    makeAction(NoHandlerButton, QString());
+    makeAction(FilePrint, QStringLiteral("&Print...\tCtrl+P"), QStringLiteral("Print the active document\nPrint"))
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+    makeAction(EditCopy, QStringLiteral("&Copy"), QStringLiteral("Copy the selection and put it on the Clipboard\nCopy"))
+        ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+C")), QKeySequence(QStringLiteral("Ctrl+Ins"))});
+    makeAction(EditPaste, QStringLiteral("&Paste"), QStringLiteral("Insert Clipboard contents\nPaste"))
+        ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins"))});
+    makeAction(EditCut, QStringLiteral("Cu&t"), QStringLiteral("Cut the selection and put it on the Clipboard\nCut"))
+        ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+X")), QKeySequence(QStringLiteral("Shift+Del"))});
+    makeAction(EditUndo, QStringLiteral("&Undo"), QStringLiteral("Undo the last action\nUndo"))
+        ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Z")), QKeySequence(QStringLiteral("Alt+Backspace"))});
+    makeAction(NextPane, QStringLiteral("Next Pane"), QStringLiteral("Switch to the next window pane\nNext Pane"))
+        ->setShortcut(QKeySequence(QStringLiteral("F6")));
+    makeAction(PrevPane, QStringLiteral("Previous Pane"),
+               QStringLiteral("Switch back to the previous window pane\nPrevious Pane"))
+        ->setShortcut(QKeySequence(QStringLiteral("Shift+F6")));
+    for (int id : {int(NoHandlerButton), int(FilePrint), int(EditCopy), int(EditPaste), int(EditCut), int(EditUndo),
+                   int(NextPane), int(PrevPane)}) {
+        actions_[id]->setEnabled(false);
+        addAction(actions_[id]);
+    }
+    // Ctrl+N has no menu item: the accelerator lives on the window.
+    addAction(actions_[FileNew]);
+    addAction(actions_[FileOpen]);
+}
+
+void CMainFrame::createMenus() {
+    using namespace cmd;
+    auto addRecentSection = [this](QMenu* m) {
+        m->addSeparator();
+        m->addAction(recentPlaceholder_[0]);
+        for (int i = 0; i < RecentFileList::kSize; ++i) m->addAction(actions_[RecentFile1 + i]);
+        m->addSeparator();
+        connect(m, &QMenu::aboutToShow, this, [this] {
+            updateRecentMenu();
+            updateCommandStates();
+        });
+    };
+    auto viewToggles = [this](QMenu* m) {
+        m->addAction(actions_[ViewToolbar]);
+        m->addAction(actions_[ViewStatusBar]);
+    };
+    auto help = [this] {
+        auto* m = new QMenu(QStringLiteral("&Help"), this);
+        m->addAction(actions_[About]);
+        return m;
+    };
+
+    // ---- no document
+    auto* file0 = new QMenu(QStringLiteral("&File"), this);
+    file0->addAction(actions_[FileOpen]);
+    file0->addAction(actions_[RunAnimation]);
+    addRecentSection(file0);
+    file0->addAction(actions_[Exit]);
+    auto* view0 = new QMenu(QStringLiteral("&View"), this);
+    viewToggles(view0);
+    noDocumentMenus_ = {file0, view0, help()};
+
+    // ---- a document is open
+    auto* file1 = new QMenu(QStringLiteral("&File"), this);
+    file1->addAction(actions_[FileOpen]);
+    file1->addAction(actions_[FileClose]);
+    file1->addAction(actions_[FileSaveAs]);
+    file1->addAction(actions_[SaveTerminals]);
+    file1->addSeparator();
+    file1->addAction(actions_[WriteDriveCoordinates]);
+    addRecentSection(file1);
+    file1->addAction(actions_[Exit]);
+    auto* view1 = new QMenu(QStringLiteral("&View"), this);
+    viewToggles(view1);
+    view1->addSeparator();
+    view1->addAction(actions_[Regions]);
+    view1->addAction(actions_[CentreOfMass]);
+    auto* run = new QMenu(QStringLiteral("Run"), this);
+    for (int id : {Go, Stop, Step, GoSlow}) run->addAction(actions_[id]);
+    run->addSeparator();
+    run->addAction(actions_[Settings]);
+    auto* tools = new QMenu(QStringLiteral("&Tools"), this);
+    for (int id : {SaveBitmap, AnimationSettings, WriteMemory}) tools->addAction(actions_[id]);
+    auto* window = new QMenu(QStringLiteral("&Window"), this);
+    for (int id : {WindowNew, WindowCascade, WindowTileHorz, WindowArrange}) window->addAction(actions_[id]);
+    documentMenus_ = {file1, view1, run, tools, window, help()};
+
+    for (QMenu* m : documentMenus_)
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::updateCommandStates);
+    for (QMenu* m : noDocumentMenus_)
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::updateCommandStates);
+}
+
+void CMainFrame::createToolBar() {
+    using namespace cmd;
+    toolBar_ = new QToolBar(QStringLiteral("Standard"), this);
+    toolBar_->setObjectName(QStringLiteral("toolbar128"));
+    toolBar_->setMovable(true);
+    toolBar_->setFloatable(true);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    const int order[] = {FileOpen, NoHandlerButton, 0, FilePrint, 0, About, 0, Go, Stop, Step, GoSlow, 0, Settings, 0,
+                         WriteDriveCoordinates};
+    for (int id : order) {
+        if (id == 0) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        QAction* a = actions_[id];
+        a->setIcon(toolbarIcon(id));
+        toolBar_->addAction(a);
+    }
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+    connect(actions_[ViewToolbar], &QAction::toggled, toolBar_, &QToolBar::setVisible);
+    connect(toolBar_, &QToolBar::visibilityChanged, actions_[ViewToolbar], [this](bool visible) {
+        if (!isHidden()) actions_[cmd::ViewToolbar]->setChecked(visible);
+    });
+}
+
+void CMainFrame::createStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusbar59393"));
+    readyPane_ = new QLabel(QStringLiteral("Ready"), bar);
+    readyPane_->setObjectName(QStringLiteral("pane0"));
+    bar->addWidget(readyPane_, 1);
+    linePane_ = new QLabel(bar);
+    linePane_->setObjectName(QStringLiteral("pane1"));
+    QScreen* screen = QGuiApplication::primaryScreen();
+    linePane_->setFixedWidth(screen ? screen->geometry().width() / 4 : 256);
+    linePane_->setFrameShape(QFrame::Panel);
+    linePane_->setFrameShadow(QFrame::Sunken);
+    bar->addPermanentWidget(linePane_);
+    connect(actions_[cmd::ViewStatusBar], &QAction::toggled, bar, &QStatusBar::setVisible);
+}
+
+QLabel* CMainFrame::statusPane(int index) const { return index == 0 ? readyPane_ : index == 1 ? linePane_ : nullptr; }
+
+void CMainFrame::setStatusLine(const QString& text) {
+    if (linePane_->text() != text) linePane_->setText(text);
+}
+
+QStringList CMainFrame::menuTitles() const {
+    QStringList out;
+    for (QAction* a : menuBar()->actions())
+        if (a->menu()) out << a->text();
+    return out;
+}
+
+QMenu* CMainFrame::menu(const QString& title) const {
+    for (QAction* a : menuBar()->actions())
+        if (a->menu() && a->text() == title) return a->menu();
+    return nullptr;
+}
+
+void CMainFrame::connectCommands() {
+    using namespace cmd;
+    auto on = [this](int id, auto handler) { connect(actions_[id], &QAction::triggered, this, handler); };
+    on(FileOpen, &CMainFrame::onFileOpen);
+    on(FileNew, [this] { newDocument(); });
+    on(RunAnimation, &CMainFrame::onRunAnimation);
+    for (int i = 0; i < RecentFileList::kSize; ++i) on(RecentFile1 + i, [this, i] { openRecentProject(i + 1); });
+    on(Exit, [this] { close(); });
+    on(About, &CMainFrame::onAbout);
+    on(FileClose, [this] {
+        if (CCellforgeDoc* d = activeDocument()) closeDocument(d);
+    });
+    on(FileSaveAs, &CMainFrame::onFileSaveAs);
+    on(SaveTerminals, &CMainFrame::onSaveTerminals);
+    on(WriteDriveCoordinates, &CMainFrame::onWriteDriveCoordinates);
+    on(Regions, &CMainFrame::onRegions);
+    on(CentreOfMass, &CMainFrame::onCentreOfMass);
+    on(Go, [this] {
+        if (CCellforgeDoc* d = activeDocument(); d && d->engine().canGo()) d->engine().runCommand();
+        updateCommandStates();
+    });
+    on(Stop, [this] {
+        if (CCellforgeDoc* d = activeDocument(); d && d->engine().canStop()) d->engine().stopCommand();
+        updateCommandStates();
+    });
+    on(Step, [this] {
+        if (CCellforgeDoc* d = activeDocument(); d && d->engine().canStep()) d->engine().stepCommand();
+        updateCommandStates();
+    });
+    on(GoSlow, [this] {
+        if (CCellforgeDoc* d = activeDocument(); d && d->engine().canGoSlow()) d->engine().slowCommand();
+        updateCommandStates();
+    });
+    on(Settings, &CMainFrame::onSettings);
+    on(SaveBitmap, &CMainFrame::onSaveBitmap);
+    on(AnimationSettings, &CMainFrame::onAnimationDialog);
+    on(WriteMemory, &CMainFrame::onWriteMemory);
+    on(WindowNew, [this] {
+        if (CCellforgeDoc* d = activeDocument()) newWindow(d);
+    });
+    on(WindowCascade, [this] { mdi_->cascadeSubWindows(); });
+    on(WindowTileHorz, [this] { mdi_->tileSubWindows(); });
+    on(WindowArrange, &CMainFrame::onArrangeIcons);
+}
+
+// ------------------------------------------------------------------ state
+
+void CMainFrame::updateMenuSet() {
+    const bool wantDocument = !documents_.empty();
+    if (!menuBar()->actions().isEmpty() && wantDocument == showingDocumentMenus_) return;
+    menuBar()->clear();
+    for (QMenu* m : wantDocument ? documentMenus_ : noDocumentMenus_) menuBar()->addMenu(m);
+    showingDocumentMenus_ = wantDocument;
+}
+
+void CMainFrame::updateRecentMenu() {
+    const QStringList& entries = recent_.entries();
+    for (int i = 0; i < RecentFileList::kSize; ++i) {
+        QAction* a = actions_[cmd::RecentFile1 + i];
+        if (i < entries.size()) {
+            QString shown = QDir::toNativeSeparators(entries[i]);
+            shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+            a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(shown));
+            a->setVisible(true);
+        } else {
+            a->setVisible(false);
+        }
+    }
+    recentPlaceholder_[0]->setVisible(entries.isEmpty());
+}
+
+void CMainFrame::updateTitle() {
+    CCellforgeDoc* d = activeDocument();
+    setWindowTitle(d ? QStringLiteral("Cellforge - %1").arg(d->title()) : QStringLiteral("Cellforge"));
+}
+
+CCellforgeView* CMainFrame::activeView() const {
+    // currentSubWindow keeps its answer while a dialog or another
+    // application has the focus, unlike activeSubWindow.
+    auto* frame = qobject_cast<CChildFrame*>(mdi_->currentSubWindow());
+    if (!frame) {
+        const auto list = mdi_->subWindowList(QMdiArea::ActivationHistoryOrder);
+        if (!list.isEmpty()) frame = qobject_cast<CChildFrame*>(list.last());
+    }
+    return frame ? frame->view() : nullptr;
+}
+
+CCellforgeDoc* CMainFrame::activeDocument() const {
+    CCellforgeView* v = activeView();
+    return v ? v->document() : nullptr;
+}
+
+void CMainFrame::updateCommandStates() {
+    using namespace cmd;
+    CCellforgeDoc* d = activeDocument();
+    const bool haveDoc = d != nullptr;
+    for (int id : {FileClose, FileSaveAs, SaveTerminals, WriteDriveCoordinates, SaveBitmap, AnimationSettings, CentreOfMass,
+                   Regions, WriteMemory, WindowNew, WindowCascade, WindowTileHorz, WindowArrange})
+        actions_[id]->setEnabled(haveDoc);
+    const bool canGo = haveDoc && d->engine().canGo();
+    actions_[Go]->setEnabled(canGo);
+    actions_[Step]->setEnabled(haveDoc && d->engine().canStep());
+    actions_[GoSlow]->setEnabled(haveDoc && d->engine().canGoSlow());
+    actions_[Settings]->setEnabled(canGo);
+    actions_[Stop]->setEnabled(haveDoc && d->engine().canStop());
+}
+
+// ------------------------------------------------------------------ timer
+
+void CMainFrame::tick() {
+    for (CCellforgeDoc* d : documents_) d->updateAllViews();
+    updateCommandStates();
+    runner_.advance(*this);
+}
+
+// ------------------------------------------------------------------ documents
+
+CChildFrame* CMainFrame::addChildWindow(CCellforgeDoc* doc) {
+    auto* frame = new CChildFrame(doc);
+    mdi_->addSubWindow(frame);
+    connect(frame, &QObject::destroyed, this, [this, doc] {
+        // A document whose last window was closed by the user goes with it.
+        if (closing_) return;
+        auto it = std::find(documents_.begin(), documents_.end(), doc);
+        if (it != documents_.end() && doc->views().empty()) closeDocument(doc);
+        else if (it != documents_.end()) doc->titleChanged();
+        updateTitle();
+    });
+    frame->resize(480, 360);
+    frame->show();
+    frame->view()->setFocus();
+    emit doc->titleChanged();
+    return frame;
+}
+
+namespace {
+void retitleWindows(QMdiArea* mdi, CCellforgeDoc* doc) {
+    const auto& views = doc->views();
+    for (size_t i = 0; i < views.size(); ++i) {
+        QWidget* frame = views[i]->parentWidget();
+        if (!frame) continue;
+        frame->setWindowTitle(views.size() == 1 ? doc->title() : QStringLiteral("%1:%2").arg(doc->title()).arg(i + 1));
+    }
+    (void)mdi;
+}
+}  // namespace
+
+CCellforgeDoc* CMainFrame::newDocument() {
+    auto* doc = new CCellforgeDoc(this);
+    if (!doc->onNewDocument()) {
+        delete doc;
+        return nullptr;
+    }
+    doc->setTitle(QStringLiteral("Forge%1").arg(++untitledCount_));
+    connect(doc, &CCellforgeDoc::titleChanged, this, [this, doc] {
+        retitleWindows(mdi_, doc);
+        updateTitle();
+    });
+    documents_.push_back(doc);
+    updateMenuSet();
+    addChildWindow(doc);
+    updateTitle();
+    updateCommandStates();
+    return doc;
+}
+
+CCellforgeDoc* CMainFrame::openDocument(const QString& path) { return openDocument(path, true); }
+
+CCellforgeDoc* CMainFrame::openDocument(const QString& path, bool addToRecent) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    for (CCellforgeDoc* d : documents_) {
+        if (!d->pathName().isEmpty() && d->pathName() == full) {
+            if (CCellforgeView* v = d->firstView()) mdi_->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(v->parentWidget()));
+            if (addToRecent) recent_.add(full);
+            return d;
+        }
+    }
+    auto* doc = new CCellforgeDoc(this);
+    if (!doc->onOpenDocument(path)) {
+        delete doc;
+        return nullptr;
+    }
+    connect(doc, &CCellforgeDoc::titleChanged, this, [this, doc] {
+        retitleWindows(mdi_, doc);
+        updateTitle();
+    });
+    documents_.push_back(doc);
+    updateMenuSet();
+    addChildWindow(doc);
+    if (addToRecent) recent_.add(full);
+    updateRecentMenu();
+    updateTitle();
+    updateCommandStates();
+    return doc;
+}
+
+CCellforgeView* CMainFrame::newWindow(CCellforgeDoc* doc) {
+    CChildFrame* frame = addChildWindow(doc);
+    return frame->view();
+}
+
+void CMainFrame::closeDocument(CCellforgeDoc* doc) {
+    auto it = std::find(documents_.begin(), documents_.end(), doc);
+    if (it == documents_.end()) return;
+    documents_.erase(it);
+    // Windows first: each view unregisters its centre from the worker.
+    std::vector<QWidget*> frames;
+    for (CCellforgeView* v : doc->views())
+        if (v->parentWidget()) frames.push_back(v->parentWidget());
+    for (QWidget* f : frames) {
+        mdi_->removeSubWindow(f);
+        delete f;
+    }
+    delete doc;  // stops the worker, then frees the run objects and the universe
+    if (!closing_) {
+        updateMenuSet();
+        updateTitle();
+        updateCommandStates();
+    }
+}
+
+bool CMainFrame::hasDocument(uintptr_t doc) const {
+    for (CCellforgeDoc* d : documents_)
+        if (reinterpret_cast<uintptr_t>(d) == doc) return true;
+    return false;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Exit never asks to save: documents are closed as they are.
+    timer_.stop();
+    closing_ = true;
+    while (!documents_.empty()) closeDocument(documents_.back());
+    event->accept();
+}
+
+// ------------------------------------------------------------------ messages
+
+void CMainFrame::showMessage(const QString& text) {
+    auto show = [text] {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Cellforge"), text, QMessageBox::Ok, g_instance);
+        box.exec();
+    };
+    if (QThread::currentThread() == qApp->thread())
+        show();
+    else
+        QMetaObject::invokeMethod(qApp, show, Qt::QueuedConnection);
+}
+
+void CMainFrame::setFileDialogs(FileDialogs* dialogs) { dialogs_ = dialogs ? dialogs : ownDialogs_.get(); }
+
+// ------------------------------------------------------------------ application commands
+
+bool CMainFrame::openProjectFile(const QString& path) {
+    QFileInfo info(path);
+    std::ifstream in(info.absoluteFilePath().toStdString());
+    if (!in) return false;
+    // Project files name their files relative to the project's folder.
+    QDir::setCurrent(info.absolutePath());
+    recent_.add(info.absoluteFilePath());
+    QtPlatform platform(*this);
+    loadProject(platform, in);
+    updateRecentMenu();
+    return true;
+}
+
+bool CMainFrame::openRecentProject(int n) {
+    QtPlatform platform(*this);
+    bool ok = ::openRecentProject(platform, n);
+    updateRecentMenu();
+    return ok;
+}
+
+void CMainFrame::onFileOpen() {
+    auto path = dialogs_->openFile(this, QStringLiteral("prj"), QStringLiteral("Cellforge project file (*.prj)|*.prj||"));
+    if (path) openProjectFile(*path);
+}
+
+bool CMainFrame::runAnimationFile(const QString& path) {
+    std::ifstream in(path.toStdString());
+    if (!in) return false;
+    runner_.install(std::make_unique<AnimationSpec>(readAnimationSpec(in)));
+    return true;
+}
+
+void CMainFrame::onRunAnimation() {
+    auto path =
+        dialogs_->openFile(this, QStringLiteral("asf"), QStringLiteral("Animation specification file (*.asf)|*.asf||"));
+    if (path) runAnimationFile(*path);
+}
+
+void CMainFrame::onAbout() {
+    AboutDialog d(this);
+    d.exec();
+}
+
+void CMainFrame::onArrangeIcons() {
+    // Minimised windows are lined up along the bottom edge, left to right.
+    int x = 0;
+    const int bottom = mdi_->viewport()->height();
+    for (QMdiSubWindow* w : mdi_->subWindowList()) {
+        if (!w->isMinimized()) continue;
+        w->move(x, bottom - w->height());
+        x += w->width();
+    }
+}
+
+// ------------------------------------------------------------------ document and view commands
+
+void CMainFrame::onFileSaveAs() {
+    CCellforgeDoc* d = activeDocument();
+    if (!d) return;
+    auto path = dialogs_->saveFile(this, QString(), QStringLiteral("All Files (*.*)|*.*||"));
+    if (path) d->onSaveDocument(*path);
+}
+
+void CMainFrame::onSaveTerminals() {
+    CCellforgeDoc* d = activeDocument();
+    if (!d) return;
+    auto path = dialogs_->saveFile(this, QStringLiteral("trm"), QStringLiteral("Terminal Files (*.trm)|*.trm||"));
+    if (!path) return;
+    std::ofstream out(path->toStdString(), std::ios::trunc);
+    if (out) d->engine().saveTerminals(out);
+}
+
+void CMainFrame::onSaveBitmap() {
+    CCellforgeView* v = activeView();
+    if (!v) return;
+    auto path = dialogs_->saveFile(this, QStringLiteral("bmp"), QStringLiteral("Bitmap Files (*.bmp)|*.bmp||"));
+    if (path) v->saveBitmap(*path);
+}
+
+void CMainFrame::onWriteDriveCoordinates() {
+    if (CCellforgeView* v = activeView()) v->writeDriveCoordinates(QString::fromLatin1(kDriveDumpFile));
+}
+
+void CMainFrame::onAnimationDialog() {
+    CCellforgeView* v = activeView();
+    if (!v) return;
+    AnimationDialog d(this);
+    if (d.exec() != QDialog::Accepted) return;
+    FrameOutputFields f = d.fields();
+    FrameOutput& out = v->frameOutput();
+    out.folder = f.folder;
+    out.prefix = f.prefix;
+    out.interval = f.interval;
+    out.counter = 0;
+    out.lastGeneration = 0xFFFFFFFFu;
+}
+
+void CMainFrame::onSettings() {
+    CCellforgeView* v = activeView();
+    if (!v) return;
+    CCellforgeDoc* d = v->document();
+    if (!d->engine().canGo()) return;  // only while the worker is stopped
+    Camera c = v->camera();
+    std::unique_ptr<ViewListStore> store;
+    if (ViewList* list = d->engine().savedViews()) store = std::make_unique<ViewListStore>(*list);
+    SettingsDialog dialog(d->engine().driver().runUntil.load(), {c.x, c.y, c.z, c.alt, c.az}, v->description(),
+                          store.get(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    d->engine().setRunUntil(dialog.runUntil());
+    CameraFields f = dialog.camera();
+    Camera nc;
+    nc.x = f.x;
+    nc.y = f.y;
+    nc.z = f.z;
+    nc.alt = f.alt;
+    nc.az = f.az;
+    v->setCamera(nc);
+    v->setDescription(dialog.description());
+}
+
+void CMainFrame::onCentreOfMass() {
+    CCellforgeView* v = activeView();
+    if (!v) return;
+    double cx, cy, cz;
+    // An empty universe has no centre; the camera then stays where it is.
+    if (!v->document()->engine().centreOfMass(cx, cy, cz)) return;
+    Camera c;
+    c.x = float(cx);
+    c.y = float(cy);
+    c.z = float(cz + 50.0);
+    c.alt = 0;
+    c.az = 0;
+    v->setCamera(c);
+}
+
+void CMainFrame::onRegions() {
+    CCellforgeDoc* d = activeDocument();
+    if (!d) return;
+    RegionsDialog dialog(d->universe(), this);
+    dialog.exec();
+}
+
+void CMainFrame::onWriteMemory() {
+    CCellforgeDoc* d = activeDocument();
+    if (!d) return;
+    MemoryDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    MemoryWriteFields f = dialog.fields();
+    std::ifstream in(f.path.toStdString());
+    if (!in) return;
+    std::vector<int32_t> image = readProgramImage(in);
+    d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
+}
+
+// ------------------------------------------------------------------ animation host
+
+uintptr_t CMainFrame::openGridDocument(const std::string& path) {
+    // A run's grids are temporary files deleted after their picture, so
+    // they are kept off the recent-file list.
+    return reinterpret_cast<uintptr_t>(openDocument(QString::fromStdString(path), false));
+}
+
+void CMainFrame::showEntry(uintptr_t handle, const AnimationEntry& entry) {
+    if (!hasDocument(handle)) return;
+    auto* d = reinterpret_cast<CCellforgeDoc*>(handle);
+    CCellforgeView* v = d->firstView();
+    if (!v) return;
+    int32_t ax = 0, ay = 0, az = 0;
+    d->engine().withUniverse([&](Universe& u) { u.findMarker(ax, ay, az); });
+    Camera c;
+    c.alt = entry.alt;
+    c.az = entry.az;
+    c.x = float(double(entry.x) + ax);
+    c.y = float(double(entry.y) + ay);
+    c.z = float(double(entry.z) + az);
+    v->setCamera(c);
+    if (QWidget* frame = v->parentWidget()) frame->showMaximized();
+    v->renderNow();
+}
+
+bool CMainFrame::saveFirstViewBitmap(uintptr_t handle, const std::string& path) {
+    if (!hasDocument(handle)) return false;
+    CCellforgeView* v = reinterpret_cast<CCellforgeDoc*>(handle)->firstView();
+    return v && v->saveBitmap(QString::fromStdString(path));
+}
+
+void CMainFrame::closeDocument(uintptr_t handle) {
+    if (hasDocument(handle)) closeDocument(reinterpret_cast<CCellforgeDoc*>(handle));
+}

@@ -1,0 +1,156 @@
+// The main window: menus, toolbar, status bar, the 50 ms timer, the
+// application-level commands and the animation runner.
+//
+// Design note
+//   Every command is a QAction whose data is its command identifier, so the
+//   same action serves a menu item, a toolbar button and an accelerator, and
+//   can be found by identifier. Enable states are recomputed from the active
+//   view and document (on every tick, on activation and before a menu opens)
+//   rather than pushed by each change, so no path can leave a stale state.
+//
+//   Two menu sets exist at once; the menu bar shows the "no document" set or
+//   the document set depending on whether any document is open. Actions that
+//   appear in both sets are the same objects.
+//
+//   The main frame owns the documents (CCellforgeDoc); their windows are MDI
+//   sub-windows. It also plays the application object: the recent-file list,
+//   the open-document operation and the project commands live here.
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "shell/animation_run.h"
+#include "shell/recent_files.h"
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QToolBar;
+class CCellforgeDoc;
+class CCellforgeView;
+class CChildFrame;
+class FileDialogs;
+
+class CMainFrame : public QMainWindow, private AnimationHost {
+    Q_OBJECT
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    static CMainFrame* instance();
+
+    QAction* action(int commandId) const { return actions_.value(commandId); }
+    QMdiArea* mdiArea() const { return mdi_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QLabel* statusPane(int index) const;
+    // Titles of the menus in the menu bar, in order.
+    QStringList menuTitles() const;
+    QMenu* menu(const QString& title) const;
+
+    // ---- documents
+    const std::vector<CCellforgeDoc*>& documents() const { return documents_; }
+    CCellforgeView* activeView() const;
+    CCellforgeDoc* activeDocument() const;
+    // The framework's new-document operation (Ctrl+N).
+    CCellforgeDoc* newDocument();
+    // The open-document operation: a new document, window and view reading
+    // the grid; none (and no window) when the path is not a grid. Adds the
+    // path to the recent-file list on success.
+    CCellforgeDoc* openDocument(const QString& path);
+    void closeDocument(CCellforgeDoc* doc);
+    // Another child window with its own view on the document ("&New Window").
+    CCellforgeView* newWindow(CCellforgeDoc* doc);
+
+    // ---- application commands, callable directly (tests, command line)
+    // Opens and loads a project file as "&Open..." does after its dialog.
+    bool openProjectFile(const QString& path);
+    // A recent entry: the project's folder becomes the current directory.
+    bool openRecentProject(int n);
+    // Reads and installs an animation specification; false when unreadable.
+    bool runAnimationFile(const QString& path);
+
+    RecentFileList& recentFiles() { return recent_; }
+    AnimationRunner& animationRunner() { return runner_; }
+    // Dialog provider; the frame keeps using the given one until replaced.
+    void setFileDialogs(FileDialogs* dialogs);
+    FileDialogs& fileDialogs() const { return *dialogs_; }
+
+    // Status pane 1 text (the line written after every frame).
+    void setStatusLine(const QString& text);
+
+    // One timer tick, exposed so tests can drive time deterministically.
+    void tick();
+    QTimer& timer() { return timer_; }
+
+    // Recomputes every command's enabled state from the active view.
+    void updateCommandStates();
+
+    // Shows a modal message box with an OK button; safe to call from any
+    // thread (off the user-interface thread it is queued, not waited for).
+    static void showMessage(const QString& text);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // AnimationHost
+    uintptr_t openGridDocument(const std::string& path) override;
+    void showEntry(uintptr_t doc, const AnimationEntry& entry) override;
+    bool saveFirstViewBitmap(uintptr_t doc, const std::string& path) override;
+    void closeDocument(uintptr_t doc) override;
+
+    QAction* makeAction(int id, const QString& text, const QString& prompt = QString());
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    void connectCommands();
+    void updateMenuSet();
+    void updateRecentMenu();
+    void updateTitle();
+    CCellforgeDoc* openDocument(const QString& path, bool addToRecent);
+    CChildFrame* addChildWindow(CCellforgeDoc* doc);
+    void childClosed(CChildFrame* frame);
+    bool hasDocument(uintptr_t doc) const;
+
+    // command handlers
+    void onFileOpen();
+    void onRunAnimation();
+    void onFileSaveAs();
+    void onSaveTerminals();
+    void onSaveBitmap();
+    void onWriteDriveCoordinates();
+    void onAnimationDialog();
+    void onSettings();
+    void onCentreOfMass();
+    void onRegions();
+    void onWriteMemory();
+    void onAbout();
+    void onArrangeIcons();
+
+    QMdiArea* mdi_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QLabel* readyPane_ = nullptr;
+    QLabel* linePane_ = nullptr;
+    QHash<int, QAction*> actions_;
+    QAction* recentPlaceholder_[2] = {nullptr, nullptr};
+    std::vector<QMenu*> noDocumentMenus_;
+    std::vector<QMenu*> documentMenus_;
+    bool showingDocumentMenus_ = false;
+    std::vector<CCellforgeDoc*> documents_;
+    int untitledCount_ = 0;
+    RecentFileList recent_;
+    std::unique_ptr<FileDialogs> ownDialogs_;
+    FileDialogs* dialogs_ = nullptr;
+    AnimationRunner runner_;
+    QTimer timer_;
+    bool closing_ = false;
+};
