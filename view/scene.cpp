@@ -68,7 +68,7 @@ bool resizeView(ViewSize& size, int width, int height) {
     return shrank;
 }
 
-void SceneRenderer::buildArrays(const SceneSnapshot& snap) {
+void SceneRenderer::buildArrays(const SceneSnapshot& snap, const Camera* eye) {
     quadVertices_.clear();
     quadIndices_.clear();
     lineVertices_.clear();
@@ -77,8 +77,21 @@ void SceneRenderer::buildArrays(const SceneSnapshot& snap) {
     Vec3f corners[8];
     for (int k = 0; k < 8; ++k) corners[k] = cornerPosition(k, kBodyHalfSize);
 
+    // Outward distance of the eye from the cell centre along each direction;
+    // a face at distance t faces the eye when this exceeds t.
+    double eyeOffset[6] = {1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
     for (const SceneCell& c : snap.cells) {
         const float cx = float(c.x), cy = float(c.y), cz = float(c.z);
+        if (eye) {
+            const double ex = double(eye->x) - double(cx), ey = double(eye->y) - double(cy),
+                         ez = double(eye->z) - double(cz);
+            eyeOffset[0] = ey;
+            eyeOffset[1] = ex;
+            eyeOffset[2] = -ey;
+            eyeOffset[3] = -ex;
+            eyeOffset[4] = ez;
+            eyeOffset[5] = -ez;
+        }
         const auto& colours = colourRecord(c.record);
         if (c.record == Drive) {
             const auto arrow = driveArrow(c.frame);
@@ -91,12 +104,15 @@ void SceneRenderer::buildArrays(const SceneSnapshot& snap) {
             const Rgb& col = colours[cc[k]];
             quadVertices_.push_back({cx + corners[k].x, cy + corners[k].y, cz + corners[k].z, col.r, col.g, col.b});
         }
-        for (uint8_t k : faceCorners) quadIndices_.push_back(base + k);
+        for (int f = 0; f < 6; ++f) {
+            if (eyeOffset[kFaceOrder[f]] <= double(kBodyHalfSize)) continue;
+            for (int i = 0; i < 4; ++i) quadIndices_.push_back(base + faceCorners[f * 4 + i]);
+        }
 
         auto squares = [&](uint8_t mask, const SquareStyle& st) {
             if (!mask) return;
             for (int d : kFaceOrder) {
-                if (!(mask & (1u << d))) continue;
+                if (!(mask & (1u << d)) || eyeOffset[d] <= double(st.distance)) continue;
                 const uint32_t first = uint32_t(quadVertices_.size());
                 for (int i = 0; i < 4; ++i) {
                     const Vec3f p = faceVertex(d, i, st.distance, st.halfSize);
@@ -110,8 +126,8 @@ void SceneRenderer::buildArrays(const SceneSnapshot& snap) {
     }
 }
 
-void SceneRenderer::drawSnapshot(const SceneSnapshot& snap) {
-    buildArrays(snap);
+void SceneRenderer::drawSnapshot(const SceneSnapshot& snap, const Camera* eye) {
+    buildArrays(snap, eye);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     if (!quadIndices_.empty()) {
@@ -147,7 +163,7 @@ FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe,
     result.holdSeconds = since(holdStart);
     result.waitSeconds = std::chrono::duration<double>(holdStart - waitStart).count();
 
-    drawSnapshot(snapshot_);
+    drawSnapshot(snapshot_, &camera);
     glPopMatrix();
     glFinish();
     drawingFlag.store(0);

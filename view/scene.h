@@ -9,6 +9,12 @@
 //        quads in exactly the order a cell-by-cell drawing would emit them;
 //     3. submit the quads with one glDrawElements and the Drive arrows with
 //        one glDrawArrays.
+//   Quads that face away from the eye are left out of the index stream in
+//   stage 2. Back-face culling would discard them anyway: a planar quad is
+//   front-facing in the window exactly when the eye lies on the outer side of
+//   its plane, so the test on the eye position drops the same quads (an
+//   edge-on quad covers no pixels either way) and only saves the software
+//   renderer from transforming and culling them.
 //   Depth ties are the only place where submission order shows in the
 //   picture. Quads keep their cell-by-cell order; the arrows go after all
 //   quads, which is safe because an arrow lies 0.005 in front of its own
@@ -61,8 +67,10 @@ public:
     // the paused stretch.
     FrameResult renderFrame(const Camera& camera, Universe& universe, SteppingDriver* driver);
 
-    // The vertex stage alone, for a snapshot already taken.
-    void drawSnapshot(const SceneSnapshot& snapshot);
+    // The vertex stage alone, for a snapshot already taken, with the camera
+    // transform already applied. With an eye camera, quads facing away from
+    // it are not submitted.
+    void drawSnapshot(const SceneSnapshot& snapshot, const Camera* eye);
 
     const SceneSnapshot& lastSnapshot() const { return snapshot_; }
 
@@ -71,7 +79,7 @@ public:
         float r, g, b;
     };
     // Builds the arrays for a snapshot; exposed for the benchmark.
-    void buildArrays(const SceneSnapshot& snapshot);
+    void buildArrays(const SceneSnapshot& snapshot, const Camera* eye = nullptr);
     const std::vector<Vertex>& quadVertices() const { return quadVertices_; }
     const std::vector<uint32_t>& quadIndices() const { return quadIndices_; }
     const std::vector<Vertex>& lineVertices() const { return lineVertices_; }

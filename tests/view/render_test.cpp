@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -218,6 +219,42 @@ TEST_F(Render, TypesWithoutARuleAreDrawn) {
     draw();
     EXPECT_EQ(u_.drawnCellCount, 1);
     EXPECT_GT(countIf(nonBlack), 100);
+}
+
+TEST_F(Render, LeavingOutFacesTurnedAwayChangesNoPixel) {
+    // A jumble of every part type, frames, signals and bonds, seen from
+    // inside, outside and along the gaps between cells.
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int i = 0; i < 300; ++i) {
+        UniverseCell c = part(int32_t(1 + next() % 11), int32_t(next() % 9) - 4, int32_t(next() % 7) - 3,
+                              -int32_t(next() % 6));
+        const int32_t frames[][2] = {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 0}, {5, 3}};
+        const auto& f = frames[next() % 6];
+        c.front = f[0];
+        c.side = f[1];
+        c.up = deriveUp(c.front, c.side);
+        c.outputs = uint8_t(next() & 0x3F);
+        c.bonds = uint8_t(next() & 0x3F);
+        u_.placeCell(c);
+    }
+    SceneSnapshot snap;
+    takeSnapshot(u_, snap);
+    for (const Camera& cam : {Camera{0, 0, 12, 0, 0}, Camera{0.5f, 0.5f, 3, 0, 0}, Camera{-8, 6, 6, 55, 30},
+                              Camera{0, 0, -2.5f, 130, -10}, Camera{2.5f, -0.5f, 9, 3, 2}}) {
+        ScreenBitmap all, culled;
+        for (int pass = 0; pass < 2; ++pass) {
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glPushMatrix();
+            applyCameraTransform(cam);
+            renderer_.drawSnapshot(snap, pass ? &cam : nullptr);
+            glPopMatrix();
+            (pass ? culled : all) = captureFramebuffer(W, H);
+        }
+        ASSERT_FALSE(all.pixels.empty());
+        EXPECT_EQ(all.pixels, culled.pixels) << cam.x << " " << cam.y << " " << cam.z;
+        EXPECT_GT(std::count_if(all.pixels.begin(), all.pixels.end(), [](uint8_t b) { return b != 0; }), 1000) << cam.x << " " << cam.z;
+    }
 }
 
 TEST_F(Render, CameraTransformMatchesTheMatrixMath) {
