@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -68,7 +69,32 @@ bool resizeView(ViewSize& size, int width, int height) {
     return shrank;
 }
 
-void SceneRenderer::buildArrays(const SceneSnapshot& snap, const Camera* eye) {
+// A counting sort on whole units of distance along the view direction: a
+// rough order is all the depth test needs, and it costs two passes.
+void SceneRenderer::sortNearestFirst(const SceneSnapshot& snap, const Camera& eye) {
+    const auto f = cameraForward(eye);
+    const size_t n = snap.cells.size();
+    order_.resize(n);
+    auto depth = [&](const SceneCell& c) {
+        return (double(c.x) - eye.x) * f[0] + (double(c.y) - eye.y) * f[1] + (double(c.z) - eye.z) * f[2];
+    };
+    double lo = depth(snap.cells[0]), hi = lo;
+    for (const SceneCell& c : snap.cells) {
+        const double d = depth(c);
+        lo = std::min(lo, d);
+        hi = std::max(hi, d);
+    }
+    constexpr double kMaxBuckets = 65536;
+    const double scale = hi - lo < kMaxBuckets ? 1.0 : (kMaxBuckets - 1) / (hi - lo);
+    const size_t buckets = size_t((hi - lo) * scale) + 1;
+    bucketStart_.assign(buckets + 1, 0);
+    auto bucketOf = [&](const SceneCell& c) { return std::min(size_t((depth(c) - lo) * scale), buckets - 1); };
+    for (const SceneCell& c : snap.cells) ++bucketStart_[bucketOf(c) + 1];
+    for (size_t b = 0; b < buckets; ++b) bucketStart_[b + 1] += bucketStart_[b];
+    for (size_t i = 0; i < n; ++i) order_[bucketStart_[bucketOf(snap.cells[i])]++] = uint32_t(i);
+}
+
+void SceneRenderer::buildArrays(const SceneSnapshot& snap, const Camera* eye, bool nearestFirst) {
     quadVertices_.clear();
     quadIndices_.clear();
     lineVertices_.clear();
@@ -80,7 +106,15 @@ void SceneRenderer::buildArrays(const SceneSnapshot& snap, const Camera* eye) {
     // Outward distance of the eye from the cell centre along each direction;
     // a face at distance t faces the eye when this exceeds t.
     double eyeOffset[6] = {1e300, 1e300, 1e300, 1e300, 1e300, 1e300};
-    for (const SceneCell& c : snap.cells) {
+    const size_t n = snap.cells.size();
+    if (eye && nearestFirst && n > 1) {
+        sortNearestFirst(snap, *eye);
+    } else {
+        order_.resize(n);
+        for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
+    }
+    for (uint32_t index : order_) {
+        const SceneCell& c = snap.cells[index];
         const float cx = float(c.x), cy = float(c.y), cz = float(c.z);
         if (eye) {
             const double ex = double(eye->x) - double(cx), ey = double(eye->y) - double(cy),
@@ -126,8 +160,8 @@ void SceneRenderer::buildArrays(const SceneSnapshot& snap, const Camera* eye) {
     }
 }
 
-void SceneRenderer::drawSnapshot(const SceneSnapshot& snap, const Camera* eye) {
-    buildArrays(snap, eye);
+void SceneRenderer::drawSnapshot(const SceneSnapshot& snap, const Camera* eye, bool nearestFirst) {
+    buildArrays(snap, eye, nearestFirst);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     if (!quadIndices_.empty()) {
@@ -159,6 +193,7 @@ FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe,
     const bool pausedHere = driver && driver->pauseForRead();
     const auto holdStart = Clock::now();
     takeSnapshot(universe, snapshot_);
+    result.copySeconds = since(holdStart);
     if (driver) driver->resumeAfterRead(pausedHere);
     result.holdSeconds = since(holdStart);
     result.waitSeconds = std::chrono::duration<double>(holdStart - waitStart).count();

@@ -15,10 +15,15 @@
 //   its plane, so the test on the eye position drops the same quads (an
 //   edge-on quad covers no pixels either way) and only saves the software
 //   renderer from transforming and culling them.
-//   Depth ties are the only place where submission order shows in the
-//   picture. Quads keep their cell-by-cell order; the arrows go after all
-//   quads, which is safe because an arrow lies 0.005 in front of its own
-//   body face and at no depth any quad of any cell can share.
+//   Submission order shows in the picture only where two fragments tie in
+//   depth. Front-facing quads of different cells never overlap in a common
+//   plane (same-plane faces of neighbours are disjoint or share an edge,
+//   which the rasteriser's fill rule gives to one of them, and facing pairs
+//   are culled), and an arrow lies 0.005 in front of its body face where no
+//   quad lies. So the order is free, and cells are submitted roughly nearest
+//   first: the software renderer then rejects hidden fragments by the depth
+//   test before shading them, which is most of the fill cost of a dense
+//   structure. Within a cell the quads keep their face order.
 //
 //   No OpenGL state outside this file is assumed beyond a current context:
 //   the desktop view calls these functions from its widget's paint handler,
@@ -52,7 +57,8 @@ bool resizeView(ViewSize& size, int width, int height);
 struct FrameResult {
     bool drawn = false;  // false when a frame was already being drawn
     double waitSeconds = 0;   // waiting for the worker to reach its pause point
-    double holdSeconds = 0;   // the worker stood still for us this long
+    double copySeconds = 0;   // reading the universe (the snapshot)
+    double holdSeconds = 0;   // copy plus release until the worker runs again
     double totalSeconds = 0;  // the whole frame, drawing finished
 };
 
@@ -70,7 +76,7 @@ public:
     // The vertex stage alone, for a snapshot already taken, with the camera
     // transform already applied. With an eye camera, quads facing away from
     // it are not submitted.
-    void drawSnapshot(const SceneSnapshot& snapshot, const Camera* eye);
+    void drawSnapshot(const SceneSnapshot& snapshot, const Camera* eye, bool nearestFirst = true);
 
     const SceneSnapshot& lastSnapshot() const { return snapshot_; }
 
@@ -79,7 +85,9 @@ public:
         float r, g, b;
     };
     // Builds the arrays for a snapshot; exposed for the benchmark.
-    void buildArrays(const SceneSnapshot& snapshot, const Camera* eye = nullptr);
+    // With an eye and nearestFirst, cells are emitted in order of distance
+    // along the view direction (whole units); otherwise in walk order.
+    void buildArrays(const SceneSnapshot& snapshot, const Camera* eye = nullptr, bool nearestFirst = false);
     const std::vector<Vertex>& quadVertices() const { return quadVertices_; }
     const std::vector<uint32_t>& quadIndices() const { return quadIndices_; }
     const std::vector<Vertex>& lineVertices() const { return lineVertices_; }
@@ -89,6 +97,9 @@ private:
     std::vector<Vertex> quadVertices_;
     std::vector<uint32_t> quadIndices_;
     std::vector<Vertex> lineVertices_;
+    void sortNearestFirst(const SceneSnapshot& snapshot, const Camera& eye);
+    std::vector<uint32_t> order_;
+    std::vector<uint32_t> bucketStart_;
 };
 
 // The status bar text: active blocks, drawn cells, generation and the last

@@ -1,10 +1,11 @@
 // Frame cost of the view on a large structure, and what drawing costs the
 // simulation.
 //
-//   view_bench [PARTS] [WIDTHxHEIGHT] [SECONDS]
+//   view_bench [PARTS] [WIDTHxHEIGHT] [SECONDS] [box|sheet]
 //
-// Builds a dense structure of PARTS parts (default 50000) with signals and
-// bonds, starts its worker, and reports medians of:
+// Builds a structure of PARTS parts (default 50000) with signals, as a dense
+// box (the worst case for fill: every pixel is covered many times) or as a
+// sheet two parts thick, starts its worker, and reports medians of:
 //   * frame time (renderFrame with the drawing finished) and the time the
 //     worker stood still for the frame, while the worker runs;
 //   * the same for a reference drawer that holds the worker for the whole
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -41,11 +43,11 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-void buildStructure(Universe& u, int parts) {
-    // A box about 2:1.6:1, filled with a mix of signal-carrying parts so the
-    // worker has real work every generation.
-    const int nz = std::max(1, int(std::cbrt(parts / 3.2)));
-    const int ny = std::max(1, int(nz * 1.6));
+void buildStructure(Universe& u, int parts, bool sheet) {
+    // A box about 2:1.6:1 (or a sheet 2 deep), filled with a mix of
+    // signal-carrying parts so the worker has real work every generation.
+    const int nz = sheet ? 2 : std::max(1, int(std::cbrt(parts / 3.2)));
+    const int ny = sheet ? std::max(1, int(std::sqrt(parts / 2 / 1.33))) : std::max(1, int(nz * 1.6));
     const int nx = (parts + ny * nz - 1) / (ny * nz);
     std::mt19937 rng(7);
     const int32_t frames[][2] = {{0, 1}, {1, 0}, {2, 3}, {3, 2}, {4, 1}, {5, 1}};
@@ -147,6 +149,7 @@ int main(int argc, char** argv) {
     int w = 800, h = 600;
     if (argc > 2 && std::sscanf(argv[2], "%dx%d", &w, &h) != 2) return 2;
     const double secs = argc > 3 ? std::max(0.5, std::atof(argv[3])) : 4.0;
+    const bool sheet = argc > 4 && std::string(argv[4]) == "sheet";
 
     std::string error;
     auto ctx = OffscreenContext::create(w, h, error);
@@ -158,21 +161,22 @@ int main(int argc, char** argv) {
     std::printf("renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
 
     Universe u;
-    buildStructure(u, parts);
+    buildStructure(u, parts, sheet);
     Camera cam;
     centreOfMass(cam, u);
-    std::printf("parts %zu, view %dx%d, camera %.1f %.1f %.1f\n", u.partCount(), w, h, cam.x, cam.y, cam.z);
+    std::printf("%s: parts %zu, view %dx%d, camera %.1f %.1f %.1f\n", sheet ? "sheet" : "box", u.partCount(), w, h, cam.x, cam.y, cam.z);
 
     SteppingDriver driver(u);
     driver.startWorker();
     driver.runCommand();
 
     SceneRenderer renderer;
-    std::vector<double> frame, hold, wait, build, refFrame, refHold;
+    std::vector<double> frame, hold, copy, wait, build, refFrame, refHold;
     auto viewFrame = [&] {
         const FrameResult r = renderer.renderFrame(cam, u, &driver);
         frame.push_back(r.totalSeconds);
         hold.push_back(r.holdSeconds);
+        copy.push_back(r.copySeconds);
         wait.push_back(r.waitSeconds);
     };
     auto refViewFrame = [&] {
@@ -187,12 +191,13 @@ int main(int argc, char** argv) {
     }
     frame.clear();
     hold.clear();
+    copy.clear();
     wait.clear();
     refFrame.clear();
     refHold.clear();
     for (int i = 0; i < 5; ++i) {
         const auto t = Clock::now();
-        renderer.buildArrays(renderer.lastSnapshot());
+        renderer.buildArrays(renderer.lastSnapshot(), &cam, true);
         build.push_back(seconds(Clock::now() - t));
     }
 
@@ -203,8 +208,10 @@ int main(int argc, char** argv) {
 
     std::printf("drawn cells %d, quads %zu, vertices %zu\n", u.drawnCellCount, renderer.quadIndices().size() / 4,
                 renderer.quadVertices().size());
-    std::printf("view:      frame %.1f ms, worker held %.2f ms, wait for pause point %.2f ms, arrays %.1f ms (%zu frames)\n",
-                1e3 * median(frame), 1e3 * median(hold), 1e3 * median(wait), 1e3 * median(build), frame.size());
+    std::printf("view:      frame %.1f ms, universe copy %.2f ms, worker held %.2f ms, wait for pause point %.2f ms, "
+                "arrays %.1f ms (%zu frames)\n",
+                1e3 * median(frame), 1e3 * median(copy), 1e3 * median(hold), 1e3 * median(wait), 1e3 * median(build),
+                frame.size());
     std::printf("reference: frame %.1f ms, worker held %.1f ms (%zu frames)\n", 1e3 * median(refFrame),
                 1e3 * median(refHold), refFrame.size());
     std::printf("generations/s: no view %.1f, view every 50 ms %.1f, reference every 50 ms %.1f\n", none, withView,

@@ -221,7 +221,7 @@ TEST_F(Render, TypesWithoutARuleAreDrawn) {
     EXPECT_GT(countIf(nonBlack), 100);
 }
 
-TEST_F(Render, LeavingOutFacesTurnedAwayChangesNoPixel) {
+TEST_F(Render, CullingAndNearestFirstOrderChangeNoPixel) {
     // A jumble of every part type, frames, signals and bonds, seen from
     // inside, outside and along the gaps between cells.
     uint32_t seed = 12345;
@@ -242,17 +242,20 @@ TEST_F(Render, LeavingOutFacesTurnedAwayChangesNoPixel) {
     takeSnapshot(u_, snap);
     for (const Camera& cam : {Camera{0, 0, 12, 0, 0}, Camera{0.5f, 0.5f, 3, 0, 0}, Camera{-8, 6, 6, 55, 30},
                               Camera{0, 0, -2.5f, 130, -10}, Camera{2.5f, -0.5f, 9, 3, 2}}) {
-        ScreenBitmap all, culled;
-        for (int pass = 0; pass < 2; ++pass) {
+        // Walk order with every face, then culled, then culled nearest first.
+        ScreenBitmap pictures[3];
+        for (int pass = 0; pass < 3; ++pass) {
             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
             glPushMatrix();
             applyCameraTransform(cam);
-            renderer_.drawSnapshot(snap, pass ? &cam : nullptr);
+            renderer_.drawSnapshot(snap, pass ? &cam : nullptr, pass == 2);
             glPopMatrix();
-            (pass ? culled : all) = captureFramebuffer(W, H);
+            pictures[pass] = captureFramebuffer(W, H);
         }
+        const ScreenBitmap& all = pictures[0];
         ASSERT_FALSE(all.pixels.empty());
-        EXPECT_EQ(all.pixels, culled.pixels) << cam.x << " " << cam.y << " " << cam.z;
+        EXPECT_EQ(all.pixels, pictures[1].pixels) << cam.x << " " << cam.y << " " << cam.z;
+        EXPECT_EQ(all.pixels, pictures[2].pixels) << cam.x << " " << cam.y << " " << cam.z;
         EXPECT_GT(std::count_if(all.pixels.begin(), all.pixels.end(), [](uint8_t b) { return b != 0; }), 1000) << cam.x << " " << cam.z;
     }
 }
