@@ -244,8 +244,13 @@ void Universe::commitPhase() {
         bool moved = false;
         if (b->scratch >= 0) {
             for (int s = 0; s < 12; ++s) {
-                const Scratch& sc = scratch_[b->scratch];
+                Scratch& sc = scratch_[b->scratch];
                 const int32_t r = sc.moveRequest[s];
+                // The claim and a pending turn end here: a block that relinking
+                // puts back on the commit list later in this walk commits
+                // signals only.
+                sc.moveRequest[s] = -1;
+                sc.rotatePending[s] = 0;
                 if (r >= 0 && !moveRequests_[r].blocked) {
                     CellCore& c = b->cells[s];
                     c.nextOutputs = sc.incomingNextOutputs[s];
