@@ -1,0 +1,94 @@
+// The runner's view options, run as a separate program with no display.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Runner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("view_runner_" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void writeGrid(const std::string& text) { std::ofstream(dir_ / "g.grd") << text; }
+    // Runs the runner in the test folder without any display; returns the exit status.
+    int run(const std::string& args) {
+        const std::string cmd = "cd '" + dir_.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" CELLFORGE_RUN
+                                "' g.grd " + args + " > out.txt 2> err.txt";
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string read(const char* name) {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    fs::path dir_;
+};
+
+// One part per line: type front side, no signals or bonds, in a 1x1xN box.
+std::string column(std::initializer_list<std::array<int, 3>> parts, int x, int y, int z) {
+    std::ostringstream g;
+    g << x << ' ' << y << ' ' << z << " 1 1 " << parts.size() << '\n';
+    for (const auto& p : parts) g << p[0] << ' ' << p[1] << ' ' << p[2] << " 0 0 0 0 0 0 0 0 0 0 0 0\n";
+    return g.str();
+}
+
+TEST_F(Runner, RendersTheFirstViewAsABitmap) {
+    writeGrid(column({{1, 0, 1}}, 0, 0, 0));  // a Conductor facing +y
+    ASSERT_EQ(run("-n 3 --render pic.bmp --size 64x48 --camera 0,0,5,0,0"), 0) << read("err.txt");
+    const std::string bmp = read("pic.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 192u * 48u);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    // Upper part of the cube yellow (blue byte first), lower part blue.
+    auto px = [&](int x, int y) { return reinterpret_cast<const uint8_t*>(bmp.data()) + 54 + y * 192 + x * 3; };
+    EXPECT_GT(px(32, 28)[2], 180);
+    EXPECT_LT(px(32, 28)[0], 80);
+    EXPECT_GT(px(32, 19)[0], 180);
+    EXPECT_LT(px(32, 19)[2], 80);
+    EXPECT_EQ(px(2, 2)[0] | px(2, 2)[1] | px(2, 2)[2], 0);
+}
+
+TEST_F(Runner, DumpUsesTheGivenCameraOrTheCentreOfMass) {
+    writeGrid(column({{10, 0, 1}}, 0, 0, 0));
+    ASSERT_EQ(run("--write-eps --size 160x120 --camera 0.455,0.455,5.455,0,0"), 0) << read("err.txt");
+    EXPECT_EQ(read("dump.eps"), "80 60\n");
+
+    // Default camera: 50 units in front of the only part.
+    writeGrid(column({{10, 0, 1}}, 10, 20, 30));
+    ASSERT_EQ(run("--write-eps --size 160x120"), 0) << read("err.txt");
+    std::istringstream in(read("dump.eps"));
+    double x = 0, y = 0;
+    ASSERT_TRUE(in >> x >> y);
+    const double f = 1 / std::tan(M_PI / 8);
+    EXPECT_NEAR(x, 80 + 80 * f * 0.75 * 0.455 / 49.545, 1e-3);
+    EXPECT_NEAR(y, 60 + 60 * f * 0.455 / 49.545, 1e-3);
+
+    // An empty universe keeps the initial camera and gives an empty dump.
+    writeGrid("");
+    ASSERT_EQ(run("--write-eps --render empty.bmp --size 8x8"), 0) << read("err.txt");
+    EXPECT_EQ(read("dump.eps"), "");
+    EXPECT_EQ(read("empty.bmp").size(), 54u + 24u * 8u);
+}
+
+TEST_F(Runner, RejectsMalformedViewOptions) {
+    writeGrid(column({{1, 0, 1}}, 0, 0, 0));
+    for (const char* bad : {"--size 0x10", "--size 10", "--size 10x99999", "--camera 1,2,3,4", "--camera 1,2,3,4,5,6",
+                            "--camera 1,2,x,4,5", "--camera nan,0,0,0,0", "--camera 1e99,0,0,0,0", "--render"})
+        EXPECT_EQ(run(bad), 2) << bad;
+    EXPECT_FALSE(fs::exists(dir_ / "dump.eps"));
+    EXPECT_EQ(run("--render no/such/dir/x.bmp"), 1);
+}
+
+}  // namespace
