@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QOpenGLWidget>
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
@@ -18,6 +19,7 @@
 
 #include <fstream>
 
+#include "files/grid_file.h"
 #include "files/memory_image.h"
 #include "files/project.h"
 #include "shell/cellforge_doc.h"
@@ -75,6 +77,12 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     ownDialogs_ = std::make_unique<QtFileDialogs>();
     dialogs_ = ownDialogs_.get();
     setWindowTitle(QStringLiteral("Cellforge"));
+    // A window that gains its first OpenGL child after it was shown has its
+    // native window recreated, which loses the keyboard activation (Ctrl+N
+    // stops working until the user clicks the window). A hidden OpenGL child
+    // from the start makes the window OpenGL-composited from its creation.
+    auto* primer = new QOpenGLWidget(this);
+    primer->hide();
     mdi_ = new QMdiArea(this);
     mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -484,6 +492,9 @@ CCellforgeDoc* CMainFrame::newDocument() {
 CCellforgeDoc* CMainFrame::openDocument(const QString& path) { return openDocument(path, true); }
 
 CCellforgeDoc* CMainFrame::openDocument(const QString& path, bool addToRecent) {
+    // Only grids open as documents, even one already open under that name
+    // (a document saved as "x.txt" is not a grid document).
+    if (!hasGridSuffix(path.toStdString())) return nullptr;
     const QString full = QFileInfo(path).absoluteFilePath();
     for (CCellforgeDoc* d : documents_) {
         if (!d->pathName().isEmpty() && d->pathName() == full) {
