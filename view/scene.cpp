@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "universe/driver.h"
@@ -85,6 +86,11 @@ void SceneRenderer::sortNearestFirst(const SceneSnapshot& snap, const Camera& ey
         hi = std::max(hi, d);
     }
     constexpr double kMaxBuckets = 65536;
+    if (!std::isfinite(lo) || !std::isfinite(hi)) {
+        // A camera with a non-finite field has no meaningful depth order.
+        for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
+        return;
+    }
     const double scale = hi - lo < kMaxBuckets ? 1.0 : (kMaxBuckets - 1) / (hi - lo);
     const size_t buckets = size_t((hi - lo) * scale) + 1;
     bucketStart_.assign(buckets + 1, 0);

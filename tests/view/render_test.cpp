@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "universe/driver.h"
@@ -257,6 +258,29 @@ TEST_F(Render, CullingAndNearestFirstOrderChangeNoPixel) {
         EXPECT_EQ(all.pixels, pictures[1].pixels) << cam.x << " " << cam.y << " " << cam.z;
         EXPECT_EQ(all.pixels, pictures[2].pixels) << cam.x << " " << cam.y << " " << cam.z;
         EXPECT_GT(std::count_if(all.pixels.begin(), all.pixels.end(), [](uint8_t b) { return b != 0; }), 1000) << cam.x << " " << cam.z;
+    }
+}
+
+TEST_F(Render, ResizeTracksTheSizeAndIgnoresZeroHeight) {
+    ViewSize size{W, H};
+    EXPECT_FALSE(resizeView(size, W + 10, H));
+    EXPECT_TRUE(resizeView(size, W, H));  // narrower than last time
+    EXPECT_TRUE(resizeView(size, W, H - 1));
+    EXPECT_FALSE(resizeView(size, W, 0));
+    EXPECT_EQ(size.lastHeight, H - 1);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], W);
+    EXPECT_EQ(viewport[3], H - 1);
+    resizeView(size, W, H);
+}
+
+TEST_F(Render, NonFiniteCameraDrawsWithoutHarm) {
+    for (int x = -3; x <= 3; ++x) u_.placeCell(part(Conductor, x, 0, 0));
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const Camera& c : {Camera{std::nanf(""), 0, 5, 0, 0}, Camera{0, 0, 5, inf, 0}, Camera{inf, -inf, inf, 0, 0}}) {
+        EXPECT_TRUE(renderer_.renderFrame(c, u_, nullptr).drawn);
+        EXPECT_EQ(u_.drawnCellCount, 7);
     }
 }
 
