@@ -462,6 +462,44 @@ private slots:
         QVERIFY(!frame_->runAnimationFile(grids.filePath(QStringLiteral("none.asf"))));
     }
 
+    void memoryCommandWritesTheImageIntoTheModules() {
+        // Position 0 of bit lines 0 and 1 of module 0, at the corner (0, 0, 0).
+        writeText(work_->filePath(QStringLiteral("mem.grd")), gridText({{0, 0, 0, 2, 3, 0}, {1, 0, 0, 1, 0, 1}}));
+        writeText(work_->filePath(QStringLiteral("image.txt")), "unsigned char image[] = { 1, 2, };\n");
+        CCellforgeDoc* doc = frame_->openDocument(work_->filePath(QStringLiteral("mem.grd")));
+        QVERIFY(doc);
+        act(cmd::Go)->trigger();  // the write must also be safe while the universe runs
+        whenModal<MemoryDialog>([&](MemoryDialog* d) {
+            d->edit(1021)->setText(work_->filePath(QStringLiteral("image.txt")));
+            d->accept();
+        });
+        act(cmd::WriteMemory)->trigger();
+        act(cmd::Stop)->trigger();
+        doc->driver().waitUntilStopped();
+        // The worker may have run generations after the write; the NOR gate
+        // has no input so it keeps the output the write gave it only until its
+        // rule runs. So check the write with the worker stopped from the start.
+        act(cmd::FileClose)->trigger();
+        doc = frame_->openDocument(work_->filePath(QStringLiteral("mem.grd")));
+        whenModal<MemoryDialog>([&](MemoryDialog* d) {
+            d->edit(1021)->setText(work_->filePath(QStringLiteral("image.txt")));
+            d->accept();
+        });
+        act(cmd::WriteMemory)->trigger();
+        CellRef nor = doc->universe().findCell(0, 0, 0);
+        CellRef wire = doc->universe().findCell(1, 0, 0);
+        QVERIFY(nor && wire);
+        QCOMPARE(int(nor.core().outputs), 8);
+        QCOMPARE(int(wire.core().outputs), 255 & ~(1 << 2));
+
+        // Save terminals asks with the terminal filter; without a table the file is empty.
+        const QString trm = work_->filePath(QStringLiteral("out.trm"));
+        dialogs_.answers.push_back(trm);
+        act(cmd::SaveTerminals)->trigger();
+        QCOMPARE(dialogs_.asked.back(), QStringLiteral("save|trm|Terminal Files (*.trm)|*.trm||"));
+        QVERIFY(QFile::exists(trm));
+    }
+
     void exitClosesEverythingWithoutAsking() {
         act(cmd::FileNew)->trigger();
         act(cmd::Go)->trigger();  // a running worker must be stopped, not waited on forever
