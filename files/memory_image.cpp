@@ -64,10 +64,12 @@ void writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, ui
     const uint64_t n = image.size();
     const uint64_t pages = (n + 255) / 256;
     auto inRange = [](int64_t v) { return v >= -kCoordinateLimit && v <= kCoordinateLimit; };
+    // The loop is the same for every page: walk it once.
+    int64_t loopY[256], loopZ[256];
+    for (int p = 0; p < 256; ++p) memoryLoopPosition(y0, z0, p, loopY[p], loopZ[p]);
     for (uint64_t i = 0; i < pages; ++i) {
         for (int p = 0; p < 256; ++p) {
-            int64_t y, z;
-            memoryLoopPosition(y0, z0, p, y, z);
+            const int64_t y = loopY[p], z = loopZ[p];
             if (!inRange(y) || !inRange(z)) continue;
             for (int b = 0; b < 6; ++b) {
                 const int64_t k = int64_t((uint64_t(offset) + 6 * i + 256 - uint64_t(p) + uint64_t(b)) % 256);
