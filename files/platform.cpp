@@ -40,8 +40,14 @@ void HeadlessPlatform::addRecentFile(const std::string& path) {
 }
 
 void HeadlessPlatform::messageBox(const std::string& text) {
-    messages.push_back(text);
+    std::lock_guard<std::mutex> lock(messageLock_);
+    messages_.push_back(text);
     if (messageSink) messageSink(text);
+}
+
+std::vector<std::string> HeadlessPlatform::messages() const {
+    std::lock_guard<std::mutex> lock(messageLock_);
+    return messages_;
 }
 
 std::optional<std::string> HeadlessPlatform::openFileDialog(const std::string& defaultExtension,

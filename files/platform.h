@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +34,9 @@ public:
     virtual std::vector<std::string> recentFiles() const = 0;
     virtual void addRecentFile(const std::string& path) = 0;
 
-    // Modal message with an OK button; returns when dismissed.
+    // Modal message with an OK button; returns when dismissed. May be called
+    // from a document's worker (a part event's placement conflict), so an
+    // implementation must hand the text over to its user-interface thread.
     virtual void messageBox(const std::string& text) = 0;
 
     // Common file dialogs. The filter is "Description|pattern||". The save
@@ -65,12 +68,15 @@ public:
     std::deque<std::optional<std::string>> dialogAnswers;
     // Every dialog asked, as "open|ext|filter" or "save|ext|filter".
     std::vector<std::string> dialogLog;
-    std::vector<std::string> messages;
+    // Set before any document runs; called under the message lock.
     std::function<void(const std::string&)> messageSink;
+    std::vector<std::string> messages() const;
 
     const std::vector<std::unique_ptr<CellforgeDocument>>& documents() const { return documents_; }
 
 private:
     std::vector<std::unique_ptr<CellforgeDocument>> documents_;
     std::vector<std::string> recent_;
+    mutable std::mutex messageLock_;
+    std::vector<std::string> messages_;
 };

@@ -67,6 +67,7 @@ void SteppingDriver::stopWorker() {
     wake();
     waitFor([this] { return exited.load() != 0; });
     thread_.join();
+    workerId_.store(std::thread::id());
 }
 
 void SteppingDriver::setHooks(GenerationHooks* hooks) {
@@ -111,7 +112,8 @@ void SteppingDriver::setRunUntil(uint32_t limit) {
 }
 
 bool SteppingDriver::pauseForRead() {
-    if (!thread_.joinable()) return false;
+    // The worker already owns the universe; waiting for itself would never end.
+    if (workerId_.load() == std::this_thread::get_id() || !thread_.joinable()) return false;
     readers_.store(readers_.load() + 1);  // only the controlling thread writes it
     bool pausedHere = false;
     if (paused.load() == 0) {
@@ -124,7 +126,7 @@ bool SteppingDriver::pauseForRead() {
 }
 
 void SteppingDriver::resumeAfterRead(bool pausedHere) {
-    if (!thread_.joinable()) return;
+    if (workerId_.load() == std::this_thread::get_id() || !thread_.joinable()) return;
     const int32_t r = readers_.load();
     readers_.store(r > 0 ? r - 1 : 0);
     if (!pausedHere) {
@@ -194,6 +196,7 @@ void SteppingDriver::runGeneration() {
 }
 
 void SteppingDriver::workerLoop() {
+    workerId_.store(std::this_thread::get_id());
     while (running.load() != 0) {
         pausePoint();
         if (running.load() == 0) break;

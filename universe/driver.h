@@ -123,7 +123,8 @@ public:
     // ---- the pause handshake
     // Brings the worker to its pause point and keeps it there. Returns whether
     // this call set `paused` (pass that to resumeAfterRead). Nested calls are
-    // fine. With no worker running it returns at once.
+    // fine. With no worker running, or on the worker itself (a hook), it
+    // returns at once: the caller already owns the universe.
     bool pauseForRead();
     void resumeAfterRead(bool pausedHere);
 
@@ -153,7 +154,8 @@ private:
     }
 
     Universe& universe_;
-    std::thread thread_;
+    std::thread thread_;                        // touched by the controlling thread only
+    std::atomic<std::thread::id> workerId_{};  // lets the worker recognise itself
     std::atomic<uint32_t> wakeCount_{0};
     std::atomic<int32_t> readers_{0};
     std::atomic<GenerationHooks*> hooks_{nullptr};

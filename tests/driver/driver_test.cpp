@@ -4,6 +4,7 @@
 
 #include "files/document.h"
 #include "files/grid_file.h"
+#include "files/platform.h"
 #include "files/stimulus.h"
 #include "files/terminals.h"
 #include "test_util.h"
@@ -224,4 +225,49 @@ TEST(Driver, ReplacingTheStimulusUnbindsItsCells) {
         ASSERT_TRUE(c);
         EXPECT_EQ(c.block->terminalBinding(c.slot), nullptr);
     });
+}
+
+TEST(Driver, HookOnTheWorkerMayUseTheHandshakeWithoutDeadlock) {
+    Universe u;
+    SteppingDriver driver(u);
+    struct Borrowing : GenerationHooks {
+        SteppingDriver* d = nullptr;
+        int calls = 0;
+        void beforeGeneration(Universe&) override {
+            const bool p = d->pauseForRead();
+            EXPECT_FALSE(p);
+            d->resumeAfterRead(p);
+            ++calls;
+        }
+        void afterGeneration(Universe&) override {}
+    } hooks;
+    hooks.d = &driver;
+    driver.setHooks(&hooks);
+    driver.startWorker();
+    driver.stepCommand();
+    driver.waitUntilStopped();
+    driver.stopWorker();
+    EXPECT_EQ(hooks.calls, 1);
+    EXPECT_EQ(u.generation, 1u);
+}
+
+TEST(Platform, RecentListAndMessagesOfTheHeadlessPlatform) {
+    HeadlessPlatform p;
+    for (const char* f : {"/1", "/2", "/3", "/4", "/5", "/3"}) p.addRecentFile(f);
+    EXPECT_EQ(p.recentFiles(), (std::vector<std::string>{"/3", "/5", "/4", "/2"}));
+    EXPECT_EQ(p.openDocument("/nowhere/not-a-grid.txt"), nullptr);
+    EXPECT_EQ(p.recentFiles().size(), 4u);
+    EXPECT_EQ(p.recentFiles()[0], "/3");
+    // A grid that cannot be read still opens, empty, and is found again by path.
+    CellforgeDocument* d = p.openDocument("/nowhere/x.GRD");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(p.openDocument("/nowhere/../nowhere/x.GRD"), d);
+    EXPECT_EQ(p.recentFiles()[0], "/nowhere/x.GRD");
+    p.closeDocument(d);
+    EXPECT_TRUE(p.documents().empty());
+    std::vector<std::string> sunk;
+    p.messageSink = [&](const std::string& m) { sunk.push_back(m); };
+    p.messageBox("hello");
+    EXPECT_EQ(p.messages(), (std::vector<std::string>{"hello"}));
+    EXPECT_EQ(sunk, p.messages());
 }
