@@ -20,6 +20,7 @@ bool writeDriveCoordinates(const Camera& camera, Universe& universe, SteppingDri
     collectDrivePositions(universe, drives);
     if (driver) driver->resumeAfterRead(pausedHere);
 
+    glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     applyCameraTransform(camera);
     for (const auto& p : drives) {

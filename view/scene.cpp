@@ -1,6 +1,8 @@
 #include "view/scene.h"
 
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <GL/glu.h>
 
 #include <algorithm>
@@ -46,16 +48,43 @@ const FrameTables& frameTables() {
 using Clock = std::chrono::steady_clock;
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-}  // namespace
-
-void setUpViewState(int width, int height) {
+// The fixed drawing state. A desktop toolkit may share the context with its
+// own drawing, which can leave buffer objects, a shader program or extra
+// capabilities behind; those would turn client-side vertex arrays into
+// offsets or bypass the fixed pipeline. So every frame puts back the state
+// the picture depends on (in a context of our own this changes nothing).
+void fixedDrawingState() {
     glClearDepth(1.0);
     glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDepthMask(GL_TRUE);
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glFrontFace(GL_CCW);
     glShadeModel(GL_SMOOTH);
     glLineWidth(1.0f);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 1, minor = 1;
+    if (version) std::sscanf(version, "%d.%d", &major, &minor);
+    if (major > 1 || minor >= 5) {
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    }
+    if (major >= 2) glUseProgram(0);
+    if (major >= 3) glBindVertexArray(0);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+}  // namespace
+
+void setUpViewState(int width, int height) {
+    fixedDrawingState();
     glViewport(0, 0, width, height);
     setProjection(width, height);
 }
@@ -190,6 +219,7 @@ FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe,
     if (!drawingFlag.compare_exchange_strong(expected, 1)) return result;
     const auto start = Clock::now();
 
+    fixedDrawingState();
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glPushMatrix();

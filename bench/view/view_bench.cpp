@@ -8,6 +8,7 @@
 // sheet two parts thick, starts its worker, and reports medians of:
 //   * frame time (renderFrame with the drawing finished) and the time the
 //     worker stood still for the frame, while the worker runs;
+//   * the frame time with the worker stopped (drawing cost alone);
 //   * the same for a reference drawer that holds the worker for the whole
 //     immediate-mode drawing (one begin/end per part), for comparison;
 //   * generations per second with no view, and with a view drawing every
@@ -204,6 +205,13 @@ int main(int argc, char** argv) {
     const double none = runFor<decltype(viewFrame)>(secs, u, driver, nullptr);
     const double withView = runFor(secs, u, driver, &viewFrame);
     const double withReference = runFor(secs, u, driver, &refViewFrame);
+
+    // The same frame with the worker stopped: the drawing alone, with no
+    // simulation competing for the processors.
+    driver.stopCommand();
+    driver.waitUntilStopped();
+    std::vector<double> stoppedFrame;
+    for (int i = 0; i < 7; ++i) stoppedFrame.push_back(renderer.renderFrame(cam, u, &driver).totalSeconds);
     driver.stopWorker();
 
     std::printf("drawn cells %d, quads %zu, vertices %zu\n", u.drawnCellCount, renderer.quadIndices().size() / 4,
@@ -212,6 +220,7 @@ int main(int argc, char** argv) {
                 "arrays %.1f ms (%zu frames)\n",
                 1e3 * median(frame), 1e3 * median(copy), 1e3 * median(hold), 1e3 * median(wait), 1e3 * median(build),
                 frame.size());
+    std::printf("view, worker stopped: frame %.1f ms\n", 1e3 * median(stoppedFrame));
     std::printf("reference: frame %.1f ms, worker held %.1f ms (%zu frames)\n", 1e3 * median(refFrame),
                 1e3 * median(refHold), refFrame.size());
     std::printf("generations/s: no view %.1f, view every 50 ms %.1f, reference every 50 ms %.1f\n", none, withView,

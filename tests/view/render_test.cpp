@@ -1,5 +1,7 @@
 // Pixel tests on real off-screen renders.
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -118,6 +120,28 @@ TEST_F(Render, ConductorFacingUpIsYellowAboveAndBlueBelow) {
     draw();
     EXPECT_GT(at(project(cam, 0, -0.38, 0.45)).g, 200);
     EXPECT_GT(at(project(cam, 0, 0.38, 0.45)).b, 200);
+}
+
+TEST_F(Render, StateLeftByAToolkitDoesNotSpoilTheFrame) {
+    u_.placeCell(part(Conductor, 0, 0, 0, 0, 1));
+    // A toolkit sharing the context may leave buffers bound and odd
+    // capabilities on; client-side arrays would then read from the buffer.
+    GLuint buffers[2];
+    glGenBuffers(2, buffers);
+    const float junk[12] = {};
+    glBindBuffer(GL_ARRAY_BUFFER, buffers[0]);
+    glBufferData(GL_ARRAY_BUFFER, sizeof junk, junk, GL_STATIC_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[1]);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof junk, junk, GL_STATIC_DRAW);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ZERO, GL_ZERO);
+    glDisable(GL_DEPTH_TEST);
+    glMatrixMode(GL_PROJECTION);
+    draw();
+    const Camera cam;
+    EXPECT_GT(at(project(cam, 0, 0.38, 0.45)).g, 200);
+    EXPECT_GT(at(project(cam, 0, -0.38, 0.45)).b, 200);
+    glDeleteBuffers(2, buffers);
 }
 
 TEST_F(Render, NorGateOutputIsAFullRedFaceOnTheRight) {
