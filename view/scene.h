@@ -27,7 +27,11 @@
 //
 //   No OpenGL state outside this file is assumed beyond a current context:
 //   the desktop view calls these functions from its widget's paint handler,
-//   the runner and the tests from an off-screen context.
+//   the runner and the tests from an off-screen context. A view uses them as
+//   setUpViewState once the context exists, resizeView on every resize,
+//   renderFrame on every paint (then the document's frameDrawn and
+//   statusLine(lastSnapshot())), and saveWindowBitmap or
+//   writeDriveCoordinates with its context current.
 #pragma once
 
 #include <cstdint>

@@ -24,9 +24,9 @@ protected:
 
     void writeGrid(const std::string& text) { std::ofstream(dir_ / "g.grd") << text; }
     // Runs the runner in the test folder without any display; returns the exit status.
-    int run(const std::string& args) {
-        const std::string cmd = "cd '" + dir_.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" CELLFORGE_RUN
-                                "' g.grd " + args + " > out.txt 2> err.txt";
+    int run(const std::string& args, const std::string& env = "") {
+        const std::string cmd = "cd '" + dir_.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " + env + " '" +
+                                CELLFORGE_RUN + "' g.grd " + args + " > out.txt 2> err.txt";
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -89,6 +89,19 @@ TEST_F(Runner, RejectsMalformedViewOptions) {
         EXPECT_EQ(run(bad), 2) << bad;
     EXPECT_FALSE(fs::exists(dir_ / "dump.eps"));
     EXPECT_EQ(run("--render no/such/dir/x.bmp"), 1);
+}
+
+TEST_F(Runner, NoOpenGLMeansAClearMessageAndStatusTwo) {
+    writeGrid(column({{1, 0, 1}}, 0, 0, 0));
+    // Point the EGL loader at no driver at all.
+    const std::string noDriver = "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent/none.json";
+    EXPECT_EQ(run("--render pic.bmp", noDriver), 2);
+    EXPECT_NE(read("err.txt").find("ChoosePixelFormat failed"), std::string::npos) << read("err.txt");
+    EXPECT_FALSE(fs::exists(dir_ / "pic.bmp"));
+    EXPECT_EQ(run("--write-eps", noDriver), 2);
+    EXPECT_FALSE(fs::exists(dir_ / "dump.eps"));
+    // Without view options no context is needed.
+    EXPECT_EQ(run("-n 2", noDriver), 0) << read("err.txt");
 }
 
 }  // namespace
