@@ -39,22 +39,6 @@ protected:
     std::filesystem::path dir_;
 };
 
-TEST(BitmapRows, PaddedToFourBytes) {
-    EXPECT_EQ(bitmapRowSize(101, 32), 404u);
-    EXPECT_EQ(bitmapRowSize(101, 24), 304u);
-    EXPECT_EQ(bitmapRowSize(101, 8), 104u);
-    EXPECT_EQ(bitmapRowSize(101, 4), 52u);
-    EXPECT_EQ(bitmapRowSize(101, 1), 16u);
-    EXPECT_EQ(bitmapRowSize(3, 16), 8u);
-    EXPECT_EQ(bitmapRowSize(4, 24), 12u);
-    EXPECT_EQ(bitmapRowSize(0, 24), 0u);
-    EXPECT_EQ(colourTableEntries(8), 256u);
-    EXPECT_EQ(colourTableEntries(4), 16u);
-    EXPECT_EQ(colourTableEntries(1), 2u);
-    EXPECT_EQ(colourTableEntries(16), 0u);
-    EXPECT_EQ(colourTableEntries(32), 0u);
-}
-
 TEST_F(BitmapFile, ThirtyTwoBitHeadersAreByteExact) {
     ScreenBitmap b = blank(101, 2, 32);
     b.pixels[0] = 0xAB;

@@ -39,24 +39,6 @@ TEST(FaceGeometry, EveryQuadIsCounterClockwiseSeenFromOutside) {
         }
 }
 
-TEST(FaceGeometry, BodyFacesUseTheCornersOfTheirSide) {
-    const auto& corners = bodyFaceCorners();
-    std::set<int> used;
-    for (int f = 0; f < 6; ++f) {
-        const int d = kFaceOrder[f];
-        std::set<int> face;
-        for (int i = 0; i < 4; ++i) {
-            const int k = corners[f * 4 + i];
-            face.insert(k);
-            used.insert(k);
-            const Vec3f p = cornerPosition(k, 1);
-            EXPECT_EQ(p.x * directionTable.dx[d] + p.y * directionTable.dy[d] + p.z * directionTable.dz[d], 1);
-        }
-        EXPECT_EQ(face.size(), 4u);
-    }
-    EXPECT_EQ(used.size(), 8u);
-}
-
 TEST(BodyColours, ConductorShowsItsFrontHalfYellow) {
     // Facing +y: yellow above, blue below.
     const PartFrame up = drawingFrame(0, 1, deriveUp(0, 1));
@@ -138,18 +120,6 @@ TEST(DriveArrow, NewPartFrame) {
     }
 }
 
-TEST(DriveArrow, TurnsWithThePart) {
-    // Front -x, side +z, up -y: the arrow lies in x = -0.455, points along +z
-    // and spreads along y.
-    const auto a = driveArrow(drawingFrame(3, 4, 2));
-    for (const Vec3f& p : a) EXPECT_FLOAT_EQ(p.x, -0.455f);
-    EXPECT_NEAR(a[0].z, -0.43225f, 1e-6);
-    EXPECT_NEAR(a[1].z, 0.43225f, 1e-6);
-    EXPECT_NEAR(a[3].y, 0.091f, 1e-6);  // minus up = +y
-    EXPECT_NEAR(a[5].y, -0.091f, 1e-6);
-    EXPECT_NEAR(a[3].z, 0.34125f, 1e-6);
-}
-
 // ---- snapshot and arrays
 
 UniverseCell part(int32_t type, int32_t x, int32_t y, int32_t z) {
@@ -159,40 +129,6 @@ UniverseCell part(int32_t type, int32_t x, int32_t y, int32_t z) {
     c.y = y;
     c.z = z;
     return c;
-}
-
-TEST(Snapshot, HiddenRegionsAreNeitherCopiedNorCounted) {
-    Universe u;
-    RegionEntry* shown = u.openRegion("shown", nullptr);
-    RegionEntry* hidden = u.openRegion("hidden", nullptr);
-    hidden->visible = 0;
-    UniverseCell a = part(Conductor, 0, 0, 0);
-    UniverseCell b = part(NorGate, 5, 0, 0);
-    b.region = hidden;
-    UniverseCell c = part(Pusher, 9, 0, 0);
-    c.region = shown;
-    u.placeCell(a);
-    u.placeCell(b);
-    u.placeCell(c);
-    SceneSnapshot s;
-    takeSnapshot(u, s);
-    ASSERT_EQ(s.cells.size(), 2u);
-    EXPECT_EQ(u.drawnCellCount, 2);
-    for (const SceneCell& sc : s.cells) EXPECT_NE(sc.x, 5);
-
-    hidden->visible = 1;
-    takeSnapshot(u, s);
-    EXPECT_EQ(u.drawnCellCount, 3);
-
-    // The dump ignores visibility.
-    hidden->visible = 0;
-    b = part(Drive, 5, 0, 0);
-    b.region = hidden;
-    u.placeCell(b);
-    std::vector<std::array<int32_t, 3>> drives;
-    collectDrivePositions(u, drives);
-    ASSERT_EQ(drives.size(), 1u);
-    EXPECT_EQ(drives[0], (std::array<int32_t, 3>{5, 0, 0}));
 }
 
 TEST(Snapshot, StatusLineCarriesTheCountersReadWithTheCells) {
@@ -242,26 +178,6 @@ TEST(VertexArrays, SquaresFollowTheBodyInFaceOrder) {
     r.buildArrays(s);
     ASSERT_EQ(r.quadVertices().size(), 12u);
     EXPECT_FLOAT_EQ(std::abs(r.quadVertices()[8].y), 0.2f);
-}
-
-TEST(VertexArrays, DriveHasAnArrowAndNoSquares) {
-    Universe u;
-    UniverseCell d = part(Drive, 0, 0, 0);
-    d.outputs = 0x3F;
-    d.bonds = 0x3F;
-    u.placeCell(d);
-    SceneSnapshot s;
-    takeSnapshot(u, s);
-    SceneRenderer r;
-    r.buildArrays(s);
-    EXPECT_EQ(r.quadVertices().size(), 8u);
-    EXPECT_EQ(r.quadIndices().size(), 24u);
-    ASSERT_EQ(r.lineVertices().size(), 6u);
-    for (const auto& lv : r.lineVertices()) {
-        EXPECT_EQ(lv.r, 1);
-        EXPECT_EQ(lv.g, 1);
-        EXPECT_EQ(lv.b, 1);
-    }
 }
 
 }  // namespace
