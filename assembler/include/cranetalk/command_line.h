@@ -1,0 +1,19 @@
+// Part 5.4: the command line of cranetalk.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string_view>
+
+namespace cranetalk {
+
+inline constexpr std::string_view kUsage = "USAGE: cranetalk [<listing> [<stimulus>]]";
+
+// Runs cranetalk with the program's argv (argv[0] is the program name).
+// Zero, one or two arguments: assemble `in`, write the listing (first
+// argument) and the stimulus (second), print the image on `out` and the
+// program length on `err`; returns 0.  Any other count: the usage line on
+// `err`, nothing read, returns -1.
+int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err);
+
+}  // namespace cranetalk

@@ -1,0 +1,52 @@
+// cranetalk's standard output read back as a memory file (Part 2.6).
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+using namespace cranetalk_test;
+
+namespace {
+
+std::string initialiserOf(const cranetalk::AssemblyResult& r) {
+    std::ostringstream os;
+    cranetalk::printImage(os, r);
+    return os.str();
+}
+
+void expectReadsBack(const cranetalk::AssemblyResult& r, const std::vector<std::int32_t>& image) {
+    ASSERT_EQ(image.size(), r.programLength);
+    for (std::uint32_t a = 0; a < r.programLength; ++a) ASSERT_EQ(image[a], r.image[a]) << a;
+}
+
+}  // namespace
+
+TEST(MemoryFile, EmptyProgramReadsBackEmpty) {
+    EXPECT_TRUE(parseMemoryFile(initialiserOf(assemble("END").r)).empty());
+}
+
+TEST(MemoryFile, ReaderRuleOnTheInitialiserList) {
+    EXPECT_EQ(parseMemoryFile("unsigned prog[] = {\n33,\n32,\n0,\n};\n"), (std::vector<std::int32_t>{33, 32, 0}));
+}
+
+TEST(MemoryFile, RandomProgramsReadBackToTheSameImage) {
+    SourceGenerator gen(99);
+    for (int i = 0; i < 300; ++i) {
+        auto a = assemble(gen.source(static_cast<int>(gen.pick(200))));
+        expectReadsBack(a.r, parseMemoryFile(initialiserOf(a.r)));
+        if (HasFatalFailure()) return;
+    }
+}
+
+#ifdef CRANETALK_BINARY
+TEST(MemoryFile, ProgramStandardOutputReadsBack) {
+    TempDir dir;
+    const std::string src = "CALL sub O SF NOP sub: RETURN ORG 300 GATHER MBK END";
+    auto r = runProcess(CRANETALK_BINARY, {}, src, dir.path());
+    ASSERT_EQ(r.exitStatus, 0);
+    expectReadsBack(assemble(src).r, parseMemoryFile(r.out));
+}
+#endif
+
+// The simulator's own reader (readProgramImage, files/memory_image.h) is
+// checked on the same outputs in interop_test.cpp, built when the files
+// library exists.
