@@ -28,7 +28,11 @@ protected:
         writeText(dir.file("m.mon"), "mon.txt\nwatch io.probe : io.in end\n");
         writeText(dir.file("p.prj"), "g.grd\nt.trm\ns.sti\nm.mon\n2");
     }
-    std::string q(const std::string& name) { return "'" + dir.file(name) + "'"; }
+    std::string q(const std::string& name) {
+        std::string quoted(1, '\'');
+        quoted.append(dir.file(name)).push_back('\'');
+        return quoted;
+    }
     ScratchDir dir;
 };
 
