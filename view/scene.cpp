@@ -27,8 +27,8 @@ void setProjection(int width, int height) {
     glMatrixMode(GL_MODELVIEW);
 }
 
-// Per frame code, the corner-to-colour table and the 24 body indices are
-// fixed, so they are computed once for all 216 possible frames.
+// Which record colour each world corner takes depends only on the part's
+// frame, so the table is made once for all 216 (front, side, up) triples.
 struct FrameTables {
     std::array<std::array<uint8_t, 8>, 216> cornerColour;
     FrameTables() {
