@@ -121,6 +121,15 @@ void AnimationRunner::removeTemporaryGrid() {
 }
 
 void AnimationRunner::advance(AnimationHost& host) {
+    // An action may show a modal message (a grid with a placement conflict),
+    // whose event loop delivers further ticks; those must not start the next
+    // step while this one is still running.
+    if (busy_) return;
+    struct Busy {
+        bool& flag;
+        explicit Busy(bool& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(busy_);
     if (staleDocument_) {
         host.closeDocument(staleDocument_);
         staleDocument_ = 0;

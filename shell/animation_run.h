@@ -82,4 +82,5 @@ private:
     uintptr_t staleDocument_ = 0;  // left open by a replaced run
     std::string temporaryGrid_;
     bool entryFailed_ = false;
+    bool busy_ = false;
 };

@@ -117,6 +117,13 @@ private slots:
         QVERIFY(!act(cmd::FilePrint)->isEnabled());
         QVERIFY(!act(cmd::Go)->isEnabled());  // no document
         QVERIFY(frame_->toolBar()->isMovable());
+        bool about = false;
+        whenModal<AboutDialog>([&](AboutDialog* d) {
+            about = d->windowTitle() == QStringLiteral("About Cellforge");
+            d->accept();
+        });
+        act(cmd::About)->trigger();
+        QVERIFY(about);
         QCOMPARE(frame_->toolBar()->allowedAreas(), Qt::AllToolBarAreas);
     }
 
@@ -498,6 +505,24 @@ private slots:
         act(cmd::SaveTerminals)->trigger();
         QCOMPARE(dialogs_.asked.back(), QStringLiteral("save|trm|Terminal Files (*.trm)|*.trm||"));
         QVERIFY(QFile::exists(trm));
+    }
+
+    void aRunGoesOnThroughAConflictMessage() {
+        // Ticks keep arriving while the message box of step 2 is open.
+        frame_->timer().start(50);
+        QTemporaryDir grids, out;
+        QVERIFY(writeGz(grids.filePath(QStringLiteral("c.gz")), gridText({{1, 1, 1, 1}, {1, 1, 1, 2}})));
+        QVERIFY(writeGz(grids.filePath(QStringLiteral("d.gz")), gridText(demoCells())));
+        const QString spec = grids.filePath(QStringLiteral("c.asf"));
+        writeText(spec, (out.path() + " c " + grids.filePath("c") + " 0 0 9 0 0 " + grids.filePath("d") + " 0 0 9 0 0")
+                            .toStdString());
+        MessageCatcher catcher;
+        QVERIFY(frame_->runAnimationFile(spec));
+        QTRY_VERIFY_WITH_TIMEOUT(!frame_->animationRunner().installed(), 60000);
+        QCOMPARE(catcher.texts.size(), size_t(1));
+        QVERIFY(QFile::exists(out.filePath(QStringLiteral("c000000.bmp"))));
+        QVERIFY(QFile::exists(out.filePath(QStringLiteral("c000001.bmp"))));
+        QCOMPARE(frame_->documents().size(), size_t(0));
     }
 
     void exitClosesEverythingWithoutAsking() {

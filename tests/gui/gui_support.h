@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -66,6 +67,9 @@ void whenModal(std::function<void(T*)> act, int limitMs = 10000) {
             timer->deleteLater();
             delete clock;
             act(w);
+            // A failed check inside act returns early; never leave the
+            // dialog's event loop running or the test would hang.
+            if (w->isVisible()) w->reject();
         } else if (clock->elapsed() > limitMs) {
             timer->stop();
             timer->deleteLater();
