@@ -114,7 +114,7 @@ void SteppingDriver::setRunUntil(uint32_t limit) {
 bool SteppingDriver::pauseForRead() {
     // The worker already owns the universe; waiting for itself would never end.
     if (workerId_.load() == std::this_thread::get_id() || !thread_.joinable()) return false;
-    readers_.store(readers_.load() + 1);  // only the controlling thread writes it
+    readers_.fetch_add(1);
     bool pausedHere = false;
     if (paused.load() == 0) {
         paused.store(1);
@@ -127,8 +127,10 @@ bool SteppingDriver::pauseForRead() {
 
 void SteppingDriver::resumeAfterRead(bool pausedHere) {
     if (workerId_.load() == std::this_thread::get_id() || !thread_.joinable()) return;
-    const int32_t r = readers_.load();
-    readers_.store(r > 0 ? r - 1 : 0);
+    // An unmatched resume must not drive the count negative and hold the worker for good.
+    int32_t r = readers_.load();
+    while (r > 0 && !readers_.compare_exchange_weak(r, r - 1)) {
+    }
     if (!pausedHere) {
         wake();
         return;
