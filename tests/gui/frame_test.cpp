@@ -469,6 +469,47 @@ private slots:
         QVERIFY(!frame_->runAnimationFile(grids.filePath(QStringLiteral("none.asf"))));
     }
 
+    void pictureAndCoordinateOutputCommands() {
+        std::vector<GridCell> cells = demoCells();
+        cells.push_back({2, 2, 0, 10, 0, 1});  // a Drive
+        writeText(work_->filePath(QStringLiteral("drive.grd")), gridText(cells));
+        writeText(work_->filePath(QStringLiteral("drive.prj")), "drive.grd\n");
+        QVERIFY(frame_->openProjectFile(work_->filePath(QStringLiteral("drive.prj"))));
+        act(cmd::CentreOfMass)->trigger();
+        ticks(2);
+
+        const QString bmp = work_->filePath(QStringLiteral("picture.bmp"));
+        dialogs_.answers.push_back(bmp);
+        act(cmd::SaveBitmap)->trigger();
+        QCOMPARE(dialogs_.asked.back(), QStringLiteral("save|bmp|Bitmap Files (*.bmp)|*.bmp||"));
+        QImage img(bmp);
+        QVERIFY(!img.isNull());
+        QCOMPARE(img.size(), frame_->activeView()->size() * frame_->activeView()->devicePixelRatio());
+        dialogs_.answers.push_back(QString());  // cancel writes nothing
+        act(cmd::SaveBitmap)->trigger();
+
+        // "Write EPS..." lists the one Drive in view, in the current folder.
+        act(cmd::WriteDriveCoordinates)->trigger();
+        const QString dump = QString::fromStdString(readText(work_->filePath(QStringLiteral("dump.eps"))));
+        QCOMPARE(dump.count(QLatin1Char('\n')), 1);
+        QCOMPARE(dump.split(QLatin1Char(' ')).size(), 2);
+    }
+
+    void promptsGoToTheStatusBar() {
+        act(cmd::FileOpen)->showStatusText(frame_.get());
+        QCOMPARE(frame_->statusBar()->currentMessage(), QStringLiteral("Open an existing document"));
+        frame_->statusBar()->clearMessage();
+        QVERIFY(frame_->statusPane(0)->isVisible());
+        QCOMPARE(frame_->statusPane(0)->text(), QStringLiteral("Ready"));
+        act(cmd::ViewStatusBar)->trigger();
+        QVERIFY(!frame_->statusBar()->isVisible());
+        act(cmd::ViewToolbar)->trigger();
+        QVERIFY(!frame_->toolBar()->isVisible());
+        act(cmd::ViewToolbar)->trigger();
+        QVERIFY(frame_->toolBar()->isVisible());
+        QVERIFY(act(cmd::ViewToolbar)->isChecked());
+    }
+
     void memoryCommandWritesTheImageIntoTheModules() {
         // Position 0 of bit lines 0 and 1 of module 0, at the corner (0, 0, 0).
         writeText(work_->filePath(QStringLiteral("mem.grd")), gridText({{0, 0, 0, 2, 3, 0}, {1, 0, 0, 1, 0, 1}}));
