@@ -58,6 +58,16 @@ TEST_F(Runner, RendersTheFirstViewAsABitmap) {
     EXPECT_GT(px(32, 19)[0], 180);
     EXPECT_LT(px(32, 19)[2], 80);
     EXPECT_EQ(px(2, 2)[0] | px(2, 2)[1] | px(2, 2)[2], 0);
+
+    // ALT comes before AZ: tilted straight down from above, the yellow top
+    // fills the middle of the picture.
+    ASSERT_EQ(run("--render pic.bmp --size 64x48 --camera 0,5,0,90,0"), 0) << read("err.txt");
+    const std::string top = read("pic.bmp");
+    ASSERT_EQ(top.size(), bmp.size());
+    const auto* mid = reinterpret_cast<const uint8_t*>(top.data()) + 54 + 24 * 192 + 32 * 3;
+    EXPECT_GT(mid[1], 200);
+    EXPECT_GT(mid[2], 200);
+    EXPECT_LT(mid[0], 50);
 }
 
 TEST_F(Runner, DumpUsesTheGivenCameraOrTheCentreOfMass) {
