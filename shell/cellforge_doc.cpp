@@ -59,6 +59,7 @@ void CCellforgeDoc::addView(CCellforgeView* view) {
 void CCellforgeDoc::removeView(CCellforgeView* view) {
     std::erase(views_, view);
     registerFirstViewCentre();
+    emit viewRemoved();
 }
 
 void CCellforgeDoc::registerFirstViewCentre() {

@@ -54,6 +54,8 @@ public:
 
 signals:
     void titleChanged();
+    // After a view has left the document (its window is going away).
+    void viewRemoved();
 
 private:
     void registerFirstViewCentre();

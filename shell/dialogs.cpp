@@ -141,7 +141,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     auto* icon = new QLabel(this);
-    icon->setPixmap(windowIcon().pixmap(32, 32));
+    icon->setPixmap((parent ? parent->windowIcon() : windowIcon()).pixmap(32, 32));
     top->addWidget(icon);
     auto* texts = new QVBoxLayout;
     texts->addWidget(new QLabel(QStringLiteral("Cellforge Version 0.8"), this));

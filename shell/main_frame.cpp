@@ -66,6 +66,7 @@ private:
 
 CChildFrame::CChildFrame(CCellforgeDoc* doc, QWidget* parent) : QMdiSubWindow(parent), doc_(doc) {
     setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(applicationIcon());
     view_ = new CCellforgeView(doc, this);
     setWidget(view_);
 }
@@ -77,6 +78,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     ownDialogs_ = std::make_unique<QtFileDialogs>();
     dialogs_ = ownDialogs_.get();
     setWindowTitle(QStringLiteral("Cellforge"));
+    setWindowIcon(applicationIcon());
     // A window that gains its first OpenGL child after it was shown has its
     // native window recreated, which loses the keyboard activation (Ctrl+N
     // stops working until the user clicks the window). A hidden OpenGL child
@@ -435,7 +437,9 @@ void CMainFrame::updateCommandStates() {
 void CMainFrame::tick() {
     for (CCellforgeDoc* d : documents_) d->updateAllViews();
     updateCommandStates();
-    runner_.advance(*this);
+    // A run waits while a dialog is open: the dialog may be working on the
+    // very document the run is about to close.
+    if (!QApplication::activeModalWidget()) runner_.advance(*this);
 }
 
 // ------------------------------------------------------------------ documents
@@ -443,14 +447,6 @@ void CMainFrame::tick() {
 CChildFrame* CMainFrame::addChildWindow(CCellforgeDoc* doc) {
     auto* frame = new CChildFrame(doc);
     mdi_->addSubWindow(frame);
-    connect(frame, &QObject::destroyed, this, [this, doc] {
-        // A document whose last window was closed by the user goes with it.
-        if (closing_) return;
-        auto it = std::find(documents_.begin(), documents_.end(), doc);
-        if (it != documents_.end() && doc->views().empty()) closeDocument(doc);
-        else if (it != documents_.end()) doc->titleChanged();
-        updateTitle();
-    });
     frame->resize(480, 360);
     frame->show();
     frame->view()->setFocus();
@@ -470,6 +466,31 @@ void retitleWindows(QMdiArea* mdi, CCellforgeDoc* doc) {
 }
 }  // namespace
 
+void CMainFrame::watchDocument(CCellforgeDoc* doc) {
+    connect(doc, &CCellforgeDoc::titleChanged, this, [this, doc] {
+        retitleWindows(mdi_, doc);
+        updateTitle();
+    });
+    // A document whose last window the user closed goes with it. The view is
+    // being destroyed when this arrives, so the close is done afterwards.
+    QPointer<CCellforgeDoc> guarded(doc);
+    connect(doc, &CCellforgeDoc::viewRemoved, this, [this, guarded] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, guarded] {
+                if (!guarded || closing_) return;
+                if (std::find(documents_.begin(), documents_.end(), guarded.data()) == documents_.end()) return;
+                if (guarded->views().empty())
+                    closeDocument(guarded.data());
+                else
+                    retitleWindows(mdi_, guarded.data());
+                updateTitle();
+                updateCommandStates();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 CCellforgeDoc* CMainFrame::newDocument() {
     auto* doc = new CCellforgeDoc(this);
     if (!doc->onNewDocument()) {
@@ -477,10 +498,7 @@ CCellforgeDoc* CMainFrame::newDocument() {
         return nullptr;
     }
     doc->setTitle(QStringLiteral("Forge%1").arg(++untitledCount_));
-    connect(doc, &CCellforgeDoc::titleChanged, this, [this, doc] {
-        retitleWindows(mdi_, doc);
-        updateTitle();
-    });
+    watchDocument(doc);
     documents_.push_back(doc);
     updateMenuSet();
     addChildWindow(doc);
@@ -508,10 +526,7 @@ CCellforgeDoc* CMainFrame::openDocument(const QString& path, bool addToRecent) {
         delete doc;
         return nullptr;
     }
-    connect(doc, &CCellforgeDoc::titleChanged, this, [this, doc] {
-        retitleWindows(mdi_, doc);
-        updateTitle();
-    });
+    watchDocument(doc);
     documents_.push_back(doc);
     updateMenuSet();
     addChildWindow(doc);

@@ -118,6 +118,7 @@ private:
     void updateTitle();
     CCellforgeDoc* openDocument(const QString& path, bool addToRecent);
     CChildFrame* addChildWindow(CCellforgeDoc* doc);
+    void watchDocument(CCellforgeDoc* doc);
     void childClosed(CChildFrame* frame);
     bool hasDocument(uintptr_t doc) const;
 

@@ -3,6 +3,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QLinearGradient>
+
+#include <algorithm>
 
 #include "shell/commands.h"
 
@@ -93,4 +96,33 @@ QIcon toolbarIcon(int id) {
     }
     p.end();
     return QIcon(pm);
+}
+
+QIcon applicationIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        const double s = size / 32.0;
+        auto pt = [s](double x, double y) { return QPointF(x * s, y * s); };
+        p.setPen(QPen(Qt::black, std::max(1.0, s)));
+        // top face yellow (the front half), sides fading to blue
+        p.setBrush(QColor(255, 255, 0));
+        p.drawPolygon(QPolygonF({pt(16, 2), pt(30, 9), pt(16, 16), pt(2, 9)}));
+        QLinearGradient left(pt(2, 9), pt(2, 30));
+        left.setColorAt(0, QColor(255, 255, 0));
+        left.setColorAt(1, QColor(0, 0, 255));
+        p.setBrush(left);
+        p.drawPolygon(QPolygonF({pt(2, 9), pt(16, 16), pt(16, 30), pt(2, 23)}));
+        QLinearGradient right(pt(30, 9), pt(30, 30));
+        right.setColorAt(0, QColor(200, 200, 0));
+        right.setColorAt(1, QColor(0, 0, 160));
+        p.setBrush(right);
+        p.drawPolygon(QPolygonF({pt(30, 9), pt(16, 16), pt(16, 30), pt(30, 23)}));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
 }

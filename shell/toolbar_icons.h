@@ -5,3 +5,6 @@
 
 // The 16 x 15 picture of a command's toolbar button.
 QIcon toolbarIcon(int commandId);
+
+// The program's icon: a part cube in the colours of a conductor.
+QIcon applicationIcon();

@@ -175,6 +175,20 @@ private slots:
         QCOMPARE(frame_->documents()[0]->title(), QStringLiteral("Forge3"));
     }
 
+    void closingTheLastWindowClosesTheDocument() {
+        act(cmd::FileNew)->trigger();
+        CCellforgeView* second = frame_->newWindow(frame_->documents()[0]);
+        QCOMPARE(second->parentWidget()->windowTitle(), QStringLiteral("Forge1:2"));
+        second->parentWidget()->close();
+        QTRY_COMPARE(frame_->documents()[0]->views().size(), size_t(1));
+        QCOMPARE(frame_->mdiArea()->subWindowList().size(), 1);
+        QCOMPARE(frame_->documents().size(), size_t(1));
+        QTRY_COMPARE(frame_->documents()[0]->firstView()->parentWidget()->windowTitle(), QStringLiteral("Forge1"));
+        frame_->documents()[0]->firstView()->parentWidget()->close();
+        QTRY_COMPARE(frame_->documents().size(), size_t(0));
+        QCOMPARE(frame_->menuTitles(), QStringList({"&File", "&View", "&Help"}));
+    }
+
     void runCommandsFollowTheWorker() {
         act(cmd::FileNew)->trigger();
         CCellforgeDoc* doc = frame_->documents()[0];
