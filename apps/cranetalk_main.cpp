@@ -1,4 +1,4 @@
-// cranetalk: the console program assembler (spec Part 5.4).
+// cranetalk: the console program assembler.
 //
 //   cranetalk [<listing> [<stimulus>]]  < source  > initialiser-list
 //
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     // every stream is flushed as it ends.
     std::ios::sync_with_stdio(false);
 #ifdef SIGPIPE
-    // Errors while writing are neither detected nor reported (Part 5.3), and
+    // Errors while writing are neither detected nor reported, and
     // every run that gets past the argument check ends with status 0: a
     // reader that closes its pipe early must not kill the program.
     std::signal(SIGPIPE, SIG_IGN);

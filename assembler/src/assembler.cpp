@@ -14,7 +14,7 @@ namespace {
 
 static_assert(sizeof(unsigned int) == 4, "the location counter is unsigned 32-bit");
 
-// The statements of Part 5.1, in dispatch order.
+// The statements of the source language, in dispatch order.
 enum class Statement {
     End,
     Call,
@@ -200,7 +200,7 @@ void Assembly::put(std::uint32_t address, std::uint8_t value) {
 }
 
 void Assembly::call() {
-    // A CALL whose operand cannot be read is dropped (issue 4).
+    // A CALL whose operand cannot be read (end of input) is dropped.
     if (!tokens_.readToken()) return;
     const std::string& name = tokens_.token();
     const std::uint32_t p = r_.locationCounter;
@@ -218,7 +218,7 @@ void Assembly::call() {
 }
 
 void Assembly::orient() {
-    // An ORIENT / O whose operand cannot be read is dropped (issue 4).
+    // An ORIENT / O whose operand cannot be read (end of input) is dropped.
     if (!tokens_.readToken()) return;
     const std::uint8_t oc = parseOrientation(tokens_.token(), err_);
     emit(static_cast<std::uint8_t>(code::OperandBit + oc));

@@ -39,7 +39,7 @@ std::uint32_t listInstruction(std::ostream& os, const AssemblyResult& r,
         if (!name.empty()) {
             line.append(name);
         } else {
-            // Codes without a listing name (issue 4): "DB " and the value.
+            // Codes without a listing name: "DB " and the value.
             line.append("DB ");
             line.append(std::to_string(b));
         }

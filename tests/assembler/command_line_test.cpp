@@ -1,4 +1,4 @@
-// Part 5.4: command line, array output and exit status (in-process).
+// Command line, array output and exit status (in-process).
 #include <gtest/gtest.h>
 
 #include "test_support.h"

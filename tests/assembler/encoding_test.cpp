@@ -1,4 +1,4 @@
-// Part 5.2: instruction codes, orientations, call operands, image bounds.
+// Instruction codes, orientations, call operands, image bounds.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -25,8 +25,8 @@ TEST(Encoding, OppositeDirectionsDifferInBit2) {
     EXPECT_EQ(cranetalk::code::Back ^ cranetalk::code::Front, 4);
 }
 
-TEST(Encoding, OrientationTableMatchesSpec) {
-    // Name, table code, orientation code, byte: the table of Part 5.2.
+TEST(Encoding, OrientationTableRows) {
+    // Name, table code, orientation code, byte: the full orientation table.
     struct Row { const char* name; int table; int oc; int byte; };
     const Row rows[24] = {
         {"SF", 0, 31, 63},  {"SB", 1, 15, 47},  {"NB", 2, 23, 55},  {"NF", 3, 7, 39},

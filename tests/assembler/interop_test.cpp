@@ -1,6 +1,5 @@
 // cranetalk's outputs read by the simulator's own readers: the initialiser
-// list by readProgramImage (Part 2.6) and the stimulus file by
-// readStimulusFile (Part 2.4).
+// list by readProgramImage and the stimulus file by readStimulusFile.
 #include <gtest/gtest.h>
 
 #include "files/memory_image.h"

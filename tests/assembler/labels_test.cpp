@@ -1,4 +1,4 @@
-// Part 5.2: labels, calls, forward references and patching.
+// Labels, calls, forward references and patching.
 #include <gtest/gtest.h>
 
 #include <chrono>

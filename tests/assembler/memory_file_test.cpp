@@ -1,4 +1,4 @@
-// cranetalk's standard output read back as a memory file (Part 2.6).
+// cranetalk's standard output read back as a memory file.
 #include <gtest/gtest.h>
 
 #include "test_support.h"

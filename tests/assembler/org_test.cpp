@@ -1,4 +1,4 @@
-// Parts 5.1 / 5.2: "ORG" and the program length.
+// "ORG" and the program length.
 #include <gtest/gtest.h>
 
 #include "test_support.h"

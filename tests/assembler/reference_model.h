@@ -1,6 +1,6 @@
-// A second, deliberately naive reading of Parts 5.1 to 5.4 (and the decisions
-// of issue 4), used only by the tests to cross-check cranetalk_lib on random
-// sources.  It shares no code with the library: its own tokenizer over a
+// A second, deliberately naive implementation of the assembler (with the
+// decisions listed in cranetalk/cranetalk.h), used only by the tests to
+// cross-check cranetalk_lib on random sources.  It shares no code with the library: its own tokenizer over a
 // string, its own emulation of the stream's unsigned extraction, eager
 // patching of every pending position at every definition, and its own
 // formatting of every output.  It is quadratic and slow on purpose; keep the

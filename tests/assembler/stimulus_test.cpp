@@ -1,4 +1,4 @@
-// Part 5.3: the stimulus file.
+// The stimulus file.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -18,7 +18,7 @@ cranetalk::AssemblyResult patternImage() {
 }
 
 // Reads back a block's value lines into the bytes' bit j, as the stimulus
-// reader (Part 2.4) sees them: "0" is off (bit set), "1" is on (bit clear).
+// reader sees them: "0" is off (bit set), "1" is on (bit clear).
 int bitOfValueLine(const std::string& line) {
     if (line == "  0 1") return 1;
     if (line == "  1 1") return 0;
@@ -72,7 +72,7 @@ TEST(Stimulus, RunningOffsetStartsAtMinus26) {
     }
 }
 
-TEST(Stimulus, FirstValueLinesOfTheSpecExamples) {
+TEST(Stimulus, FirstValueLinesOfSampleBytes) {
     // Mark single bytes with 63 and check which block's first line shows it.
     struct Case { int block; std::uint32_t byte; };
     const Case cases[] = {{0, 230}, {5, 235}, {6, 256 + 236}, {191, 31 * 256 + 165}};

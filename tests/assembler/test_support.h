@@ -107,7 +107,7 @@ private:
     fs::path path_;
 };
 
-// The memory-file reader of Part 2.6, as the tests read cranetalk's standard
+// The simulator's memory-file reader, as the tests read cranetalk's standard
 // output back: everything up to and including the first "{" is ignored; the
 // items are the texts between commas, each by leading-integer conversion
 // (leading white space, optional sign, digits; 0 without digits); what

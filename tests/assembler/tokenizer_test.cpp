@@ -1,4 +1,4 @@
-// Part 5.1: tokenizer, dispatch, messages.
+// Tokenizer, dispatch, messages.
 #include <gtest/gtest.h>
 
 #include "test_support.h"

@@ -1,5 +1,5 @@
-// Part 5.4: the program image as an array initialiser (the memory file of
-// Part 2.6).
+// The program image as an array initialiser (the memory file that the
+// simulator reads).
 #pragma once
 
 #include <ostream>

@@ -1,4 +1,4 @@
-// Parts 5.1 and 5.2: the assembly pass and the program image.
+// The assembly pass and the program image.
 #pragma once
 
 #include <array>

@@ -1,4 +1,4 @@
-// Part 5.4: the command line of cranetalk.
+// The command line of cranetalk.
 #pragma once
 
 #include <istream>

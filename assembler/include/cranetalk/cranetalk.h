@@ -1,4 +1,4 @@
-// cranetalk: the program assembler of Cellforge (spec Parts 5.1 to 5.4).
+// cranetalk: the program assembler of Cellforge.
 //
 // Umbrella header and design note.
 //
@@ -9,22 +9,22 @@
 // Files (all in namespace cranetalk, standard library only, no code shared
 // with the simulator):
 //
-//   tokenizer.h     Part 5.1  readToken (explicit whitespace set, no comments,
-//                             no length limit) and the "ORG" operand, which is
-//                             the stream's own unsigned extraction
-//                             (std::istream >> unsigned int, classic locale).
-//   encoding.h      Part 5.2  instruction codes and listing names, the
-//                             orientation table and the derived orientation
-//                             codes, call operand encoding and decoding.
-//   assembler.h     Parts 5.1/5.2  assembleSource: the single pass, the
-//                             location counter, program length, label table and
-//                             pending-reference table, and the program image.
-//   listing.h       Part 5.3  writeListing / listInstruction.
-//   stimulus.h      Part 5.3  writeStimulus (192 looping blocks).
-//   array_output.h  Part 5.4  printImage (the initialiser list).
-//   command_line.h  Part 5.4  run(): argument check, order of the steps,
-//                             exit status.  apps/cranetalk_main.cpp only calls
-//                             run() with the three standard streams.
+//   tokenizer.h     readToken (explicit whitespace set, no comments,
+//                   no length limit) and the "ORG" operand, which is the
+//                   stream's own unsigned extraction
+//                   (std::istream >> unsigned int, classic locale).
+//   encoding.h      instruction codes and listing names, the orientation
+//                   table and the derived orientation codes, call operand
+//                   encoding and decoding.
+//   assembler.h     assembleSource: the single pass, the location counter,
+//                   program length, label table and pending-reference
+//                   table, and the program image.
+//   listing.h       writeListing / listInstruction.
+//   stimulus.h      writeStimulus (192 looping blocks).
+//   array_output.h  printImage (the initialiser list).
+//   command_line.h  run(): argument check, order of the steps, exit
+//                   status.  apps/cranetalk_main.cpp only calls run() with
+//                   the three standard streams.
 //
 // Streams. Every function takes the streams it uses as parameters, so tests
 // drive the library with string streams and the program with std::cin,
@@ -33,7 +33,7 @@
 // other stream and output ordering is the same whether standard output and
 // standard error go to one file or two.
 //
-// Decisions (issue 4 holds over the spec where it decides):
+// Decisions:
 //  * The image holds 8192 bytes.  Every attempt to write a byte at an address
 //    of 8192 or more writes nothing and reports
 //    "Address N is outside the 8192-byte program image".  All addresses
@@ -51,7 +51,7 @@
 //    written as "DB <value>".  (The assembler never writes such bytes itself;
 //    the case is defensive.)
 //
-// Speed.  The spec's patching rule ("every definition writes the call operand
+// Speed.  The patching rule ("every definition writes the call operand
 // at every position of the list; the list stays") is quadratic when a label
 // with many pending calls is defined many times.  The assembler keeps its
 // result identical but lazy: the pending list of a name is frozen at its first
@@ -67,7 +67,7 @@
 // Input of any size: tokens have no length limit and are gathered in chunks;
 // a line that carries a huge token is written in pieces instead of being
 // copied.  Memory stays linear in the input (the pending-reference table keeps
-// one 32-bit position per unresolved call, as the spec's data model says).
+// one 32-bit position per unresolved call).
 //
 // Listing and stimulus files are opened with std::ofstream (created or
 // truncated); one that does not open is skipped silently.

@@ -1,4 +1,4 @@
-// Part 5.2: instruction codes, orientation table and call operands.
+// Instruction codes, orientation table and call operands.
 #pragma once
 
 #include <array>

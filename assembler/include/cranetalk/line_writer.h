@@ -2,7 +2,7 @@
 // one write and one flush.
 // Every line that cranetalk writes (messages, listing, stimulus, the
 // initialiser list, the program length) goes through writeLine, so each line
-// is flushed as soon as it ends (Parts 5.1, 5.3, 5.4).
+// is flushed as soon as it ends.
 #pragma once
 
 #include <ostream>

@@ -1,4 +1,4 @@
-// Part 5.3: the listing.
+// The listing.
 #pragma once
 
 #include <array>

@@ -1,5 +1,5 @@
-// Part 5.3: the stimulus file that feeds the image into the 32 memory
-// modules (format of Part 2.4).
+// The stimulus file that feeds the image into the 32 memory modules (in the
+// format that the simulator's stimulus reader takes).
 #pragma once
 
 #include <cstdint>

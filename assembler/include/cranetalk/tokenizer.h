@@ -1,4 +1,4 @@
-// Part 5.1: the tokenizer of the cranetalk source language.
+// The tokenizer of the cranetalk source language.
 #pragma once
 
 #include <cstdint>
