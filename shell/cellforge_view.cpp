@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QSurfaceFormat>
+#include <QTimer>
 
 #include "shell/animation_run.h"
 #include "shell/cellforge_doc.h"
@@ -52,6 +53,21 @@ void CCellforgeView::setCamera(const Camera& c) {
     centre_.set(c.x, c.y, c.z);
     alt_ = c.alt;
     az_ = c.az;
+}
+
+void CCellforgeView::showEvent(QShowEvent* event) {
+    QOpenGLWidget::showEvent(event);
+    if (surfaceChecked_) return;
+    surfaceChecked_ = true;
+    // The surface is made on the first show. Without it the view stays black
+    // and draws nothing; say so once, the way the binding failures are named.
+    QTimer::singleShot(0, this, [this] {
+        if (!isValid())
+            CMainFrame::showMessage(QStringLiteral("SetPixelFormat failed"));
+        else if (format().redBufferSize() < 8 || format().greenBufferSize() < 8 || format().blueBufferSize() < 8 ||
+                 format().depthBufferSize() <= 0)
+            CMainFrame::showMessage(QStringLiteral("ChoosePixelFormat failed"));
+    });
 }
 
 void CCellforgeView::initializeGL() {

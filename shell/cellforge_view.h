@@ -67,6 +67,7 @@ protected:
     void resizeGL(int w, int h) override;
     void paintGL() override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     CCellforgeDoc* doc_;
@@ -80,4 +81,5 @@ private:
     FrameResult lastFrame_;
     qint64 framesDrawn_ = 0;
     bool contextReady_ = false;
+    bool surfaceChecked_ = false;
 };
