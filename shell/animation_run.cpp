@@ -9,9 +9,9 @@
 #include <system_error>
 
 AnimationSpec readAnimationSpec(std::istream& in) {
-    AnimationSpec spec;
-    if (!(in >> spec.folder)) spec.folder.clear();
-    if (!(in >> spec.prefix)) spec.prefix.clear();
+    AnimationSpec plan;
+    if (!(in >> plan.folder)) plan.folder.clear();
+    if (!(in >> plan.prefix)) plan.prefix.clear();
     AnimationEntry previous;
     while (in) {
         AnimationEntry e = previous;
@@ -23,11 +23,11 @@ AnimationSpec readAnimationSpec(std::istream& in) {
             float v;
             if (in >> v) *f = v;
         }
-        spec.entries.push_back(e);
+        plan.entries.push_back(e);
         previous = e;
     }
-    spec.currentIndex = 0;
-    return spec;
+    plan.currentIndex = 0;
+    return plan;
 }
 
 std::string frameFileName(const std::string& folder, const std::string& prefix, long long number) {
@@ -97,8 +97,8 @@ std::string temporaryGridPath(const std::string& name, size_t index) {
 
 }  // namespace
 
-void AnimationRunner::install(std::unique_ptr<AnimationSpec> spec) {
-    // A run that was under way belongs to the old specification: its entry
+void AnimationRunner::install(std::unique_ptr<AnimationSpec> plan) {
+    // A run that was under way belongs to the old run list: its entry
     // index means nothing in the new one, so finish it off cleanly first.
     if (document_ || !temporaryGrid_.empty()) {
         // No host here; the document is closed on the next tick (see advance).
@@ -106,7 +106,7 @@ void AnimationRunner::install(std::unique_ptr<AnimationSpec> spec) {
         document_ = 0;
         removeTemporaryGrid();
     }
-    spec_ = std::move(spec);
+    plan_ = std::move(plan);
     waiting_ = false;
     step_ = 0;
     elapsedMs_ = 0;
@@ -140,26 +140,26 @@ void AnimationRunner::advance(AnimationHost& host) {
             waiting_ = false;
             if (step_ == 3) {
                 step_ = 0;
-                if (spec_) ++spec_->currentIndex;
+                if (plan_) ++plan_->currentIndex;
             } else {
                 ++step_;
             }
         }
         return;
     }
-    if (!spec_) return;
-    if (spec_->currentIndex >= spec_->entries.size()) {
-        spec_.reset();
+    if (!plan_) return;
+    if (plan_->currentIndex >= plan_->entries.size()) {
+        plan_.reset();
         step_ = 0;
         return;
     }
     waiting_ = true;
     elapsedMs_ = 0;
-    const AnimationEntry& entry = spec_->entries[spec_->currentIndex];
+    const AnimationEntry& entry = plan_->entries[plan_->currentIndex];
     switch (step_) {
     case 0:
         entryFailed_ = false;
-        temporaryGrid_ = temporaryGridPath(entry.name, spec_->currentIndex);
+        temporaryGrid_ = temporaryGridPath(entry.name, plan_->currentIndex);
         if (temporaryGrid_.empty() || !gunzipFile(entry.name + ".gz", temporaryGrid_)) {
             temporaryGrid_.clear();
             entryFailed_ = true;
@@ -180,7 +180,7 @@ void AnimationRunner::advance(AnimationHost& host) {
     case 3:
         if (document_) {
             host.saveFirstViewBitmap(document_,
-                                     frameFileName(spec_->folder, spec_->prefix, (long long)spec_->currentIndex));
+                                     frameFileName(plan_->folder, plan_->prefix, (long long)plan_->currentIndex));
             host.closeDocument(document_);
             document_ = 0;
         }

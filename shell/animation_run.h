@@ -1,6 +1,6 @@
-// Animation runs: one picture per stored grid of a specification file.
+// Animation runs: one picture per stored grid of a run list file.
 //
-// A specification (.asf) is a stream of tokens: folder, prefix, then groups
+// A run list (.asf) is a stream of tokens: folder, prefix, then groups
 // of name x y z alt az. The main frame's timer drives a four-step machine per
 // entry: decompress, (rename), open, save-and-close.
 //
@@ -8,7 +8,7 @@
 // is inflated in-process into a temporary grid (name + ".grd", or a file in
 // the temporary folder when that name is already taken by another file), and
 // only that temporary grid is deleted again. An entry whose grid cannot be
-// inflated or opened is skipped; after the last entry the specification is
+// inflated or opened is skipped; after the last entry the run list is
 // uninstalled, so the machine never reads past the end of its entries.
 //
 // The machine talks to the windowing side only through AnimationHost, which
@@ -61,9 +61,9 @@ public:
     static constexpr int kTickMs = 50;
     static constexpr int kStepWaitMs = 100;
 
-    void install(std::unique_ptr<AnimationSpec> spec);
-    bool installed() const { return spec_ != nullptr; }
-    const AnimationSpec* spec() const { return spec_.get(); }
+    void install(std::unique_ptr<AnimationSpec> plan);
+    bool installed() const { return plan_ != nullptr; }
+    const AnimationSpec* plan() const { return plan_.get(); }
     int step() const { return step_; }
     bool waiting() const { return waiting_; }
 
@@ -74,7 +74,7 @@ private:
     void finishEntry();
     void removeTemporaryGrid();
 
-    std::unique_ptr<AnimationSpec> spec_;
+    std::unique_ptr<AnimationSpec> plan_;
     bool waiting_ = false;
     int step_ = 0;
     int elapsedMs_ = 0;

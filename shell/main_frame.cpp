@@ -139,8 +139,8 @@ void CMainFrame::createActions() {
     makeAction(RunAnimation, QStringLiteral("Run animation..."));
     for (int i = 0; i < RecentFileList::kSize; ++i)
         makeAction(RecentFile1 + i, QString(), QStringLiteral("Open this document"));
-    recentPlaceholder_[0] = new QAction(QStringLiteral("Recent File"), this);
-    recentPlaceholder_[0]->setEnabled(false);
+    recentPlaceholder_ = new QAction(QStringLiteral("Recent File"), this);
+    recentPlaceholder_->setEnabled(false);
     makeAction(Exit, QStringLiteral("E&xit"), QStringLiteral("Quit the application; prompts to save documents\nExit"));
     auto* tb = makeAction(ViewToolbar, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
     tb->setCheckable(true);
@@ -204,7 +204,7 @@ void CMainFrame::createMenus() {
     using namespace cmd;
     auto addRecentSection = [this](QMenu* m) {
         m->addSeparator();
-        m->addAction(recentPlaceholder_[0]);
+        m->addAction(recentPlaceholder_);
         for (int i = 0; i < RecentFileList::kSize; ++i) m->addAction(actions_[RecentFile1 + i]);
         m->addSeparator();
         connect(m, &QMenu::aboutToShow, this, [this] {
@@ -393,7 +393,7 @@ void CMainFrame::updateRecentMenu() {
             a->setVisible(false);
         }
     }
-    recentPlaceholder_[0]->setVisible(entries.isEmpty());
+    recentPlaceholder_->setVisible(entries.isEmpty());
 }
 
 void CMainFrame::updateTitle() {
@@ -455,20 +455,19 @@ CChildFrame* CMainFrame::addChildWindow(CCellforgeDoc* doc) {
 }
 
 namespace {
-void retitleWindows(QMdiArea* mdi, CCellforgeDoc* doc) {
+void retitleWindows(CCellforgeDoc* doc) {
     const auto& views = doc->views();
     for (size_t i = 0; i < views.size(); ++i) {
         QWidget* frame = views[i]->parentWidget();
         if (!frame) continue;
         frame->setWindowTitle(views.size() == 1 ? doc->title() : QStringLiteral("%1:%2").arg(doc->title()).arg(i + 1));
     }
-    (void)mdi;
 }
 }  // namespace
 
 void CMainFrame::watchDocument(CCellforgeDoc* doc) {
     connect(doc, &CCellforgeDoc::titleChanged, this, [this, doc] {
-        retitleWindows(mdi_, doc);
+        retitleWindows(doc);
         updateTitle();
     });
     // A document whose last window the user closed goes with it. The view is
@@ -483,7 +482,7 @@ void CMainFrame::watchDocument(CCellforgeDoc* doc) {
                 if (guarded->views().empty())
                     closeDocument(guarded.data());
                 else
-                    retitleWindows(mdi_, guarded.data());
+                    retitleWindows(guarded.data());
                 updateTitle();
                 updateCommandStates();
             },

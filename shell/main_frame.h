@@ -74,7 +74,7 @@ public:
     bool openProjectFile(const QString& path);
     // A recent entry: the project's folder becomes the current directory.
     bool openRecentProject(int n);
-    // Reads and installs an animation specification; false when unreadable.
+    // Reads and installs an animation run list; false when unreadable.
     bool runAnimationFile(const QString& path);
 
     RecentFileList& recentFiles() { return recent_; }
@@ -142,7 +142,7 @@ private:
     QLabel* readyPane_ = nullptr;
     QLabel* linePane_ = nullptr;
     QHash<int, QAction*> actions_;
-    QAction* recentPlaceholder_[2] = {nullptr, nullptr};
+    QAction* recentPlaceholder_ = nullptr;  // shown while the list is empty
     std::vector<QMenu*> noDocumentMenus_;
     std::vector<QMenu*> documentMenus_;
     bool showingDocumentMenus_ = false;

@@ -1,5 +1,5 @@
 // Dialog behaviour and the text rules behind it, and the pieces of frame
-// output and animation runs that need no window: spec files, file names,
+// output and animation runs that need no window: plan files, file names,
 // gzip input, the frame-output decision and the recent-file list.
 #include <QLineEdit>
 #include <QListWidget>
@@ -238,7 +238,7 @@ private slots:
         QCOMPARE(m.fields().path, QStringLiteral("image.txt"));
     }
 
-    void animationSpecReadsTokensWhateverTheLines() {
+    void runListsReadTokensWhateverTheLines() {
         std::istringstream spread("/frames\nrun /g/g0001\n0 5\n60 20 0 /g/g0002 1 2 3 4 5");
         std::istringstream oneLine("/frames run /g/g0001 0 5 60 20 0 /g/g0002 1 2 3 4 5");
         AnimationSpec a = readAnimationSpec(spread), b = readAnimationSpec(oneLine);

@@ -430,11 +430,11 @@ private slots:
         QVERIFY(writeGz(g1 + ".gz", gridText({{0, 0, 0, 5, 0, 1}, {0, 0, 1, 1}})));
         // A user file already called g0001.grd must survive the run.
         writeText(g1 + ".grd", "keep me");
-        const QString spec = grids.filePath(QStringLiteral("run.asf"));
-        writeText(spec, (out.path() + " shot\n" + g0 + " 0 0 15 0 0\n" + grids.filePath("missing") +
+        const QString plan = grids.filePath(QStringLiteral("run.asf"));
+        writeText(plan, (out.path() + " shot\n" + g0 + " 0 0 15 0 0\n" + grids.filePath("missing") +
                          " 0 0 15 0 0\n" + g1 + " 0 0 10 0 0\n")
                             .toStdString());
-        dialogs_.answers.push_back(spec);
+        dialogs_.answers.push_back(plan);
         act(cmd::RunAnimation)->trigger();
         QCOMPARE(dialogs_.asked[0], QStringLiteral("open|asf|Animation specification file (*.asf)|*.asf||"));
         QVERIFY(frame_->animationRunner().installed());
@@ -461,15 +461,15 @@ private slots:
         QVERIFY(lit > 100);
     }
 
-    void twoEntryRunAndAnEmptySpecification() {
+    void twoEntryRunAndAnEmptyRunList() {
         QTemporaryDir grids, out;
         for (int i = 0; i < 2; ++i)
             QVERIFY(writeGz(grids.filePath(QStringLiteral("g%1.gz").arg(i)), gridText(demoCells())));
-        const QString spec = grids.filePath(QStringLiteral("two.asf"));
-        writeText(spec, (out.path() + " prefix " + grids.filePath("g0") + " 0 0 15 0 0 " + grids.filePath("g1") +
+        const QString plan = grids.filePath(QStringLiteral("two.asf"));
+        writeText(plan, (out.path() + " prefix " + grids.filePath("g0") + " 0 0 15 0 0 " + grids.filePath("g1") +
                          " 1 0 15 0 10")
                             .toStdString());
-        QVERIFY(frame_->runAnimationFile(spec));
+        QVERIFY(frame_->runAnimationFile(plan));
         for (int n = 0; frame_->animationRunner().installed() && n < 500; ++n) ticks(1);
         QVERIFY(QFile::exists(out.filePath(QStringLiteral("prefix000000.bmp"))));
         QVERIFY(QFile::exists(out.filePath(QStringLiteral("prefix000001.bmp"))));
@@ -566,11 +566,11 @@ private slots:
         QTemporaryDir grids, out;
         QVERIFY(writeGz(grids.filePath(QStringLiteral("c.gz")), gridText({{1, 1, 1, 1}, {1, 1, 1, 2}})));
         QVERIFY(writeGz(grids.filePath(QStringLiteral("d.gz")), gridText(demoCells())));
-        const QString spec = grids.filePath(QStringLiteral("c.asf"));
-        writeText(spec, (out.path() + " c " + grids.filePath("c") + " 0 0 9 0 0 " + grids.filePath("d") + " 0 0 9 0 0")
+        const QString plan = grids.filePath(QStringLiteral("c.asf"));
+        writeText(plan, (out.path() + " c " + grids.filePath("c") + " 0 0 9 0 0 " + grids.filePath("d") + " 0 0 9 0 0")
                             .toStdString());
         MessageCatcher catcher;
-        QVERIFY(frame_->runAnimationFile(spec));
+        QVERIFY(frame_->runAnimationFile(plan));
         QTRY_VERIFY_WITH_TIMEOUT(!frame_->animationRunner().installed(), 60000);
         QCOMPARE(catcher.texts.size(), size_t(1));
         QVERIFY(QFile::exists(out.filePath(QStringLiteral("c000000.bmp"))));
