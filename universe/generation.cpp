@@ -33,6 +33,18 @@ inline bool hasInput(const UniverseBlock* b, int s, int d) {
     const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
     return (nb->cells[n.slot].outputs >> directionTable.opposite[d]) & 1;
 }
+// True when any face in `faces` receives a signal.
+inline bool anyInput(const UniverseBlock* b, int s, unsigned faces) {
+    faces &= b->cells[s].links;
+    while (faces) {
+        const int d = __builtin_ctz(faces);
+        faces &= faces - 1;
+        const NeighbourSlot& n = neighbourSlots.at[s][d];
+        const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
+        if ((nb->cells[n.slot].outputs >> directionTable.opposite[d]) & 1) return true;
+    }
+    return false;
+}
 inline bool frontChange(const CellCore& c) { return ((c.outputs ^ c.nextOutputs) >> c.front) & 1; }
 }  // namespace
 
@@ -43,12 +55,13 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
     const int f = c.front;
     if (f >= 6) return false;
     const int behind = directionTable.opposite[f];
-    auto target = [&](int32_t& tx, int32_t& ty, int32_t& tz) {
-        tx = b->cellX(s) + directionTable.dx[f];
-        ty = b->cellY(s) + directionTable.dy[f];
-        tz = b->cellZ(s) + directionTable.dz[f];
+    // The target is looked up for update: its block is created if missing
+    // and enlisted for moves, commit and the next generation.
+    auto target = [&]() {
+        CellRef t = stepCell(CellRef{b, s}, f, true);
+        enlistForUpdate(t.block);
+        return t;
     };
-    int32_t tx, ty, tz;
     switch (type) {
     case Conductor:
         c.nextOutputs = hasInput(b, s, behind) ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
@@ -62,21 +75,14 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
         return frontChange(c);
     }
     case Pusher:
-        if (hasInput(b, s, behind)) {
-            target(tx, ty, tz);
-            requestMove(f, tx, ty, tz);
-        }
+        if (hasInput(b, s, behind)) requestMoveAt(f, target());
         return false;
     case Shifter:
-        if (c.side < 6 && hasInput(b, s, behind)) {
-            target(tx, ty, tz);
-            requestMove(c.side, tx, ty, tz);
-        }
+        if (c.side < 6 && hasInput(b, s, behind)) requestMoveAt(c.side, target());
         return false;
     case Rotator:
         if (hasInput(b, s, behind)) {
-            target(tx, ty, tz);
-            CellRef t = cellForUpdate(tx, ty, tz);
+            CellRef t = target();
             if (t.core().type != 0) {
                 Scratch& sc = scratchOf(t.block);
                 sc.rotatePending[t.slot] = 1;
@@ -88,8 +94,20 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
     case Cutter: {
         if (c.side >= 6) return false;
         if (!hasInput(b, s, behind)) return false;
-        target(tx, ty, tz);
-        setBond(tx, ty, tz, b->cells[s].side, type == Binder);
+        // setBond looks up both cells for update, the target first.
+        CellRef t = target();
+        CellRef n = stepCell(t, c.side, true);
+        enlistForUpdate(n.block);
+        if (t.core().type != 0 && n.core().type != 0) {
+            const uint8_t bt = uint8_t(1u << c.side), bn = uint8_t(1u << directionTable.opposite[c.side]);
+            if (type == Binder) {
+                t.core().bonds |= bt;
+                n.core().bonds |= bn;
+            } else {
+                t.core().bonds &= uint8_t(~bt);
+                n.core().bonds &= uint8_t(~bn);
+            }
+        }
         return true;
     }
     case PulseInput:
@@ -102,10 +120,7 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
         c.nextOutputs |= uint8_t(1u << f);
         return false;
     case Drive:
-        if (c.side < 6) {
-            target(tx, ty, tz);
-            requestMove(c.side, tx, ty, tz);
-        }
+        if (c.side < 6) requestMoveAt(c.side, target());
         return false;
     }
     return false;
@@ -132,38 +147,36 @@ bool Universe::claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yi
 
 void Universe::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
     if (!validDirection(k)) return;
-    CellRef c = cellForUpdate(x, y, z);
-    if (c.core().type == 0) return;
-    lastMoveTarget[0] = x;
-    lastMoveTarget[1] = y;
-    lastMoveTarget[2] = z;
+    requestMoveAt(k, cellForUpdate(x, y, z));
+}
+
+// `target` has been looked up for update already. The claim queue holds the
+// claimed cell and the direction to the next one, so that a missing block is
+// created when its cell is claimed, not when it is queued (creation appends
+// to every list, and list order is observable).
+void Universe::requestMoveAt(int32_t k, CellRef target) {
+    if (target.core().type == 0) return;
+    lastMoveTarget[0] = target.block->cellX(target.slot);
+    lastMoveTarget[1] = target.block->cellY(target.slot);
+    lastMoveTarget[2] = target.block->cellZ(target.slot);
     const int32_t request = int32_t(moveRequests_.size());
     moveRequests_.push_back(MoveRequest{k, directionTable.dx[k], directionTable.dy[k], directionTable.dz[k], 0});
     const int back = directionTable.opposite[k];
     queue_.clear();
-    queue_.push_back(x);
-    queue_.push_back(y);
-    queue_.push_back(z);
-    for (size_t head = 0; head < queue_.size(); head += 3) {
-        const int32_t qx = queue_[head], qy = queue_[head + 1], qz = queue_[head + 2];
-        UniverseBlock* qb = blockAt(qx, qy, qz, true);
-        enlistForUpdate(qb);
-        const int qs = slotOf(qx, qy, qz);
-        const NeighbourSlot& ns = neighbourSlots.at[qs][back];
-        CellRef source = ns.sameBlock ? CellRef{qb, ns.slot}
-                                      : cellForUpdate(qx - directionTable.dx[k], qy - directionTable.dy[k],
-                                                      qz - directionTable.dz[k]);
+    queue_.push_back(QueuedClaim{target, -1});
+    for (size_t head = 0; head < queue_.size(); ++head) {
+        const QueuedClaim qc = queue_[head];
+        CellRef q = qc.direction < 0 ? qc.from : stepCell(qc.from, qc.direction, true);
+        enlistForUpdate(q.block);
+        CellRef source = stepCell(q, back, true);
+        if (source.block != q.block) enlistForUpdate(source.block);
         uint8_t yielded;
-        if (!claimCell(CellRef{qb, qs}, source, request, yielded)) {
+        if (!claimCell(q, source, request, yielded)) {
             moveRequests_[request].blocked = 1;
             break;
         }
         for (int d = 0; d < 6; ++d)
-            if (yielded & (1u << d)) {
-                queue_.push_back(qx + directionTable.dx[d]);
-                queue_.push_back(qy + directionTable.dy[d]);
-                queue_.push_back(qz + directionTable.dz[d]);
-            }
+            if (yielded & (1u << d)) queue_.push_back(QueuedClaim{q, int8_t(d)});
     }
 }
 
@@ -179,8 +192,31 @@ void Universe::evaluatePhase() {
             b->listFlags |= OnCommit;
         }
         unsigned mask = 0;
-        for (int s = 0; s < 12; ++s)
-            if (b->cells[s].type != 0 && applyRule(b, s)) mask |= wakeBits.bits[s];
+        // No rule changes a part type, so the occupied set can be read once.
+        for (unsigned occ = b->occupied; occ; occ &= occ - 1) {
+            const int s = __builtin_ctz(occ);
+            CellCore& c = b->cells[s];
+            const unsigned t = c.type;
+            bool report;
+            // The two signal elements make up nearly all of a large machine;
+            // they are evaluated here, the actuators out of line.
+            if (t == Conductor && c.front < 6) {
+                const int f = c.front, behind = directionTable.opposite[f];
+                c.nextOutputs = hasInput(b, s, behind) ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
+                report = frontChange(c);
+            } else if (t == NorGate && c.front < 6 && c.side < 6 && c.up < 6) {
+                const int f = c.front;
+                // Behind, side, up and their opposites; with a degenerate frame
+                // this can include the front face, as the rule says.
+                const unsigned watched = (1u << directionTable.opposite[f]) | (1u << c.side) | (1u << c.up) |
+                                         (1u << directionTable.opposite[c.side]) | (1u << directionTable.opposite[c.up]);
+                c.nextOutputs = anyInput(b, s, watched) ? uint8_t(0) : uint8_t(1u << f);
+                report = frontChange(c);
+            } else {
+                report = applyRule(b, s);
+            }
+            if (report) mask |= wakeBits.bits[s];
+        }
         b->listFlags &= ~uint32_t(OnCurrent);
         if (mask) wakeBlocks(b, mask, WakeTarget::Next);
     }

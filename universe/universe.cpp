@@ -29,6 +29,7 @@ static uint8_t& byteOf(CellCore& c, WideField f) {
 }
 
 void UniverseBlock::setField(int slot, WideField f, int32_t v) {
+    if (f == WType) occupied = uint16_t(v != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
     uint8_t& byte = byteOf(cells[slot], f);
     if (v >= 0 && v < kEscape) {
         byte = uint8_t(v);
@@ -193,6 +194,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->listFlags = 0;
     b->scratch = -1;
     b->chainNext = nullptr;
+    b->occupied = 0;
     for (auto& c : b->cells) c = CellCore{};
     next_->push_back(b);
     b->listFlags |= OnNext;
@@ -273,6 +275,18 @@ CellRef Universe::neighbourCell(CellRef c, int d) const {
     const NeighbourSlot& n = neighbourSlots.at[c.slot][d];
     UniverseBlock* b = n.sameBlock ? c.block : c.block->neighbour[d];
     return CellRef{b, n.slot};
+}
+
+CellRef Universe::stepCell(CellRef c, int d, bool create) {
+    const NeighbourSlot& n = neighbourSlots.at[c.slot][d];
+    if (n.sameBlock) return CellRef{c.block, n.slot};
+    UniverseBlock* nb = c.block->neighbour[d];
+    if (!nb && create) {
+        int32_t bx, by, bz;
+        blockCoords(c.block, bx, by, bz);
+        nb = createBlock(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
+    }
+    return CellRef{nb, n.slot};
 }
 
 void Universe::unlinkCell(CellRef c) {

@@ -127,6 +127,7 @@ struct UniverseBlock {
     UniverseBlock* chainNext = nullptr;
     std::unique_ptr<BlockExtras> extras;
     int32_t scratch = -1;  // index of this generation's scratch record
+    uint16_t occupied = 0;  // bit s: cell s holds a part (type != 0)
     CellCore cells[12];
 
     int32_t field(int slot, WideField f) const;
@@ -275,6 +276,10 @@ private:
     void enlistForUpdate(UniverseBlock* b);
     Scratch& scratchOf(UniverseBlock* b);
     CellRef neighbourCell(CellRef c, int d) const;
+    // The cell next to c in direction d, reached through block neighbours;
+    // creates the block when asked to (as a lookup for update would).
+    CellRef stepCell(CellRef c, int d, bool create);
+    void requestMoveAt(int32_t direction, CellRef target);
     void unlinkCell(CellRef c);
     bool applyRule(UniverseBlock* b, int slot);
     bool claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yielded);
@@ -301,7 +306,11 @@ private:
     std::vector<Scratch> scratch_;
     size_t scratchUsed_ = 0;
     std::vector<UniverseBlock*> scratchOwners_;
-    std::vector<int32_t> queue_;  // move-claim FIFO, flattened x, y, z triples
+    struct QueuedClaim {
+        CellRef from;
+        int8_t direction;  // -1: `from` itself is the cell to claim
+    };
+    std::vector<QueuedClaim> queue_;  // move-claim FIFO
 
     std::vector<std::unique_ptr<RegionEntry>> regions_;
 

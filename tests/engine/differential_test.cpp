@@ -1,0 +1,448 @@
+// differential_test.cpp - randomised comparison of the fast engine
+// (universe/, files/) with the naive reference model (naive_model.h).
+//
+// Compiled only when the engine is available: CMake defines
+// CELLFORGE_ENGINE_DIFF when the targets cellforge_universe and
+// cellforge_files exist (and the option CELLFORGE_ENGINE_DIFF is ON), and the
+// headers must be reachable.
+#if defined(CELLFORGE_ENGINE_DIFF) && __has_include("universe/universe.h") && \
+    __has_include("files/grid_file.h")
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "files/grid_file.h"
+#include "naive_model.h"
+#include "random_universe.h"
+#include "universe/universe.h"
+
+namespace {
+
+// Lines of the written form: per block 2 header lines and 12 x 15 values.
+constexpr size_t kLinesPerBlock = 2 + 12 * 15;
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream in(text);
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// Describes the first line at which two written forms differ, with the
+// block origin, the cell and the field it belongs to.  Empty if equal.
+std::string firstDifference(const std::string& naiveText, const std::string& engineText) {
+  if (naiveText == engineText) return {};
+  const std::vector<std::string> a = splitLines(naiveText);
+  const std::vector<std::string> b = splitLines(engineText);
+  size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  std::ostringstream msg;
+  msg << "first difference at line " << (i + 1) << " (naive has " << a.size()
+      << " lines, engine " << b.size() << ")";
+  const size_t block = i / kLinesPerBlock;
+  const size_t within = i % kLinesPerBlock;
+  const size_t head = block * kLinesPerBlock;
+  msg << "; block #" << block;
+  if (head < a.size()) msg << " naive origin '" << a[head] << "'";
+  if (head < b.size()) msg << " engine origin '" << b[head] << "'";
+  if (within == 0) {
+    msg << ", origin line";
+  } else if (within == 1) {
+    msg << ", size line";
+  } else {
+    static const char* const kFields[15] = {"type",  "front", "side",  "out0",  "out1",
+                                            "out2",  "out3",  "out4",  "out5",  "bond0",
+                                            "bond1", "bond2", "bond3", "bond4", "bond5"};
+    const size_t entry = (within - 2) / 15;
+    const size_t field = (within - 2) % 15;
+    // entry k of the box order (y, then z, then x)
+    const size_t iy = entry / 6, iz = (entry / 2) % 3, ix = entry % 2;
+    msg << ", cell offset (" << ix << ", " << iy << ", " << iz << "), field " << kFields[field];
+  }
+  msg << ": naive '" << (i < a.size() ? a[i] : std::string("<end>")) << "' engine '"
+      << (i < b.size() ? b[i] : std::string("<end>")) << "'";
+  return msg.str();
+}
+
+std::string engineText(const Universe& u) {
+  std::ostringstream out;
+  u.writeBlocks(out);
+  return out.str();
+}
+
+// Saves the grid of a failing seed so that it can be replayed by hand.
+std::string saveFailingGrid(const std::string& name, const std::string& text) {
+  static int saved = 0;
+  if (++saved > 20) return "(not saved: more than 20 failing grids)";
+  std::string path = "engine_diff_";
+  path.append(name).append(".grd");
+  std::ofstream out(path);
+  out << text;
+  if (out) return path;
+  return std::string("(could not write ").append(path).append(")");
+}
+
+// One generation of the engine.  The agreed API is Universe::step(); while
+// the engine still calls it stepGeneration(), that name is used instead.
+template <typename U>
+void stepEngine(U& u) {
+  if constexpr (requires { u.step(); })
+    u.step();
+  else
+    u.stepGeneration();
+}
+
+// Both implementations side by side.
+struct Pair {
+  naive::Model model;
+  Universe engine;
+  std::vector<std::string> engineConflicts;
+  int naiveSkipped = 0;
+  long long engineSkipped = 0;
+
+  explicit Pair(const std::string& gridText) {
+    engine.onConflict = [this](const std::string& m) { engineConflicts.push_back(m); };
+    std::istringstream a(gridText);
+    naiveSkipped = model.readGrid(a);
+    std::istringstream b(gridText);
+    const auto result = readGridFile(engine, b);
+    engineSkipped = static_cast<long long>(result.skippedParts);
+  }
+
+  void step(bool pulse) {
+    if (pulse) {
+      model.inputPulse = 1;
+      engine.inputPulse = 1;
+    }
+    model.step();
+    stepEngine(engine);
+  }
+
+  // Empty string when the two agree.
+  std::string compareCounters() const {
+    std::ostringstream msg;
+    if (model.generation != engine.generation)
+      msg << "generation: naive " << model.generation << " engine " << engine.generation << "; ";
+    if (model.activeBlockCount != engine.activeBlockCount)
+      msg << "activeBlockCount: naive " << model.activeBlockCount << " engine "
+          << engine.activeBlockCount << "; ";
+    const int enginePulse = static_cast<uint8_t>(engine.inputPulse);
+    if (int(model.inputPulse) != enginePulse)
+      msg << "inputPulse: naive " << int(model.inputPulse) << " engine " << enginePulse << "; ";
+    return msg.str();
+  }
+
+  std::string compareBlocks() const {
+    return firstDifference(model.writeBlocksString(), engineText(engine));
+  }
+
+  std::string compareLoad() const {
+    std::ostringstream msg;
+    const auto& n = model.conflictMessages;
+    const auto& e = engineConflicts;
+    if (n != e) {
+      msg << "conflict messages differ (naive " << n.size() << ", engine " << e.size() << ")";
+      for (size_t i = 0; i < n.size() || i < e.size(); ++i) {
+        const std::string a = i < n.size() ? n[i] : "<none>";
+        const std::string b = i < e.size() ? e[i] : "<none>";
+        if (a != b) {
+          msg << "; first at #" << i << ": naive '" << a << "' engine '" << b << "'";
+          break;
+        }
+      }
+      msg << "; ";
+    }
+    if (naiveSkipped != engineSkipped)
+      msg << "skippedParts: naive " << naiveSkipped << " engine " << engineSkipped << "; ";
+    const std::string blocks = compareBlocks();
+    if (!blocks.empty()) msg << "after load: " << blocks;
+    return msg.str();
+  }
+};
+
+// Runs one seed; returns an empty string on agreement, else a report.
+std::string runSeed(uint64_t seed, const random_universe::Params& params, int generations,
+                    int compareEvery) {
+  const std::string text = random_universe::generate(seed, params);
+  std::ostringstream name;
+  name << "seed" << seed;
+  Pair p(text);
+  std::string problem = p.compareLoad();
+  std::ostringstream report;
+  if (!problem.empty()) {
+    report << "seed " << seed << ", load: " << problem << " [grid saved as "
+           << saveFailingGrid(name.str(), text) << "]";
+    return report.str();
+  }
+  random_universe::Rng pulses(seed ^ 0xC0FFEEull);
+  std::ostringstream pulseLog;
+  for (int g = 1; g <= generations; ++g) {
+    const bool pulse = pulses.chance(0.15);
+    if (pulse) pulseLog << ' ' << g;
+    p.step(pulse);
+    problem = p.compareCounters();
+    if (problem.empty() && (g % compareEvery == 0 || g == generations)) problem = p.compareBlocks();
+    if (!problem.empty()) {
+      report << "seed " << seed << ", after generation " << g
+             << " (inputPulse set before generations:" << pulseLog.str() << "): " << problem
+             << " [grid saved as " << saveFailingGrid(name.str(), text) << "]";
+      return report.str();
+    }
+  }
+  return {};
+}
+
+// Environment knobs for replaying by hand:
+//   ENGINE_DIFF_SEED=n     run only seed n in the random-universe tests
+//   ENGINE_DIFF_VERBOSE=1  print each seed as it starts
+bool seedSelected(int seed) {
+  const char* only = std::getenv("ENGINE_DIFF_SEED");
+  if (only == nullptr || *only == '\0') return true;
+  return std::atoi(only) == seed;
+}
+
+void announceSeed(int seed) {
+  const char* verbose = std::getenv("ENGINE_DIFF_VERBOSE");
+  if (verbose != nullptr && *verbose != '\0' && *verbose != '0')
+    std::fprintf(stderr, "seed %d\n", seed);
+}
+
+TEST(Differential, RandomUniversesAgreeWithNaiveModel) {
+  const auto start = std::chrono::steady_clock::now();
+  random_universe::Params params;
+  std::vector<std::string> failures;
+  const int kSeeds = 300;
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    if (!seedSelected(seed)) continue;
+    announceSeed(seed);
+    const int generations = 1 + (seed * 7919) % 60;  // 1..60
+    const std::string problem = runSeed(static_cast<uint64_t>(seed), params, generations, 5);
+    if (!problem.empty()) failures.push_back(problem);
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::ostringstream report;
+  report << failures.size() << " of " << kSeeds << " seeds disagree (" << seconds << " s)\n";
+  for (size_t i = 0; i < failures.size() && i < 10; ++i) report << "  " << failures[i] << "\n";
+  EXPECT_TRUE(failures.empty()) << report.str();
+}
+
+// Movers only, denser, with more bonds: stresses group moves and merges.
+TEST(Differential, DenseMoverUniversesAgreeWithNaiveModel) {
+  random_universe::Params params;
+  params.density = 0.6;
+  params.bondChance = 0.4;
+  params.minEdge = 6;
+  params.maxEdge = 8;
+  for (int t = 0; t <= 10; ++t) params.typeWeights[t] = 0;
+  params.typeWeights[naive::Pusher] = 10;
+  params.typeWeights[naive::Shifter] = 10;
+  params.typeWeights[naive::Drive] = 12;
+  params.typeWeights[naive::Rotator] = 8;
+  params.typeWeights[naive::Binder] = 4;
+  params.typeWeights[naive::Cutter] = 4;
+  params.typeWeights[naive::Source] = 8;
+  params.typeWeights[naive::Conductor] = 4;
+  params.outputChance = 0.2;
+  std::vector<std::string> failures;
+  const int kSeeds = 100;
+  for (int seed = 1001; seed < 1001 + kSeeds; ++seed) {
+    if (!seedSelected(seed)) continue;
+    announceSeed(seed);
+    const std::string problem = runSeed(static_cast<uint64_t>(seed), params, 40, 4);
+    if (!problem.empty()) failures.push_back(problem);
+  }
+  std::ostringstream report;
+  report << failures.size() << " of " << kSeeds << " seeds disagree\n";
+  for (size_t i = 0; i < failures.size() && i < 10; ++i) report << "  " << failures[i] << "\n";
+  EXPECT_TRUE(failures.empty()) << report.str();
+}
+
+// Every universe malformed somewhere (truncated, a non-number, an over-long
+// word, a huge count, "7abc", a number beyond 32 bits, a lone "record"), or
+// with a box near the coordinate limit: exercises the reader's failure paths.
+TEST(Differential, MalformedGridsAgreeWithNaiveModel) {
+  random_universe::Params params;
+  params.minEdge = 4;
+  params.maxEdge = 7;
+  params.malformedChance = 1;
+  params.farChance = 0.3;
+  std::vector<std::string> failures;
+  const int kSeeds = 200;
+  for (int seed = 3001; seed < 3001 + kSeeds; ++seed) {
+    if (!seedSelected(seed)) continue;
+    announceSeed(seed);
+    const std::string problem = runSeed(static_cast<uint64_t>(seed), params, 3, 3);
+    if (!problem.empty()) failures.push_back(problem);
+  }
+  std::ostringstream report;
+  report << failures.size() << " of " << kSeeds << " seeds disagree\n";
+  for (size_t i = 0; i < failures.size() && i < 10; ++i) report << "  " << failures[i] << "\n";
+  EXPECT_TRUE(failures.empty()) << report.str();
+}
+
+// Twin regions whose blocks share hash buckets (so creation order shows in
+// the written form), with many rotators, binders and cutters (so the order
+// of evaluation shows in the turns and bonds).
+TEST(Differential, OrderSensitiveUniversesAgreeWithNaiveModel) {
+  random_universe::Params params;
+  params.hashTwinChance = 1;
+  params.density = 0.5;
+  params.bondChance = 0.3;
+  params.minEdge = 5;
+  params.maxEdge = 8;
+  for (int t = 0; t <= 10; ++t) params.typeWeights[t] = 0;
+  params.typeWeights[naive::Rotator] = 12;
+  params.typeWeights[naive::Binder] = 8;
+  params.typeWeights[naive::Cutter] = 6;
+  params.typeWeights[naive::Drive] = 10;
+  params.typeWeights[naive::Pusher] = 6;
+  params.typeWeights[naive::Shifter] = 6;
+  params.typeWeights[naive::Source] = 12;
+  params.typeWeights[naive::Conductor] = 6;
+  params.typeWeights[naive::NorGate] = 3;
+  params.outputChance = 0.25;
+  std::vector<std::string> failures;
+  const int kSeeds = 100;
+  for (int seed = 2001; seed < 2001 + kSeeds; ++seed) {
+    if (!seedSelected(seed)) continue;
+    announceSeed(seed);
+    const std::string problem = runSeed(static_cast<uint64_t>(seed), params, 40, 4);
+    if (!problem.empty()) failures.push_back(problem);
+  }
+  std::ostringstream report;
+  report << failures.size() << " of " << kSeeds << " seeds disagree\n";
+  for (size_t i = 0; i < failures.size() && i < 10; ++i) report << "  " << failures[i] << "\n";
+  EXPECT_TRUE(failures.empty()) << report.str();
+}
+
+
+// One cell entry of a grid file.
+std::string entry(int type, int front, int side, int outputs = 0, int bonds = 0) {
+  std::ostringstream s;
+  s << type << ' ' << front << ' ' << side;
+  for (int d = 0; d < 6; ++d) s << ' ' << ((outputs >> d) & 1);
+  for (int d = 0; d < 6; ++d) s << ' ' << (bonds & (1 << d));
+  s << '\n';
+  return s.str();
+}
+
+// Small hand-written universes, compared after every generation.
+TEST(Differential, HandWrittenUniversesAgreeWithNaiveModel) {
+  const std::vector<std::pair<std::string, std::string>> grids = {
+      {"conductor row fed by a source",
+       "0 -1 0 1 4 1\n" + entry(9, 0, 1, 1) + entry(1, 0, 1) + entry(1, 0, 1) + entry(1, 0, 1)},
+      {"pusher and a row of three",
+       "0 -1 0 1 5 1\n" + entry(9, 0, 1, 1) + entry(3, 0, 1) + entry(11, 0, 1) + entry(12, 1, 0) +
+           entry(13, 4, 0)},
+      {"three rotators on one target",
+       "0 -2 0 1 2 1\n" + entry(9, 0, 1, 1) + entry(5, 0, 1) + "-2 0 0 3 1 1\n" +
+           entry(9, 1, 0, 2) + entry(5, 1, 0) + entry(11, 0, 1) + "0 0 -2 1 1 2\n" +
+           entry(9, 4, 1, 16) + entry(5, 4, 1)},
+      {"merge with a blocked request duplicates",
+       "1 0 1 1 1 1 " + entry(6, 4, 2) + "2 0 1 1 1 1 " + entry(10, 0, 1) + "1 1 0 1 1 1 " +
+           entry(10, 4, 1) + "1 1 1 1 1 1 " + entry(10, 1, 0) + "2 1 1 1 1 1 " + entry(7, 3, 4)},
+      {"merge with a blocked request loses",
+       "0 1 0 2 1 3\n" + entry(7, 1, 2) + entry(6, 3, 0) + entry(9, 5, 3) + entry(10, 5, 3) +
+           entry(1, 0, 4) + entry(0, 0, 1) + "0 2 0 1 1 3\n" + entry(10, 2, 3) + entry(0, 0, 1) +
+           entry(10, 2, 5)},
+      {"NOR ring oscillator",
+       "0 0 0 2 2 1\n" + entry(2, 0, 1) + entry(1, 2, 1) + entry(1, 0, 1) + entry(1, 1, 0)},
+      {"colliding hash keys, moving parts",
+       "-60 0 6 1 2 1\n" + entry(10, 0, 1, 0, 1) + entry(11, 0, 1, 0, 4) + "-58 1 -90 1 1 1 " +
+           entry(9, 0, 1, 1) + "-58 2 -90 1 1 1 " + entry(10, 0, 3)},
+      {"binder then drive",
+       "0 -2 0 1 2 1\n" + entry(9, 0, 1, 1) + entry(6, 0, 1) + "-1 0 0 3 1 1\n" +
+           entry(10, 1, 0) + entry(12, 0, 1) + entry(13, 0, 1)},
+      {"cutter between bonded parts pushed by a pusher",
+       "0 -2 0 1 2 1\n" + entry(9, 0, 1, 1) + entry(7, 0, 1) + "0 0 0 2 1 1\n" +
+           entry(11, 0, 1, 0, 2) + entry(12, 0, 1, 0, 8) + "3 -1 0 1 2 1\n" + entry(9, 0, 3, 1) +
+           entry(3, 3, 0)},
+      {"invalid directions and types without a rule",
+       "0 0 0 3 1 1\n" + entry(9, 7, 1, 1) + entry(1, -1, 9) + entry(2, 4, -3) + "0 1 0 3 1 1\n" +
+           entry(11, 0, 1, 63) + entry(-1, 1, 0, 5) + entry(10, 0, 8)},
+  };
+  for (const auto& [name, text] : grids) {
+    Pair p(text);
+    ASSERT_EQ(p.compareLoad(), "") << name;
+    for (int g = 1; g <= 30; ++g) {
+      p.step(g == 5);
+      ASSERT_EQ(p.compareCounters(), "") << name << ", after generation " << g;
+      ASSERT_EQ(p.compareBlocks(), "") << name << ", after generation " << g;
+    }
+  }
+}
+
+// A long run that crosses the clean-up of generation 10000: self-propelled
+// Drive pairs (a Drive bonded to the part in front of it) travel away and
+// leave a trail of empty blocks behind, which the clean-up removes.
+TEST(Differential, LongRunAcrossCleanUp) {
+  std::ostringstream grid;
+  // Drive at (0,0,0) facing +y, side +x, bonded to a part at (0,1,0): +x.
+  grid << "0 0 0 1 2 1\n" << entry(10, 0, 1, 0, 1 << 0) << entry(11, 0, 1, 0, 1 << 2);
+  // Drive at (5,5,5) facing +x, side -y, bonded to a part at (6,5,5): -y.
+  grid << "5 5 5 2 1 1\n" << entry(10, 1, 2, 0, 1 << 1) << entry(12, 0, 1, 0, 1 << 3);
+  // Drive at (-3,-4,-7) facing -z, side -x, bonded to a conductor: -x.
+  grid << "-3 -4 -8 1 1 2\n" << entry(1, 0, 1, 0, 1 << 4) << entry(10, 5, 3, 0, 1 << 5);
+  // Drive facing +y, side +z, unbonded target: moves it once, then idles.
+  grid << "20 0 0 1 2 1\n" << entry(10, 0, 4) << entry(2, 0, 1);
+  // A Source feeding a row of conductors (stays put, keeps some blocks alive).
+  grid << "-10 -10 0 1 4 1\n"
+       << entry(9, 0, 1, 1) << entry(1, 0, 1) << entry(1, 0, 1) << entry(1, 0, 1);
+  const std::string text = grid.str();
+
+  Pair p(text);
+  ASSERT_EQ(p.compareLoad(), "");
+  const size_t blocksAtStart = p.model.blockCount();
+  size_t blocksBeforeCleanUp = 0;
+  const int kGenerations = 10020;
+  for (int g = 1; g <= kGenerations; ++g) {
+    p.step(g % 777 == 0);
+    const std::string counters = p.compareCounters();
+    ASSERT_EQ(counters, "") << "after generation " << g;
+    if (g == 9999) blocksBeforeCleanUp = p.model.blockCount();
+    if (g <= 30 || g % 1000 == 0 || (g >= 9998 && g <= 10002) || g == kGenerations) {
+      const std::string blocks = p.compareBlocks();
+      ASSERT_EQ(blocks, "") << "after generation " << g;
+    }
+  }
+  // Sanity of the scenario itself: the trail grew and the clean-up shrank it.
+  EXPECT_GT(blocksBeforeCleanUp, blocksAtStart + 1000);
+  EXPECT_LT(p.model.blockCount(), blocksBeforeCleanUp / 10);
+}
+
+// Random universes with many Drives, run past the clean-up.
+TEST(Differential, LongRandomRunsAcrossCleanUp) {
+  random_universe::Params params;
+  params.minEdge = 6;
+  params.maxEdge = 7;
+  params.typeWeights[naive::Drive] = 25;
+  params.bondChance = 0.35;
+  params.malformedChance = 0;
+  for (uint64_t seed : {7001ull, 7002ull, 7003ull}) {
+    const std::string text = random_universe::generate(seed, params);
+    Pair p(text);
+    ASSERT_EQ(p.compareLoad(), "") << "seed " << seed;
+    for (int g = 1; g <= 10005; ++g) {
+      p.step(g % 97 == 0);
+      ASSERT_EQ(p.compareCounters(), "") << "seed " << seed << " after generation " << g;
+      if (g % 2500 == 0 || g == 9999 || g == 10000 || g == 10001 || g == 10005 || g <= 10) {
+        ASSERT_EQ(p.compareBlocks(), "") << "seed " << seed << " after generation " << g;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+#endif  // engine available

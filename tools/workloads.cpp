@@ -1,0 +1,121 @@
+#include "tools/workloads.h"
+
+#include <cmath>
+#include <random>
+
+#include "universe/directions.h"
+
+namespace workloads {
+
+namespace {
+constexpr int kPlusY = 0, kPlusX = 1, kMinusY = 2, kPlusZ = 4, kMinusZ = 5;
+
+void cellEntry(std::ostream& out, int type, int front, int side, uint8_t outputs, uint8_t bonds) {
+    out << type << ' ' << front << ' ' << side;
+    for (int d = 0; d < 6; ++d) out << ' ' << ((outputs >> d) & 1);
+    for (int d = 0; d < 6; ++d) out << ' ' << ((bonds >> d) & 1 ? (1 << d) : 0);
+    out << '\n';
+}
+}  // namespace
+
+int loopStepDirection(int p) {
+    if (p < 7) return kMinusZ;
+    if (p < 38) return kMinusY;
+    if (p < 45) return kPlusZ;
+    const int r = (p - 45) % 14;
+    if (r == 0 || r == 7) return kPlusY;
+    return r < 7 ? kMinusZ : kPlusZ;
+}
+
+void loopPosition(int p, int& dy, int& dz) {
+    dy = dz = 0;
+    for (int i = 0; i < p; ++i) {
+        const int d = loopStepDirection(i);
+        dy += directionTable.dy[d];
+        dz += directionTable.dz[d];
+    }
+}
+
+bool ringBit(const BankOptions& opt, int module, int bit, int p) {
+    switch (opt.pattern) {
+    case RingPattern::Ones: return true;
+    case RingPattern::Alternating: return (p & 1) == 0;
+    case RingPattern::Random: {
+        uint32_t h = opt.seed * 2654435761u ^ uint32_t(module * 7919 + bit * 104729 + p * 15485863);
+        h ^= h >> 13;
+        h *= 0x5bd1e995u;
+        h ^= h >> 15;
+        return h & 1;
+    }
+    }
+    return true;
+}
+
+void writeMemoryBank(std::ostream& out, const BankOptions& opt) {
+    int dy[256], dz[256];
+    for (int p = 0; p < 256; ++p) loopPosition(p, dy[p], dz[p]);
+    for (int i = 0; i < opt.modules; ++i)
+        for (int b = 0; b < 6; ++b) {
+            const int x = opt.x0 + 6 * i + b;
+            for (int p = 0; p < 256; ++p) {
+                const bool v = ringBit(opt, i, b, p);
+                const bool out_ = p < 7 ? v : !v;
+                const bool gate = p == 0 || p == 7;
+                // A conductor faces the way the signal arrives; a gate faces
+                // the way it sends.
+                const int front = gate ? loopStepDirection(p) : loopStepDirection((p + 255) % 256);
+                const int side = kPlusX;
+                uint8_t outputs = 0;
+                if (out_) outputs = gate ? uint8_t(1u << front) : uint8_t(63 ^ (1u << directionTable.opposite[front]));
+                out << x << ' ' << opt.y0 + dy[p] << ' ' << opt.z0 + dz[p] << " 1 1 1\n";
+                cellEntry(out, gate ? 2 : 1, front, side, outputs, 0);
+            }
+        }
+    (void)kPlusZ;
+    (void)kPlusY;
+    (void)kMinusY;
+}
+
+void writeDrivers(std::ostream& out, const DriverOptions& opt) {
+    // Each group: Drive at (x, y, z) facing +y with side +x, bonded to its
+    // target above it; the payload sits on the target's +z face. The whole
+    // group fits in one block row, so a lane adds one block every two
+    // generations ahead of it and leaves one empty block behind.
+    const int lanes = int(std::ceil(std::sqrt(double(opt.groups))));
+    for (int g = 0; g < opt.groups; ++g) {
+        const int x = (g % 3) * 2;
+        const int y = (g % lanes) * 6;
+        const int z = (g / lanes) * 6;
+        out << x << ' ' << y << ' ' << z << " 1 2 2\n";
+        // Entry order: y outer, then z, then x.
+        cellEntry(out, 10, kPlusY, kPlusX, 0, 1u << kPlusY);               // (x, y,   z)
+        cellEntry(out, 0, 0, 1, 0, 0);                                      // (x, y,   z+1)
+        cellEntry(out, 30, kPlusY, kPlusX, 0, (1u << kMinusY) | (1u << kPlusZ));  // (x, y+1, z) target
+        cellEntry(out, 31, kPlusY, kPlusX, 0, 1u << kMinusZ);              // (x, y+1, z+1) payload
+    }
+}
+
+void writeRandomParts(std::ostream& out, const RandomOptions& opt) {
+    std::mt19937 rng(opt.seed);
+    // A cube of side n filled with the wanted density, written as one box.
+    const int64_t cells = int64_t(double(opt.parts) / opt.density);
+    const int n = int(std::ceil(std::cbrt(double(cells))));
+    int64_t left = opt.parts;
+    int64_t slots = int64_t(n) * n * n;
+    out << -n / 2 << ' ' << -n / 2 << ' ' << -n / 2 << ' ' << n << ' ' << n << ' ' << n << '\n';
+    for (int64_t k = 0; k < slots; ++k) {
+        const bool place = left > 0 && int64_t(rng() % uint64_t(slots - k)) < left;
+        if (!place) {
+            out << "0 0 1 0 0 0 0 0 0 0 0 0 0 0 0\n";
+            continue;
+        }
+        --left;
+        const int front = int(rng() % 6);
+        int side;
+        do side = int(rng() % 6);
+        while (side == front || side == directionTable.opposite[front]);
+        cellEntry(out, 1 + int(rng() % 12), front, side, uint8_t(rng() % 64), 0);
+    }
+}
+
+}  // namespace workloads
