@@ -1,5 +1,6 @@
-// naive_model.cpp - literal transcription of spec Parts 1.1, 1.2, 1.3, 2.2
-// (reader and written form) and 2.3.  See naive_model.h.
+// naive_model.cpp - a deliberately literal, unoptimised model of the
+// universe, the generation update, the rules, the grid reader (and written
+// form) and regions, used as an oracle.  See naive_model.h.
 #include "naive_model.h"
 
 #include <charconv>
@@ -21,7 +22,7 @@ namespace naive {
 bool isValidDirection(int32_t d) { return d >= 0 && d <= 5; }
 
 int32_t upRule(int32_t front, int32_t side) {
-  // Part 2.2, applied in order; '%' is C++'s truncating remainder.
+  // The cases are tried in order; '%' is C++'s truncating remainder.
   const int64_t f = front;
   const int64_t s = side;
   if (f == 5) return static_cast<int32_t>((s + 3) % 4);
@@ -62,7 +63,7 @@ int32_t leadingInteger(const std::string& word) {
 }
 
 // ===========================================================================
-// Part 1.1: construction and teardown
+// Construction and teardown
 // ===========================================================================
 
 Model::Model() : buckets(kBucketCount, nullptr) {
@@ -96,7 +97,7 @@ Model::~Model() {
 }
 
 // ===========================================================================
-// Part 1.1: block coordinates, hashing, lookup, insertion, creation
+// Block coordinates, hashing, lookup, insertion, creation
 // ===========================================================================
 
 void Model::blockCoordinates(int32_t x, int32_t y, int32_t z, int32_t& bx, int32_t& by,
@@ -223,7 +224,7 @@ void Model::destroyBlock(UniverseBlock* block) {
 }
 
 // ===========================================================================
-// Part 1.1: operations
+// Operations
 // ===========================================================================
 
 void Model::placeCell(UniverseCell* cell) {
@@ -239,8 +240,8 @@ void Model::placeCell(UniverseCell* cell) {
   const int slot = xi * 6 + yi * 3 + zi;
   UniverseCell* old = block->cells[slot];
   if (old->partType != 0) {
-    // READING: the "UniverseCell at" numbers are the block's origin and the
-    // "block" numbers are the slot's xi, yi, zi, exactly as the spec lists.
+    // The "UniverseCell at" numbers are the block's origin and the "block"
+    // numbers are the slot's xi, yi, zi: that is the message's format.
     const std::string oldRegion = old->region != nullptr ? old->region->path : "?";
     const std::string newRegion = cell->region != nullptr ? cell->region->path : "?";
     const char* fmt =
@@ -291,7 +292,7 @@ bool Model::testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) const
 }
 
 void Model::injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction) {
-  if (!isValidDirection(direction)) return;  // DECISION: nothing acts through it
+  if (!isValidDirection(direction)) return;  // nothing acts through it
   UniverseCell* cell =
       cellForUpdate(x + kDx[direction], y + kDy[direction], z + kDz[direction]);
   cell->outputs = static_cast<uint8_t>(cell->outputs | (1u << kOpposite[direction]));
@@ -301,7 +302,7 @@ void Model::injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction) {
 }
 
 void Model::setBond(int32_t x, int32_t y, int32_t z, int32_t direction, bool on) {
-  if (!isValidDirection(direction)) return;  // DECISION: nothing acts through it
+  if (!isValidDirection(direction)) return;  // nothing acts through it
   UniverseCell* a = cellForUpdate(x, y, z);
   UniverseCell* b = cellForUpdate(x + kDx[direction], y + kDy[direction], z + kDz[direction]);
   if (a->partType == 0 || b->partType == 0) return;
@@ -374,8 +375,8 @@ Centroid Model::centroid() const {
       }
   Centroid c;
   c.count = count;
-  // "divide the three sums by the count converted to single precision".
-  // READING: an empty universe gives 0/0 (NaN); the spec leaves it open.
+  // The three sums are divided by the count converted to single precision.
+  // An empty universe gives 0/0 (NaN); no special case is made for it.
   const float n = static_cast<float>(count);
   c.x = sx / n;
   c.y = sy / n;
@@ -461,8 +462,11 @@ void Model::cleanUp() {
     while (*link != nullptr) {
       ChainNode* node = *link;
       UniverseBlock* block = node->block;
-      // DECISION: keep any block that is on any list (any listFlags bit), as
-      // well as blocks with a part.  (The spec text says "flag 8".)
+      // Keep any block that is on any list (any listFlags bit), as well as
+      // blocks with a part.  (Keeping flag-8 blocks alone gives the same
+      // result: at this point the move and commit lists have been walked and
+      // emptied, and every block enlisted on the move list since then was
+      // also put on the next list, which has just become the current list.)
       bool keep = block->listFlags != 0;
       for (int s = 0; s < 12 && !keep; ++s)
         if (block->cells[s]->partType != 0) keep = true;
@@ -478,7 +482,7 @@ void Model::cleanUp() {
 }
 
 // ===========================================================================
-// Part 1.2: generation update
+// Generation update
 // ===========================================================================
 
 void Model::evaluatePhase() {
@@ -526,8 +530,8 @@ void Model::movePhase() {
         const UniverseCell* source = cell->moveSource;
         const MoveRequest* mine = cell->moveRequest;
         const MoveRequest* theirs = source->moveRequest;
-        // READING: only the vector is compared, as written; whether the
-        // source's request is blocked is not looked at.
+        // Only the vector is compared; whether the source's request is
+        // blocked is not looked at.
         if (theirs != nullptr && theirs->dx == mine->dx && theirs->dy == mine->dy &&
             theirs->dz == mine->dz) {
           cell->incomingFront = source->front;
@@ -576,7 +580,7 @@ void Model::commitPhase() {
         cell->bonds = cell->incomingBonds;
         cell->terminalBinding = cell->incomingTerminalBinding;
         if (cell->terminalBinding != nullptr) {
-          // moveTerminal (Part 2.4) is outside the model: terminalBinding
+          // moveTerminal (terminal bindings) is outside the model: terminalBinding
           // is never set here, so this branch is never taken.
         }
         cell->partType = cell->incomingType;
@@ -698,7 +702,7 @@ void Model::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
 }
 
 // ===========================================================================
-// Part 1.3: rules and the quarter turn
+// Rules and the quarter turn
 // ===========================================================================
 
 bool Model::inputFrom(const UniverseCell* cell, int32_t d) const {
@@ -715,8 +719,8 @@ bool Model::applyRule(UniverseCell* cell, UniverseBlock* /*block*/) {
   const int32_t front = cell->front;
   const int32_t side = cell->side;
   const int32_t up = cell->up;
-  // DECISION: a rule that needs an invalid field of its own does nothing and
-  // reports false.  READING: each rule "needs" exactly the fields it reads:
+  // A rule that needs an invalid field of its own does nothing and reports
+  // false.  Each rule needs exactly the fields it reads:
   // front for all ten; side for NorGate, Shifter, Binder, Cutter, Drive; up
   // for NorGate only.
   if (!isValidDirection(front)) return false;
@@ -782,13 +786,13 @@ bool Model::applyRule(UniverseCell* cell, UniverseBlock* /*block*/) {
 }
 
 int32_t Model::turnDirection(int32_t axis, int32_t d) {
-  // DECISION: an invalid axis turns nothing; an invalid field is unchanged.
+  // An invalid axis turns nothing; an invalid field is unchanged.
   if (!isValidDirection(axis) || !isValidDirection(d)) return d;
   return kQuarterTurn[axis][d];
 }
 
 void Model::applyQuarterTurn(UniverseCell* cell, int32_t axis) {
-  if (!isValidDirection(axis)) return;  // DECISION: R_k with invalid k: no turn
+  if (!isValidDirection(axis)) return;  // R_k with invalid k: no turn
   // 1. nextOutputs: bit d moves to R_k(d); bits 6 and 7 are dropped.
   uint8_t turned = 0;
   for (int d = 0; d < 6; ++d)
@@ -803,7 +807,7 @@ void Model::applyQuarterTurn(UniverseCell* cell, int32_t axis) {
 }
 
 // ===========================================================================
-// Part 2.3: regions
+// Regions
 // ===========================================================================
 
 RegionEntry* Model::openRegion(const std::string& name, RegionEntry* current) {
@@ -817,13 +821,13 @@ RegionEntry* Model::openRegion(const std::string& name, RegionEntry* current) {
 }
 
 // ===========================================================================
-// Part 2.2: grid reader
+// Grid reader
 // ===========================================================================
 
 namespace {
 
-// Reads one word.  DECISION: a word longer than 127 characters ends the read
-// like a failed read.
+// Reads one word.  A word longer than 127 characters ends the read like a
+// failed read.
 bool readWord(std::istream& in, std::string& word) {
   if (!(in >> word)) return false;
   if (word.size() > 127) {
@@ -861,7 +865,7 @@ int Model::readGrid(std::istream& in) {
         boxReady = true;
       } else if (k == "identifier") {
         std::string n;
-        // READING: when the name itself cannot be read, no entry is made.
+        // When the name itself cannot be read, no entry is made.
         if (!readWord(in, n)) break;
         current = openRegion(n, current);
         boxReady = false;
@@ -880,8 +884,8 @@ int Model::readGrid(std::istream& in) {
     uint32_t nx = 0, ny = 0, nz = 0;
     in >> y0 >> z0 >> nx >> ny >> nz;
     if (in.fail()) break;
-    // DECISION: a zero count makes an empty box; the other counts are not
-    // looped over.
+    // A zero count makes an empty box; the other counts are not looped
+    // over.
     if (nx == 0 || ny == 0 || nz == 0) continue;
     // 5.
     for (uint32_t iy = 0; iy < ny && !stop; ++iy)
@@ -894,8 +898,8 @@ int Model::readGrid(std::istream& in) {
           for (int d = 0; d < 6; ++d) in >> outputValues[d];
           for (int d = 0; d < 6; ++d) in >> bondValues[d];
           if (in.fail()) {
-            // DECISION: stop at the failed read; the cut-off cell is not
-            // placed; the load ends (the two passes below still run).
+            // Stop at the failed read: the cut-off cell is not placed and
+            // the load ends (the two passes below still run).
             stop = true;
             break;
           }
@@ -904,7 +908,7 @@ int Model::readGrid(std::istream& in) {
           const int64_t cy = int64_t(y0) + iy;
           const int64_t cz = int64_t(z0) + iz;
           if (farCoordinate(cx) || farCoordinate(cy) || farCoordinate(cz)) {
-            ++skipped;  // DECISION: such parts are skipped and counted
+            ++skipped;  // such parts are skipped and counted
             continue;
           }
           UniverseCell* cell = new UniverseCell;

@@ -1,16 +1,17 @@
 // naive_model.h - a deliberately naive, literal reference model of the
-// universe engine (spec Parts 1.1, 1.2, 1.3, 2.2 reader/writer, 2.3 regions).
+// universe engine: the data model, the generation update, the rules and the
+// quarter turn, the grid reader and written form, and regions.
 //
-// This is a test oracle.  It is written from the specification alone and
-// transcribes it step by step: real cell objects with six link pointers,
+// This is a test oracle.  It is written independently of the fast engine and
+// models every step directly: real cell objects with six link pointers,
 // blocks of 12 cells, 99991 hash buckets with singly linked chain nodes,
 // insertion-ordered doubly linked lists for the worklists, MoveRequest
 // objects, the four phases, the ten rules and the quarter-turn table.
-// Clarity and faithfulness to the text are the only goals; speed is not.
+// Clarity and directness are the only goals; speed is not.
 //
-// Decisions taken over the specification (from the issue) are marked
-// "DECISION" where they are applied; readings of ambiguous sentences are
-// marked "READING".
+// Corner cases where the behaviour is a deliberate choice (invalid
+// directions, malformed grid files, far coordinates, ...) are explained in a
+// comment where they are handled.
 #pragma once
 
 #include <cstdint>
@@ -22,14 +23,14 @@
 namespace naive {
 
 // ---------------------------------------------------------------------------
-// Part 1.1: direction table.  0..5 = +y, +x, -y, -x, +z, -z.
+// Direction table.  0..5 = +y, +x, -y, -x, +z, -z.
 inline constexpr int32_t kDx[6] = {0, 1, 0, -1, 0, 0};
 inline constexpr int32_t kDy[6] = {1, 0, -1, 0, 0, 0};
 inline constexpr int32_t kDz[6] = {0, 0, 0, 0, 1, -1};
 inline constexpr int32_t kOpposite[6] = {2, 3, 0, 1, 5, 4};
 
-// Part 1.3: quarter turn table, kQuarterTurn[k][d] = R_k(d), transcribed
-// row by row from the specification's table.
+// Quarter turn table, kQuarterTurn[k][d] = R_k(d): direction d turned by
+// +90 degrees (right-handed) about direction k.  One row per axis.
 inline constexpr int32_t kQuarterTurn[6][6] = {
     {0, 5, 2, 4, 1, 3},  // axis 0 (+y)
     {4, 1, 5, 3, 2, 0},  // axis 1 (+x)
@@ -41,13 +42,13 @@ inline constexpr int32_t kQuarterTurn[6][6] = {
 
 inline constexpr int kBucketCount = 99991;
 
-// Listflags bits (Part 1.1).
+// Listflags bits.
 inline constexpr uint32_t kOnNext = 1;
 inline constexpr uint32_t kOnCommit = 2;
 inline constexpr uint32_t kOnMove = 4;
 inline constexpr uint32_t kOnCurrent = 8;
 
-// Part types (Part 1.3).
+// Part types.
 enum PartType : int32_t {
   Empty = 0,
   Conductor = 1,
@@ -65,22 +66,23 @@ enum PartType : int32_t {
 // True for a direction index that may be used to index the direction table.
 bool isValidDirection(int32_t d);
 
-// The up rule of Part 2.2 ("mod is the remainder of truncating division").
+// The up rule: up derived from front and side ("mod" is the remainder of
+// truncating division).
 // Computed in 64-bit so that absurd inputs do not overflow.
 int32_t upRule(int32_t front, int32_t side);
 
-// True floor division / modulo (DECISION: block coordinates and slots).
+// True floor division / modulo (used for block coordinates and slots).
 int64_t floorDiv(int64_t a, int64_t b);
 int64_t floorMod(int64_t a, int64_t b);
 
-// Leading-integer conversion (Overview, Conventions): optional white space,
-// optional sign, digits; stops at the first other character; 0 when there
-// are no digits.  READING: values beyond the 32-bit range saturate (the
-// original platform's atoi/strtol had a 32-bit long, which saturates).
+// Leading-integer conversion: optional white space, optional sign, digits;
+// stops at the first other character; 0 when there are no digits.  Values
+// beyond the 32-bit range saturate (the original platform's atoi/strtol had
+// a 32-bit long, which saturates).
 int32_t leadingInteger(const std::string& word);
 
 // ---------------------------------------------------------------------------
-// Part 2.3: region entry.
+// Region entry.
 struct RegionEntry {
   std::string path;
   RegionEntry* parent = nullptr;
@@ -88,14 +90,15 @@ struct RegionEntry {
   uint8_t ticked = 1;
 };
 
-// Part 1.1: move request.
+// Move request.
 struct MoveRequest {
   int32_t direction = 0;
   int32_t dx = 0, dy = 0, dz = 0;
   uint8_t blocked = 0;
 };
 
-// Part 1.1: one lattice site.  Field order as in the specification.
+// One lattice site, with the per-generation move, incoming and rotate
+// fields kept in the cell itself.
 struct UniverseCell {
   int32_t front = 0;
   int32_t side = 1;
@@ -108,7 +111,7 @@ struct UniverseCell {
   uint8_t bonds = 0;
   MoveRequest* moveRequest = nullptr;
   UniverseCell* moveSource = nullptr;
-  // DECISION: the incoming fields of every newly made cell start as
+  // The incoming fields of every newly made cell start as
   // type 0, front 0, side 1, up 4 (and nothing else incoming).
   int32_t incomingFront = 0;
   int32_t incomingSide = 1;
@@ -126,7 +129,7 @@ struct UniverseCell {
 
 class Model;
 
-// Part 1.1: block of 2 x 2 x 3 cells.
+// Block of 2 x 2 x 3 cells.
 struct UniverseBlock {
   int32_t originX = 0, originY = 0, originZ = 0;
   UniverseCell* cells[12] = {};
@@ -134,8 +137,7 @@ struct UniverseBlock {
   uint32_t listFlags = 0;
 };
 
-// Node of a hash chain (Part 1.1: "Nodes hold a block reference and a next
-// reference").
+// Node of a hash chain: a block reference and a next reference.
 struct ChainNode {
   UniverseBlock* block = nullptr;
   ChainNode* next = nullptr;
@@ -155,7 +157,7 @@ struct Position {
 enum class WakeTarget { Current, Next };
 
 // ---------------------------------------------------------------------------
-// Part 1.1: the universe.
+// The universe.
 class Model {
  public:
   Model();
@@ -163,7 +165,7 @@ class Model {
   Model(const Model&) = delete;
   Model& operator=(const Model&) = delete;
 
-  // --- fields, in the order of Part 1.1 -----------------------------------
+  // --- fields -------------------------------------------------------------
   uint8_t inputPulse = 0;
   std::vector<ChainNode*> buckets;              // 99991 chain heads
   std::list<MoveRequest*> moveRequests;         // owned
@@ -183,10 +185,10 @@ class Model {
   // Conflict messages of placeCell, in the order they were shown.
   std::vector<std::string> conflictMessages;
   // Parts skipped by readGrid because a coordinate exceeded 1e9 in
-  // absolute value (DECISION), summed over all loads.
+  // absolute value, summed over all loads.
   int skippedParts = 0;
 
-  // --- Part 1.1 operations ------------------------------------------------
+  // --- operations ---------------------------------------------------------
   void placeCell(UniverseCell* cell);
   UniverseCell* cellForUpdate(int32_t x, int32_t y, int32_t z);
   UniverseCell* findCell(int32_t x, int32_t y, int32_t z);
@@ -203,7 +205,7 @@ class Model {
   std::string writeBlocksString() const;
   void cleanUp();
 
-  // --- Part 1.2 -----------------------------------------------------------
+  // --- generation update --------------------------------------------------
   void evaluatePhase();
   void movePhase();
   void commitPhase();
@@ -212,15 +214,15 @@ class Model {
   void step();
   void requestMove(int32_t direction, int32_t x, int32_t y, int32_t z);
 
-  // --- Part 1.3 -----------------------------------------------------------
+  // --- rules and the quarter turn -----------------------------------------
   bool applyRule(UniverseCell* cell, UniverseBlock* block);
   static void applyQuarterTurn(UniverseCell* cell, int32_t axis);
   static int32_t turnDirection(int32_t axis, int32_t d);  // R_k(d), d unchanged if invalid
 
-  // --- Part 2.3 -----------------------------------------------------------
+  // --- regions ------------------------------------------------------------
   RegionEntry* openRegion(const std::string& name, RegionEntry* current);
 
-  // --- Part 2.2 -----------------------------------------------------------
+  // --- grid reader --------------------------------------------------------
   // Reads a grid; returns the number of parts skipped in this load.
   int readGrid(std::istream& in);
   int readGridText(const std::string& text);

@@ -1,6 +1,8 @@
 // naive_model_test.cpp - validates the naive reference model (the oracle)
-// against the hand-worked "Edge cases worth testing" of spec Parts 1.1, 1.2,
-// 1.3, 2.2 and 2.3, and against the decisions of the issue.
+// against hand-worked edge cases of the data model, the generation update,
+// the rules and the quarter turn, the grid file and regions, and against the
+// chosen behaviour in the corner cases (invalid directions, malformed grid
+// files, far coordinates).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -50,7 +52,8 @@ void steps(Model& m, int n) {
   for (int i = 0; i < n; ++i) m.step();
 }
 
-// "Between generations" state of Part 1.2.
+// The state that must hold between generations (empty commit and next
+// lists, no move requests, no pending turns); empty string when it holds.
 std::string betweenGenerations(const Model& m) {
   std::ostringstream problems;
   if (!m.commitList.empty()) problems << "commit list not empty; ";
@@ -71,7 +74,7 @@ std::string betweenGenerations(const Model& m) {
 }
 
 // ===========================================================================
-// Part 1.1: data model
+// Data model
 // ===========================================================================
 
 TEST(NaiveDataModel, BlockCoordinatesAndSlots) {
@@ -337,7 +340,7 @@ TEST(NaiveDataModel, CentroidAndMarker) {
 }
 
 // ===========================================================================
-// Part 1.2: generation update
+// Generation update
 // ===========================================================================
 
 TEST(NaiveGeneration, EmptyUniverseStillCountsGenerations) {
@@ -534,13 +537,12 @@ TEST(NaiveGeneration, BondedGroupIsPushedAsAWhole) {
   EXPECT_EQ(partCount(m), 6);
 }
 
-// READING (literal): phase 2 compares only the vector of the source's
-// request, "not necessarily the same request", and does not look at whether
-// that request is blocked; a cell claimed by two same-vector requests follows
-// the later one.  When the later request is then blocked, parts can be
-// duplicated or lost although the spec says that no part is created or
-// destroyed by a move that goes ahead.  These two tests pin the literal
-// behaviour (the fast engine agrees with it).
+// Phase 2 compares only the vector of the source's request (not necessarily
+// the same request) and does not look at whether that request is blocked; a
+// cell claimed by two same-vector requests follows the later one.  When the
+// later request is then blocked, parts can be duplicated or lost, although a
+// move that goes ahead otherwise neither creates nor destroys a part.  These
+// two tests pin that behaviour (the fast engine agrees with it).
 TEST(NaiveGeneration, LiteralMergeWithABlockedRequestCanDuplicateAPart) {
   Model m;
   // Block (0,0,0) is created first (the Binder is read first), block (1,0,0)
@@ -617,7 +619,7 @@ TEST(NaiveGeneration, CleanUpAfter10000GenerationsRemovesOnlyIdleEmptyBlocks) {
 }
 
 // ===========================================================================
-// Part 1.3: rules and the quarter turn
+// Rules and the quarter turn
 // ===========================================================================
 
 TEST(NaiveRules, ConductorWithADrivingConductorBehind) {
@@ -950,7 +952,7 @@ TEST(NaiveRules, QuarterTurnMovesOutputBitsAndDropsBits6And7) {
 }
 
 TEST(NaiveRules, InvalidDirectionsActThroughNothing) {
-  // DECISION: front/side/up outside 0..5 are kept; a rule that needs an
+  // front/side/up outside 0..5 are kept; a rule that needs an
   // invalid field does nothing and reports false; a turn leaves such a field
   // unchanged; an invalid axis turns nothing.
   {
@@ -1019,7 +1021,7 @@ TEST(NaiveRules, InvalidDirectionsActThroughNothing) {
 }
 
 // ===========================================================================
-// Part 2.2: grid file
+// Grid file
 // ===========================================================================
 
 TEST(NaiveGrid, UpRule) {
@@ -1221,7 +1223,7 @@ TEST(NaiveGrid, LeadingIntegerConversionOfThePlainBoxX0) {
 }
 
 TEST(NaiveGrid, AFailedReadInsideABoxKeepsTheCellsReadSoFar) {
-  // DECISION: stop at the failed read; complete cells stay; the cut-off cell
+  // Stop at the failed read: complete cells stay; the cut-off cell
   // is not placed; the load ends; checkBonds and relink still run.
   Model m;
   std::string text = "0 0 0 3 1 1\n";
@@ -1300,7 +1302,7 @@ TEST(NaiveGrid, LoadEnlistsEveryBlockForTheFirstGeneration) {
 }
 
 // ===========================================================================
-// Part 2.3: regions
+// Regions
 // ===========================================================================
 
 TEST(NaiveRegions, NestedPaths) {

@@ -34,7 +34,7 @@ const int kDy[6] = {1, 0, -1, 0, 0, 0};
 const int kDz[6] = {0, 0, 0, 0, 1, -1};
 const int kOpp[6] = {2, 3, 0, 1, 5, 4};
 
-struct CellSpec {
+struct CellEntry {
   int32_t type = 0;
   int32_t front = 0;
   int32_t side = 1;
@@ -44,8 +44,8 @@ struct CellSpec {
 
 struct Grid {
   int ex = 0, ey = 0, ez = 0;
-  std::vector<CellSpec> cells;
-  CellSpec& at(int x, int y, int z) { return cells[(static_cast<size_t>(y) * ez + z) * ex + x]; }
+  std::vector<CellEntry> cells;
+  CellEntry& at(int x, int y, int z) { return cells[(static_cast<size_t>(y) * ez + z) * ex + x]; }
   bool inside(int x, int y, int z) const {
     return x >= 0 && y >= 0 && z >= 0 && x < ex && y < ey && z < ez;
   }
@@ -113,7 +113,7 @@ const std::vector<std::vector<MotifCell>>& motifs() {
   return list;
 }
 
-// Quarter turn table of the specification: kTurn[k][d] = R_k(d).
+// Quarter turn table (as naive::kQuarterTurn): kTurn[k][d] = R_k(d).
 const int kTurn[6][6] = {{0, 5, 2, 4, 1, 3}, {4, 1, 5, 3, 2, 0}, {0, 4, 2, 5, 3, 1},
                          {5, 1, 4, 3, 0, 2}, {3, 0, 1, 2, 4, 5}, {1, 2, 3, 0, 4, 5}};
 
@@ -136,11 +136,11 @@ class Generator {
   void emit(int64_t v) { tokens_.push_back(std::to_string(v)); }
 
   int32_t randomType();
-  void randomFrame(CellSpec& c);
-  CellSpec randomPart();
+  void randomFrame(CellEntry& c);
+  CellEntry randomPart();
   void fillRandom(Grid& g, double density);
   void addBonds(Grid& g);
-  void emitCell(const CellSpec& c);
+  void emitCell(const CellEntry& c);
   void emitBox(Grid& g, int32_t ox, int32_t oy, int32_t oz, int bx0, int by0, int bz0, int nx,
                int ny, int nz);
   void maybeRegionStart();
@@ -166,7 +166,7 @@ int32_t Generator::randomType() {
   return 1;
 }
 
-void Generator::randomFrame(CellSpec& c) {
+void Generator::randomFrame(CellEntry& c) {
   c.front = static_cast<int32_t>(rng_.range(0, 5));
   // a side perpendicular to front: any direction but front and its opposite
   int candidates[4];
@@ -176,8 +176,8 @@ void Generator::randomFrame(CellSpec& c) {
   c.side = candidates[rng_.range(0, 3)];
 }
 
-CellSpec Generator::randomPart() {
-  CellSpec c;
+CellEntry Generator::randomPart() {
+  CellEntry c;
   c.type = randomType();
   randomFrame(c);
   if (rng_.chance(p_.oddChance)) {
@@ -197,7 +197,7 @@ CellSpec Generator::randomPart() {
 }
 
 void Generator::fillRandom(Grid& g, double density) {
-  g.cells.assign(static_cast<size_t>(g.ex) * g.ey * g.ez, CellSpec());
+  g.cells.assign(static_cast<size_t>(g.ex) * g.ey * g.ez, CellEntry());
   for (int y = 0; y < g.ey; ++y)
     for (int z = 0; z < g.ez; ++z)
       for (int x = 0; x < g.ex; ++x) {
@@ -205,7 +205,7 @@ void Generator::fillRandom(Grid& g, double density) {
           g.at(x, y, z) = randomPart();
         } else if (rng_.chance(0.03)) {
           // An entry of type 0 whose other values are not zero: creates nothing.
-          CellSpec& c = g.at(x, y, z);
+          CellEntry& c = g.at(x, y, z);
           c.front = static_cast<int32_t>(rng_.range(0, 5));
           c.side = static_cast<int32_t>(rng_.range(0, 5));
           c.out[rng_.range(0, 5)] = 1;
@@ -219,7 +219,7 @@ void Generator::addBonds(Grid& g) {
   for (int y = 0; y < g.ey; ++y)
     for (int z = 0; z < g.ez; ++z)
       for (int x = 0; x < g.ex; ++x) {
-        CellSpec& a = g.at(x, y, z);
+        CellEntry& a = g.at(x, y, z);
         if (a.type == 0) continue;
         for (int d = 0; d < 6; ++d) {
           const int nx = x + kDx[d], ny = y + kDy[d], nz = z + kDz[d];
@@ -228,7 +228,7 @@ void Generator::addBonds(Grid& g) {
               rng_.chance(p_.bondChance)) {
             // both sides; mostly the masked value, sometimes another non-zero
             a.bond[d] = rng_.chance(0.85) ? (1 << d) : static_cast<int32_t>(rng_.range(1, 99));
-            CellSpec& b = g.at(nx, ny, nz);
+            CellEntry& b = g.at(nx, ny, nz);
             const int o = kOpp[d];
             b.bond[o] = rng_.chance(0.85) ? (1 << o) : -static_cast<int32_t>(rng_.range(1, 9));
           } else if (rng_.chance(p_.strayBondChance)) {
@@ -276,24 +276,24 @@ void Generator::placeMotifs(Grid& g) {
       for (const MotifCell& c : motif) {
         int x, y, z;
         place(c, x, y, z);
-        CellSpec spec;
-        spec.type = c.type;
-        spec.front = map[c.front];
-        spec.side = map[c.side];
+        CellEntry entry;
+        entry.type = c.type;
+        entry.front = map[c.front];
+        entry.side = map[c.side];
         const int outputs = mapBits(c.outputs, map);
         const int bonds = mapBits(c.bonds, map);
         for (int d = 0; d < 6; ++d) {
-          spec.out[d] = (outputs >> d) & 1;
-          spec.bond[d] = bonds & (1 << d);
+          entry.out[d] = (outputs >> d) & 1;
+          entry.bond[d] = bonds & (1 << d);
         }
-        g.at(ax + x, ay + y, az + z) = spec;
+        g.at(ax + x, ay + y, az + z) = entry;
       }
       break;
     }
   }
 }
 
-void Generator::emitCell(const CellSpec& c) {
+void Generator::emitCell(const CellEntry& c) {
   emit(c.type);
   emit(c.front);
   emit(c.side);
@@ -390,7 +390,7 @@ void Generator::emitFarBox() {
   g.ex = 4;
   g.ey = 1;
   g.ez = 1;
-  g.cells.assign(4, CellSpec());
+  g.cells.assign(4, CellEntry());
   for (int i = 0; i < 4; ++i) g.at(i, 0, 0) = randomPart();
   const int axis = static_cast<int>(rng_.range(0, 2));
   const int32_t far = rng_.chance(0.5) ? 999999998 : -1000000002;
@@ -435,7 +435,7 @@ void Generator::malform() {
       emit(1);
       emit(1);
       for (int i = 0; i < 3; ++i) {
-        CellSpec c = randomPart();
+        CellEntry c = randomPart();
         emitCell(c);
       }
       break;

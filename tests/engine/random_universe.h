@@ -1,5 +1,5 @@
-// random_universe.h - generator of random grid-file text (spec Part 2.2) for
-// the randomised comparison of the naive model with the fast engine.
+// random_universe.h - generator of random grid-file text for the
+// randomised comparison of the naive model with the fast engine.
 //
 // The generator is deterministic: the same seed and parameters always give
 // the same text, on every platform (it uses its own PRNG and no standard
