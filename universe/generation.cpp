@@ -328,6 +328,22 @@ void Universe::finishGeneration() {
     next_->clear();
     inputPulse = 0;
     if (generation % kCleanUpPeriod == 0) cleanUp();
+    // A load puts every block on every list once; give that storage back
+    // when the lists have shrunk well below it (with enough hysteresis that
+    // a steady workload never reallocates).
+    auto trim = [](std::vector<UniverseBlock*>& list, size_t peak) {
+        if (list.capacity() > 4096 && peak * 8 < list.capacity()) {
+            std::vector<UniverseBlock*> smaller;
+            smaller.reserve(peak * 2);
+            smaller.assign(list.begin(), list.end());
+            list.swap(smaller);
+        }
+    };
+    const size_t active = current_->size();
+    trim(*current_, active);
+    trim(*next_, active);
+    trim(moveList_, active);
+    trim(commitList_, active);
 }
 
 // ---------------------------------------------------------------- debug check

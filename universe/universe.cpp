@@ -86,26 +86,31 @@ Universe::~Universe() {
     // chunks; region entries go with their vector.
 }
 
+// Free blocks are chained through chainNext, so a free block costs nothing
+// beyond its own storage.
 UniverseBlock* Universe::allocBlock() {
-    if (freeBlocks_.empty()) {
+    if (!freeBlocks_) {
         constexpr size_t kChunk = 512;
         chunks_.push_back(std::make_unique<UniverseBlock[]>(kChunk));
         UniverseBlock* base = chunks_.back().get();
-        freeBlocks_.reserve(freeBlocks_.size() + kChunk);
-        for (size_t i = kChunk; i-- > 0;) freeBlocks_.push_back(base + i);
+        for (size_t i = kChunk; i-- > 0;) {
+            base[i].chainNext = freeBlocks_;
+            freeBlocks_ = base + i;
+        }
     }
-    UniverseBlock* b = freeBlocks_.back();
-    freeBlocks_.pop_back();
+    UniverseBlock* b = freeBlocks_;
+    freeBlocks_ = b->chainNext;
+    b->chainNext = nullptr;
     return b;
 }
 
 void Universe::freeBlock(UniverseBlock* b) {
     b->extras.reset();
-    b->chainNext = nullptr;
     b->listFlags = 0;
     b->scratch = -1;
     for (auto& n : b->neighbour) n = nullptr;
-    freeBlocks_.push_back(b);
+    b->chainNext = freeBlocks_;
+    freeBlocks_ = b;
 }
 
 // ---------------------------------------------------------------- lookup table
@@ -154,7 +159,8 @@ void Universe::tableGrow() {
 }
 
 void Universe::tableInsert(UniverseBlock* b) {
-    if ((blockCount_ + 1) * 2 > table_.size()) tableGrow();
+    // Linear probing stays short up to about 70% load.
+    if ((blockCount_ + 1) * 10 > table_.size() * 7) tableGrow();
     int32_t bx, by, bz;
     blockCoords(b, bx, by, bz);
     table_[tableIndex(bx, by, bz)] = b;
@@ -481,15 +487,20 @@ size_t Universe::partCount() const {
     return n;
 }
 
-size_t Universe::memoryBytes() const {
+size_t Universe::storageBytes() const {
     size_t bytes = chunks_.size() * 512 * sizeof(UniverseBlock);
     bytes += table_.capacity() * sizeof(void*) + 2 * kBuckets * sizeof(void*);
-    bytes += freeBlocks_.capacity() * sizeof(void*);
-    bytes += (lists_[0].capacity() + lists_[1].capacity() + moveList_.capacity() + commitList_.capacity()) * sizeof(void*);
-    bytes += scratch_.capacity() * sizeof(Scratch);
     forEachBlock([&](const UniverseBlock* b) {
         if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
     });
+    return bytes;
+}
+
+size_t Universe::worklistBytes() const {
+    size_t bytes = (lists_[0].capacity() + lists_[1].capacity() + moveList_.capacity() + commitList_.capacity() +
+                    scratchOwners_.capacity()) * sizeof(void*);
+    bytes += scratch_.capacity() * sizeof(Scratch) + moveRequests_.capacity() * sizeof(MoveRequest);
+    bytes += queue_.capacity() * sizeof(QueuedClaim);
     return bytes;
 }
 

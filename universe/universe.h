@@ -17,7 +17,7 @@
 //   and waking never hash.
 //
 // Cells
-//   A cell is 12 bytes: part type, frame, the persistent incoming frame,
+//   A cell is 11 bytes: part type, frame, the persistent incoming frame,
 //   signals, bonds and a link mask. Values that do not fit a byte (only a
 //   malformed file makes them) are stored as the escape byte 255 with the real
 //   value in the block's extras. Region and stimulus-binding references are
@@ -105,9 +105,8 @@ struct CellCore {
     uint8_t nextOutputs = 0;
     uint8_t bonds = 0;
     uint8_t links = 0;  // bit d: linked to the cell in direction d
-    uint8_t pad = 0;
 };
-static_assert(sizeof(CellCore) == 12);
+static_assert(sizeof(CellCore) == 11);
 
 constexpr uint8_t kEscape = 255;
 
@@ -224,8 +223,13 @@ public:
     }
     size_t blockCount() const { return blockCount_; }
     size_t partCount() const;
-    // Bytes held by blocks, extras, the lookup table and the pools.
-    size_t memoryBytes() const;
+    // Bytes of persistent storage: blocks (free ones included), extras, the
+    // lookup table and the bucket chains.
+    size_t storageBytes() const;
+    // Bytes of the per-generation worklists, claims and scratch records;
+    // they scale with how much a generation touches, not with the universe.
+    size_t worklistBytes() const;
+    size_t memoryBytes() const { return storageBytes() + worklistBytes(); }
 
     // Clears every cell's binding for which pred(channel) is true.
     void clearTerminalBindings(const std::function<bool(StimulusChannel*)>& pred);
@@ -316,7 +320,7 @@ private:
 
     // Block storage: blocks come from chunks and go back to a free list.
     std::vector<std::unique_ptr<UniverseBlock[]>> chunks_;
-    std::vector<UniverseBlock*> freeBlocks_;
+    UniverseBlock* freeBlocks_ = nullptr;
     UniverseBlock* allocBlock();
     void freeBlock(UniverseBlock* b);
 };

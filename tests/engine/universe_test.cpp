@@ -453,7 +453,9 @@ TEST(Randomised, ListsFlagsAndLinksStayConsistent) {
             readGridFile(v, in);
             EXPECT_EQ(v.verifyConsistency(), "");
             again = saved(v);
-            if (round == 1) EXPECT_EQ(again, text) << "seed " << seed;
+            if (round == 1) {
+                EXPECT_EQ(again, text) << "seed " << seed;
+            }
             text = again;
         }
     }
