@@ -36,6 +36,17 @@ void loopPosition(int p, int& dy, int& dz) {
     }
 }
 
+RingPart ringPart(int p, bool v) {
+    const bool raw = p < 7 ? v : !v;
+    const bool gate = p == 0 || p == 7;
+    // A conductor faces the way the signal arrives; a gate faces the way it
+    // sends, so neither listens to the rings beside it.
+    const int front = gate ? loopStepDirection(p) : loopStepDirection((p + 255) % 256);
+    uint8_t outputs = 0;
+    if (raw) outputs = gate ? uint8_t(1u << front) : uint8_t(63 ^ (1u << directionTable.opposite[front]));
+    return RingPart{gate ? 2 : 1, front, kPlusX, outputs};
+}
+
 bool ringBit(const BankOptions& opt, int module, int bit, int p) {
     switch (opt.pattern) {
     case RingPattern::Ones: return true;
@@ -58,17 +69,9 @@ void writeMemoryBank(std::ostream& out, const BankOptions& opt) {
         for (int b = 0; b < 6; ++b) {
             const int x = opt.x0 + 6 * i + b;
             for (int p = 0; p < 256; ++p) {
-                const bool v = ringBit(opt, i, b, p);
-                const bool out_ = p < 7 ? v : !v;
-                const bool gate = p == 0 || p == 7;
-                // A conductor faces the way the signal arrives; a gate faces
-                // the way it sends.
-                const int front = gate ? loopStepDirection(p) : loopStepDirection((p + 255) % 256);
-                const int side = kPlusX;
-                uint8_t outputs = 0;
-                if (out_) outputs = gate ? uint8_t(1u << front) : uint8_t(63 ^ (1u << directionTable.opposite[front]));
+                const RingPart part = ringPart(p, ringBit(opt, i, b, p));
                 out << x << ' ' << opt.y0 + dy[p] << ' ' << opt.z0 + dz[p] << " 1 1 1\n";
-                cellEntry(out, gate ? 2 : 1, front, side, outputs, 0);
+                cellEntry(out, part.type, part.front, part.side, part.outputs, 0);
             }
         }
     (void)kPlusZ;

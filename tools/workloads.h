@@ -36,6 +36,14 @@ struct BankOptions {
 // circulating bit v of each ring position.
 void writeMemoryBank(std::ostream& out, const BankOptions& opt);
 
+// The part at ring position p holding the circulating bit v: type, front,
+// side and the raw output mask (v on positions 0..6, not-v from 7 on).
+struct RingPart {
+    int type, front, side;
+    uint8_t outputs;
+};
+RingPart ringPart(int p, bool v);
+
 // The bit v that ring position p of a bank made with this pattern holds.
 bool ringBit(const BankOptions& opt, int module, int bit, int p);
 
