@@ -126,10 +126,10 @@ void writeMonitor(std::ostream& out) {
 
 void writeViews(std::ostream& out) {
     // x y z alt az description. The bank's centre is near (95.5, -15.5, -3.5).
-    out << "95.5 -15.5 250 0 0 Whole bank from above (modules a to bf, left to right)\n";
-    out << "-26.7 73.4 208.1 20 30 Whole bank from the front left\n";
-    out << "-45 -15.5 -3.5 0 90 Module a, bit line 0: the ring face on\n";
-    out << "236 -15.5 -3.5 0 -90 Module bf, bit line 5: the ring face on\n";
+    out << "95.5 -15.5 190 0 0 Whole bank from above (modules a to bf, left to right)\n";
+    out << "1.5 52.9 159.3 20 30 Whole bank from the front left\n";
+    out << "-70 -15.5 -3.5 0 90 Module a, bit line 0: the ring face on\n";
+    out << "261 -15.5 -3.5 0 -90 Module bf, bit line 5: the ring face on\n";
     out << "6 12 12 45 0 Input gates of modules a and b (ring position 0)\n";
 }
 
