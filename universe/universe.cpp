@@ -77,7 +77,7 @@ UniverseCell UniverseBlock::cell(int s) const {
 
 Universe::Universe()
     : bucketHead_(kBuckets, nullptr), bucketTail_(kBuckets, nullptr), current_(&lists_[0]), next_(&lists_[1]) {
-    table_.assign(1024, nullptr);
+    table_.assign(1024, TableEntry{});
     tableMask_ = table_.size() - 1;
 }
 
@@ -131,30 +131,34 @@ static inline void blockCoords(const UniverseBlock* b, int32_t& bx, int32_t& by,
     bz = Universe::floorDiv(b->originZ, 3);
 }
 
+// Entries keep the full hash next to the pointer: a probe only touches a
+// block when the hashes match, and rehashing and deletion never touch blocks.
 size_t Universe::tableIndex(int32_t bx, int32_t by, int32_t bz) const {
-    size_t i = size_t(mixKey(bx, by, bz)) & tableMask_;
+    const uint64_t h = mixKey(bx, by, bz);
+    size_t i = size_t(h) & tableMask_;
     const int32_t ox = bx * 2, oy = by * 2, oz = bz * 3;
-    while (UniverseBlock* b = table_[i]) {
-        if (b->originX == ox && b->originY == oy && b->originZ == oz) return i;
+    for (;;) {
+        const TableEntry& e = table_[i];
+        if (!e.block) return i;
+        if (e.hash == h && e.block->originX == ox && e.block->originY == oy && e.block->originZ == oz) return i;
         i = (i + 1) & tableMask_;
     }
-    return i;
 }
 
 UniverseBlock* Universe::findBlock(int32_t x, int32_t y, int32_t z) const {
-    return table_[tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3))];
+    return table_[tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3))].block;
 }
 
 void Universe::tableGrow() {
-    std::vector<UniverseBlock*> old;
+    std::vector<TableEntry> old;
     old.swap(table_);
-    table_.assign(old.size() * 2, nullptr);
+    table_.assign(old.size() * 2, TableEntry{});
     tableMask_ = table_.size() - 1;
-    for (UniverseBlock* b : old)
-        if (b) {
-            int32_t bx, by, bz;
-            blockCoords(b, bx, by, bz);
-            table_[tableIndex(bx, by, bz)] = b;
+    for (const TableEntry& e : old)
+        if (e.block) {
+            size_t i = size_t(e.hash) & tableMask_;
+            while (table_[i].block) i = (i + 1) & tableMask_;
+            table_[i] = e;
         }
 }
 
@@ -163,28 +167,26 @@ void Universe::tableInsert(UniverseBlock* b) {
     if ((blockCount_ + 1) * 10 > table_.size() * 7) tableGrow();
     int32_t bx, by, bz;
     blockCoords(b, bx, by, bz);
-    table_[tableIndex(bx, by, bz)] = b;
+    table_[tableIndex(bx, by, bz)] = TableEntry{mixKey(bx, by, bz), b};
 }
 
 void Universe::tableErase(UniverseBlock* b) {
     int32_t bx, by, bz;
     blockCoords(b, bx, by, bz);
     size_t i = tableIndex(bx, by, bz);
-    if (table_[i] != b) return;
-    table_[i] = nullptr;
+    if (table_[i].block != b) return;
+    table_[i] = TableEntry{};
     // Backward-shift deletion keeps probe sequences unbroken without tombstones.
     size_t j = i;
     for (;;) {
         j = (j + 1) & tableMask_;
-        UniverseBlock* e = table_[j];
-        if (!e) break;
-        int32_t ex, ey, ez;
-        blockCoords(e, ex, ey, ez);
-        size_t home = size_t(mixKey(ex, ey, ez)) & tableMask_;
-        bool between = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
+        const TableEntry e = table_[j];
+        if (!e.block) break;
+        const size_t home = size_t(e.hash) & tableMask_;
+        const bool between = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
         if (!between) {
             table_[i] = e;
-            table_[j] = nullptr;
+            table_[j] = TableEntry{};
             i = j;
         }
     }
@@ -220,7 +222,8 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     tableInsert(b);
     ++blockCount_;
     for (int d = 0; d < 6; ++d) {
-        UniverseBlock* n = table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])];
+        UniverseBlock* n =
+            table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])].block;
         b->neighbour[d] = n;
         if (n) n->neighbour[directionTable.opposite[d]] = b;
     }
@@ -238,7 +241,7 @@ void Universe::destroyBlock(UniverseBlock* b) {
 
 UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
     const int32_t bx = floorDiv(x, 2), by = floorDiv(y, 2), bz = floorDiv(z, 3);
-    UniverseBlock* b = table_[tableIndex(bx, by, bz)];
+    UniverseBlock* b = table_[tableIndex(bx, by, bz)].block;
     if (!b && create) b = createBlock(bx, by, bz);
     return b;
 }
@@ -489,7 +492,7 @@ size_t Universe::partCount() const {
 
 size_t Universe::storageBytes() const {
     size_t bytes = chunks_.size() * 512 * sizeof(UniverseBlock);
-    bytes += table_.capacity() * sizeof(void*) + 2 * kBuckets * sizeof(void*);
+    bytes += table_.capacity() * sizeof(TableEntry) + 2 * kBuckets * sizeof(void*);
     forEachBlock([&](const UniverseBlock* b) {
         if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
     });

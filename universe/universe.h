@@ -296,7 +296,11 @@ private:
 
     std::vector<UniverseBlock*> bucketHead_;
     std::vector<UniverseBlock*> bucketTail_;
-    std::vector<UniverseBlock*> table_;
+    struct TableEntry {
+        uint64_t hash = 0;
+        UniverseBlock* block = nullptr;
+    };
+    std::vector<TableEntry> table_;
     size_t tableMask_ = 0;
     size_t blockCount_ = 0;
 
