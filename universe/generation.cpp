@@ -187,6 +187,12 @@ void Universe::evaluatePhase() {
     size_t i = 0;
     for (; i < cur.size(); ++i) {
         UniverseBlock* b = cur[i];
+        // The walk is memory-bound on large machines: fetch the next block
+        // while this one is evaluated.
+        if (i + 2 < cur.size()) {
+            const char* p = reinterpret_cast<const char*>(cur[i + 2]);
+            for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) __builtin_prefetch(p + off);
+        }
         if (!(b->listFlags & OnCommit)) {
             commitList_.push_back(b);
             b->listFlags |= OnCommit;
