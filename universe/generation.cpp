@@ -64,16 +64,10 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
     };
     switch (type) {
     case Conductor:
-        c.nextOutputs = hasInput(b, s, behind) ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
-        return frontChange(c);
-    case NorGate: {
-        const int sd = c.side, ud = c.up;
-        if (sd >= 6 || ud >= 6) return false;
-        const bool any = hasInput(b, s, behind) || hasInput(b, s, sd) || hasInput(b, s, ud) ||
-                         hasInput(b, s, directionTable.opposite[sd]) || hasInput(b, s, directionTable.opposite[ud]);
-        c.nextOutputs = any ? uint8_t(0) : uint8_t(1u << f);
-        return frontChange(c);
-    }
+    case NorGate:
+        // Evaluated inline by the phase-1 walk; one gets here only with a
+        // side or up outside the direction table, and then does nothing.
+        return false;
     case Pusher:
         if (hasInput(b, s, behind)) requestMoveAt(f, target());
         return false;
@@ -207,9 +201,18 @@ void Universe::evaluatePhase() {
             // The two signal elements make up nearly all of a large machine;
             // they are evaluated here, the actuators out of line.
             if (t == Conductor && c.front < 6) {
+                // Fed when linked behind and the part there drives out of
+                // its face f, which points at this cell.
                 const int f = c.front, behind = directionTable.opposite[f];
-                c.nextOutputs = hasInput(b, s, behind) ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
-                report = frontChange(c);
+                bool fed = false;
+                if ((c.links >> behind) & 1) {
+                    const NeighbourSlot& n = neighbourSlots.at[s][behind];
+                    const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[behind];
+                    fed = (nb->cells[n.slot].outputs >> f) & 1;
+                }
+                const uint8_t next = fed ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
+                c.nextOutputs = next;
+                report = ((c.outputs ^ next) >> f) & 1;
             } else if (t == NorGate && c.front < 6 && c.side < 6 && c.up < 6) {
                 const int f = c.front;
                 // Behind, side, up and their opposites; with a degenerate frame
@@ -224,7 +227,7 @@ void Universe::evaluatePhase() {
             if (report) mask |= wakeBits.bits[s];
         }
         b->listFlags &= ~uint32_t(OnCurrent);
-        if (mask) wakeBlocks(b, mask, WakeTarget::Next);
+        if (mask) wakeInto(b, mask, *next_, OnNext);
     }
     activeBlockCount = int32_t(i);
     cur.clear();

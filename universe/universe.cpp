@@ -339,26 +339,10 @@ void Universe::checkBonds(UniverseBlock* b) {
 }
 
 void Universe::wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target) {
-    auto add = [&](UniverseBlock* n) {
-        if (!n) return;
-        if (target == WakeTarget::Current) {
-            if (!(n->listFlags & OnCurrent)) {
-                current_->push_back(n);
-                n->listFlags |= OnCurrent;
-            }
-        } else if (!(n->listFlags & OnNext)) {
-            next_->push_back(n);
-            n->listFlags |= OnNext;
-        }
-    };
-    // Visiting order: -x, -y, -z, the block, +z, +y, +x.
-    if (mask & 8) add(b->neighbour[3]);
-    if (mask & 2) add(b->neighbour[2]);
-    if (mask & 32) add(b->neighbour[5]);
-    add(b);
-    if (mask & 16) add(b->neighbour[4]);
-    if (mask & 1) add(b->neighbour[0]);
-    if (mask & 4) add(b->neighbour[1]);
+    if (target == WakeTarget::Current)
+        wakeInto(b, mask, *current_, OnCurrent);
+    else
+        wakeInto(b, mask, *next_, OnNext);
 }
 
 // ---------------------------------------------------------------- placing
