@@ -460,3 +460,36 @@ TEST(Randomised, ListsFlagsAndLinksStayConsistent) {
         }
     }
 }
+
+// A part that is pushed and turned in the same generation: phase 2 reads the
+// source in its state at that moment, so the destination gets the turned
+// frame when the source's block comes first on the move list and the
+// unturned one otherwise. After a load the move list is in block-creation
+// order, so placing a part in the destination block first decides it.
+TEST(Turns, MovedSourceHandsOverTheFrameItHasWhenRead) {
+    for (int destinationFirst = 0; destinationFirst < 2; ++destinationFirst) {
+        Universe u;
+        if (destinationFirst) u.placeCell(part(20, 3, 1, 2));  // creates the destination's block (x 2..3)
+        UniverseCell feedPusher = part(Source, -1, 0, 0, 1, 0);
+        feedPusher.outputs = 1u << 1;
+        u.placeCell(feedPusher);
+        u.placeCell(part(Pusher, 0, 0, 0, 1, 0));  // pushes (1,0,0) along +x
+        u.placeCell(part(20, 1, 0, 0, 0, 1));      // the part: frame (+y, +x, +z)
+        UniverseCell feedRotator = part(Source, 1, 0, -2, 4, 1);
+        feedRotator.outputs = 1u << 4;
+        u.placeCell(feedRotator);
+        u.placeCell(part(Rotator, 1, 0, -1, 4, 1));  // turns (1,0,0) about +z
+        if (!destinationFirst) u.placeCell(part(20, 3, 1, 2));
+        step(u);
+        const UniverseCell moved = Probe{u}.cell(2, 0, 0);
+        ASSERT_EQ(moved.partType, 20);
+        if (destinationFirst) {
+            EXPECT_EQ(moved.front, 0) << "read before its own block turned it";
+            EXPECT_EQ(moved.side, 1);
+        } else {
+            EXPECT_EQ(moved.front, 3) << "read after the quarter turn about +z";
+            EXPECT_EQ(moved.side, 0);
+        }
+        EXPECT_EQ(Probe{u}.type(1, 0, 0), 0);
+    }
+}
