@@ -6,6 +6,7 @@
 // the same walk. Moves claim cells first-in first-out; requests with the same
 // vector merge (the later claim wins), requests with different vectors that
 // meet block each other.
+#include <cstring>
 #include <sstream>
 
 #include "universe/universe.h"
@@ -27,7 +28,7 @@ Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
 
 namespace {
 inline bool hasInput(const UniverseBlock* b, int s, int d) {
-    const CellCore& c = b->cells[s];
+    const CellCore c = b->cells[s];
     if (!(c.links & (1u << d))) return false;
     const NeighbourSlot& n = neighbourSlots.at[s][d];
     const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
@@ -49,7 +50,7 @@ inline bool frontChange(const CellCore& c) { return ((c.outputs ^ c.nextOutputs)
 }  // namespace
 
 bool Universe::applyRule(UniverseBlock* b, int s) {
-    CellCore& c = b->cells[s];
+    CellCore c = b->cells[s];
     const int type = c.type;
     if (type == 0 || type > Drive) return false;
     const int f = c.front;
@@ -134,7 +135,7 @@ bool Universe::claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yi
     sc.moveRequest[q.slot] = request;
     sc.sourceBlock[q.slot] = source.block;
     sc.sourceSlot[q.slot] = uint8_t(source.slot);
-    const CellCore& c = q.core();
+    const CellCore c = q.core();
     if (c.type != 0) yielded = uint8_t((c.bonds & 63) | (1u << moveRequests_[request].direction));
     return true;
 }
@@ -195,7 +196,7 @@ void Universe::evaluatePhase() {
         // No rule changes a part type, so the occupied set can be read once.
         for (unsigned occ = b->occupied; occ; occ &= occ - 1) {
             const int s = __builtin_ctz(occ);
-            CellCore& c = b->cells[s];
+            CellCore c = b->cells[s];
             const unsigned t = c.type;
             bool report;
             // The two signal elements make up nearly all of a large machine;
@@ -268,7 +269,7 @@ void Universe::movePhase() {
                 }
                 if (sc.rotatePending[s]) {
                     const int axis = sc.rotateAxis[s];
-                    CellCore& c = b->cells[s];
+                    CellCore c = b->cells[s];
                     c.nextOutputs = turnMask(axis, c.nextOutputs);
                     b->setField(s, WFront, turnDirection(axis, b->front(s)));
                     b->setField(s, WSide, turnDirection(axis, b->side(s)));
@@ -297,7 +298,7 @@ void Universe::commitPhase() {
                 sc.moveRequest[s] = -1;
                 sc.rotatePending[s] = 0;
                 if (r >= 0 && !moveRequests_[r].blocked) {
-                    CellCore& c = b->cells[s];
+                    CellCore c = b->cells[s];
                     c.nextOutputs = sc.incomingNextOutputs[s];
                     b->setRegion(s, sc.incomingRegion[s]);
                     c.bonds = sc.incomingBonds[s];
@@ -317,7 +318,7 @@ void Universe::commitPhase() {
                 b->cells[s].outputs = b->cells[s].nextOutputs;
             }
         } else {
-            for (auto& c : b->cells) c.outputs = c.nextOutputs;
+            std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
         }
         b->listFlags &= ~uint32_t(OnCommit);
         if (moved) wakeBlocks(b, 63, WakeTarget::Next);
@@ -375,7 +376,7 @@ std::string Universe::verifyConsistency() const {
             }
             if (b->scratch != -1) err << "scratch left between generations\n";
             for (int s = 0; s < 12; ++s) {
-                const CellCore& c = b->cells[s];
+                const CellCore c = b->cells[s];
                 for (int d = 0; d < 6; ++d) {
                     if (!(c.links & (1u << d))) continue;
                     const NeighbourSlot& ns = neighbourSlots.at[s][d];

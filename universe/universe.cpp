@@ -16,7 +16,7 @@ int32_t UniverseBlock::field(int slot, WideField f) const {
     return extras && extras->wide ? extras->wide[slot * WCount + f] : kEscape;
 }
 
-static uint8_t& byteOf(CellCore& c, WideField f) {
+static uint8_t& byteOf(CellCore c, WideField f) {
     switch (f) {
     case WType: return c.type;
     case WFront: return c.front;
@@ -203,7 +203,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->scratch = -1;
     b->chainNext = nullptr;
     b->occupied = 0;
-    for (auto& c : b->cells) c = CellCore{};
+    b->cells.resetAll();
     next_->push_back(b);
     b->listFlags |= OnNext;
     current_->push_back(b);
@@ -327,7 +327,7 @@ void Universe::relinkBlock(UniverseBlock* b) {
 
 void Universe::checkBonds(UniverseBlock* b) {
     for (int s = 0; s < 12; ++s) {
-        CellCore& c = b->cells[s];
+        CellCore c = b->cells[s];
         for (int d = 0; d < 6; ++d) {
             if (!(c.bonds & (1u << d))) continue;
             CellRef n = neighbourCell(CellRef{b, s}, d);
@@ -368,8 +368,8 @@ void Universe::placeCell(const UniverseCell& cell) {
     }
     CellRef ref{b, s};
     unlinkCell(ref);
-    CellCore& c = b->cells[s];
-    c = CellCore{};
+    b->cells.reset(s);
+    CellCore c = b->cells[s];
     b->setField(s, WType, cell.partType);
     b->setField(s, WFront, cell.front);
     b->setField(s, WSide, cell.side);
@@ -469,7 +469,7 @@ void Universe::findMarker(int32_t& x, int32_t& y, int32_t& z) const {
 size_t Universe::partCount() const {
     size_t n = 0;
     forEachBlock([&](const UniverseBlock* b) {
-        for (const auto& c : b->cells) n += c.type != 0;
+        n += size_t(__builtin_popcount(b->occupied));
     });
     return n;
 }
@@ -537,7 +537,7 @@ void Universe::writeBlocks(std::ostream& out) const {
             for (int iz = 0; iz < 3; ++iz)
                 for (int ix = 0; ix < 2; ++ix) {
                     const int s = ix * 6 + iy * 3 + iz;
-                    const CellCore& c = b->cells[s];
+                    const CellCore c = b->cells[s];
                     w.reserve(3 * 13 + 12 * 3);
                     w.putInt(b->partType(s));
                     w.put('\n');

@@ -17,11 +17,14 @@
 //   and waking never hash.
 //
 // Cells
-//   A cell is 11 bytes: part type, frame, the persistent incoming frame,
-//   signals, bonds and a link mask. Values that do not fit a byte (only a
-//   malformed file makes them) are stored as the escape byte 255 with the real
-//   value in the block's extras. Region and stimulus-binding references are
-//   rare, so they too live in the extras, which most blocks never allocate.
+//   A cell is 11 bytes, stored field by field across its block (twelve
+//   types, then twelve fronts, ...): part type, frame, the persistent
+//   incoming frame, signals, bonds and a link mask. The rules and the commit
+//   then index plain byte arrays by slot. Values that do not fit a byte (only
+//   a malformed file makes them) are stored as the escape byte 255 with the
+//   real value in the block's extras. Region and stimulus-binding references
+//   are rare, so they too live in the extras, which most blocks never
+//   allocate.
 //
 //   Links: a cell's link in direction d is either none or the cell object at
 //   the adjacent position (cell objects never change position; they are only
@@ -96,17 +99,55 @@ struct UniverseCell {
     StimulusChannel* terminalBinding = nullptr;
 };
 
-// Compact stored cell (see the design note above).
+// The cells of a block are stored field by field (twelve types, then twelve
+// fronts, ...), so the hot loops index plain byte arrays by slot and the
+// commit copies twelve signal bytes at once. `cells[s]` gives a view of one
+// cell whose members refer into those arrays.
 struct CellCore {
-    uint8_t type = 0;  // 255: escaped, real value in the extras
-    uint8_t front = 0, side = 1, up = 4;
-    uint8_t inFront = 0, inSide = 1, inUp = 4;  // incoming frame, persistent
-    uint8_t outputs = 0;
-    uint8_t nextOutputs = 0;
-    uint8_t bonds = 0;
-    uint8_t links = 0;  // bit d: linked to the cell in direction d
+    uint8_t& type;  // 255: escaped, real value in the extras
+    uint8_t& front;
+    uint8_t& side;
+    uint8_t& up;
+    uint8_t& inFront;  // incoming frame, persistent
+    uint8_t& inSide;
+    uint8_t& inUp;
+    uint8_t& outputs;
+    uint8_t& nextOutputs;
+    uint8_t& bonds;
+    uint8_t& links;  // bit d: linked to the cell in direction d
 };
-static_assert(sizeof(CellCore) == 11);
+
+struct CellColumns {
+    uint8_t type[12];
+    uint8_t front[12];
+    uint8_t side[12];
+    uint8_t up[12];
+    uint8_t inFront[12];
+    uint8_t inSide[12];
+    uint8_t inUp[12];
+    uint8_t outputs[12];
+    uint8_t nextOutputs[12];
+    uint8_t bonds[12];
+    uint8_t links[12];
+
+    CellCore operator[](int s) {
+        return CellCore{type[s],    front[s],   side[s],        up[s],    inFront[s], inSide[s],
+                        inUp[s],    outputs[s], nextOutputs[s], bonds[s], links[s]};
+    }
+    const CellCore operator[](int s) const { return const_cast<CellColumns&>(*this)[s]; }
+    // A fresh empty cell: type 0, frame and incoming frame (+y, +x, +z).
+    void reset(int s) {
+        type[s] = 0;
+        front[s] = inFront[s] = 0;
+        side[s] = inSide[s] = 1;
+        up[s] = inUp[s] = 4;
+        outputs[s] = nextOutputs[s] = bonds[s] = links[s] = 0;
+    }
+    void resetAll() {
+        for (int s = 0; s < 12; ++s) reset(s);
+    }
+};
+static_assert(sizeof(CellColumns) == 132);
 
 constexpr uint8_t kEscape = 255;
 
@@ -127,14 +168,14 @@ struct UniverseBlock {
     std::unique_ptr<BlockExtras> extras;
     int32_t scratch = -1;  // index of this generation's scratch record
     uint16_t occupied = 0;  // bit s: cell s holds a part (type != 0)
-    CellCore cells[12];
+    CellColumns cells;
 
     int32_t field(int slot, WideField f) const;
-    int32_t partType(int s) const { return cells[s].type != kEscape ? cells[s].type : field(s, WType); }
-    int32_t front(int s) const { return cells[s].front != kEscape ? cells[s].front : field(s, WFront); }
-    int32_t side(int s) const { return cells[s].side != kEscape ? cells[s].side : field(s, WSide); }
-    int32_t up(int s) const { return cells[s].up != kEscape ? cells[s].up : field(s, WUp); }
-    bool empty(int s) const { return cells[s].type == 0; }
+    int32_t partType(int s) const { return cells.type[s] != kEscape ? cells.type[s] : field(s, WType); }
+    int32_t front(int s) const { return cells.front[s] != kEscape ? cells.front[s] : field(s, WFront); }
+    int32_t side(int s) const { return cells.side[s] != kEscape ? cells.side[s] : field(s, WSide); }
+    int32_t up(int s) const { return cells.up[s] != kEscape ? cells.up[s] : field(s, WUp); }
+    bool empty(int s) const { return cells.type[s] == 0; }
     RegionEntry* region(int s) const { return extras ? extras->region[s] : nullptr; }
     StimulusChannel* terminalBinding(int s) const { return extras ? extras->binding[s] : nullptr; }
     int32_t cellX(int s) const { return originX + s / 6; }
@@ -153,8 +194,7 @@ struct CellRef {
     UniverseBlock* block = nullptr;
     int slot = 0;
     explicit operator bool() const { return block != nullptr; }
-    const CellCore& core() const { return block->cells[slot]; }
-    CellCore& core() { return block->cells[slot]; }
+    CellCore core() const { return block->cells[slot]; }
 };
 
 struct MoveRequest {
