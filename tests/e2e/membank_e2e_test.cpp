@@ -65,7 +65,11 @@ const fs::path kWork = E2E_WORK_DIR;
 const fs::path kProject = kWork / "membank";
 const fs::path kExamples = MEMBANK_SOURCE_DIR;
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string quoted(const fs::path& p) {
+    std::string q(1, '\'');
+    q.append(p.string()).push_back('\'');
+    return q;
+}
 
 // Runs a shell command line; returns its exit status.
 int run(const std::string& cmd) {
