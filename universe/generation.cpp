@@ -27,14 +27,8 @@ Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
 // ---------------------------------------------------------------- rules
 
 namespace {
-inline bool hasInput(const UniverseBlock* b, int s, int d) {
-    const CellCore c = b->cells[s];
-    if (!(c.links & (1u << d))) return false;
-    const NeighbourSlot& n = neighbourSlots.at[s][d];
-    const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
-    return (nb->cells[n.slot].outputs >> directionTable.opposite[d]) & 1;
-}
-// True when any face in `faces` receives a signal.
+// True when any face in `faces` receives a signal: the cell is linked that
+// way and the neighbour drives toward it.
 inline bool anyInput(const UniverseBlock* b, int s, unsigned faces) {
     faces &= b->cells[s].links;
     while (faces) {
@@ -46,6 +40,7 @@ inline bool anyInput(const UniverseBlock* b, int s, unsigned faces) {
     }
     return false;
 }
+inline bool hasInput(const UniverseBlock* b, int s, int d) { return anyInput(b, s, 1u << d); }
 inline bool frontChange(const CellCore& c) { return ((c.outputs ^ c.nextOutputs) >> c.front) & 1; }
 }  // namespace
 
