@@ -1,12 +1,34 @@
 #include "universe/driver.h"
 
+#include <chrono>
+
 #include "universe/directions.h"
 #include "universe/universe.h"
 
 namespace {
-// Yields before blocking: short waits (a generation, a frame) stay cheap in
-// latency, long ones (a stopped document) cost nothing.
-constexpr int kSpinYields = 64;
+// Waits yield for a short while before they block: the pauses a view makes
+// every frame last about a millisecond, and a worker that had gone to sleep
+// takes longer than that to wake on a loaded machine. Longer waits (a
+// stopped document) block and cost nothing.
+class Backoff {
+public:
+    // True while the caller should yield and test again; false once it
+    // should block.
+    bool spin() {
+        if ((++count_ & 15) == 0 && std::chrono::steady_clock::now() - start_ > kSpinTime) return false;
+        std::this_thread::yield();
+        return true;
+    }
+    void restart() {
+        count_ = 0;
+        start_ = std::chrono::steady_clock::now();
+    }
+
+private:
+    static constexpr std::chrono::microseconds kSpinTime{2000};
+    unsigned count_ = 0;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 }  // namespace
 
 void ViewCentre::shift(int32_t direction) {
@@ -33,17 +55,13 @@ void SteppingDriver::wake() {
 
 template <class Pred>
 void SteppingDriver::waitFor(Pred done) {
-    for (int spins = 0;;) {
+    Backoff backoff;
+    for (;;) {
         // Read the counter before the test: a change after the test bumps it,
         // so the wait below cannot sleep through that change.
         const uint32_t seen = wakeCount_.load();
         if (done()) return;
-        if (spins < kSpinYields) {
-            ++spins;
-            std::this_thread::yield();
-        } else {
-            wakeCount_.wait(seen);
-        }
+        if (!backoff.spin()) wakeCount_.wait(seen);
     }
 }
 
@@ -150,7 +168,8 @@ void SteppingDriver::waitUntilStopped() {
 }
 
 void SteppingDriver::pausePoint() {
-    for (int spins = 0;;) {
+    Backoff backoff;
+    for (;;) {
         const uint32_t seen = wakeCount_.load();
         if (running.load() == 0) return;
         const bool held = (paused.load() != 0 && hold.load() != 0) || readers_.load() != 0;
@@ -172,15 +191,10 @@ void SteppingDriver::pausePoint() {
         if (idle.load() == 0) {
             idle.store(1);
             wake();
-            spins = 0;
+            backoff.restart();
             continue;
         }
-        if (spins < kSpinYields) {
-            ++spins;
-            std::this_thread::yield();
-        } else {
-            wakeCount_.wait(seen);
-        }
+        if (!backoff.spin()) wakeCount_.wait(seen);
     }
 }
 
