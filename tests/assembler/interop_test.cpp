@@ -9,21 +9,6 @@
 
 using namespace cranetalk_test;
 
-namespace {
-
-std::string initialiserOf(const cranetalk::AssemblyResult& r) {
-    std::ostringstream os;
-    cranetalk::printImage(os, r);
-    return os.str();
-}
-
-void expectSameImage(const cranetalk::AssemblyResult& r, const std::vector<std::int32_t>& image) {
-    ASSERT_EQ(image.size(), r.programLength);
-    for (std::uint32_t a = 0; a < r.programLength; ++a) ASSERT_EQ(image[a], r.image[a]) << a;
-}
-
-}  // namespace
-
 TEST(Interop, MemoryFileReaderReadsTheInitialiserList) {
     SourceGenerator gen(2718);
     for (int i = 0; i < 200; ++i) {

@@ -5,21 +5,6 @@
 
 using namespace cranetalk_test;
 
-namespace {
-
-std::string initialiserOf(const cranetalk::AssemblyResult& r) {
-    std::ostringstream os;
-    cranetalk::printImage(os, r);
-    return os.str();
-}
-
-void expectReadsBack(const cranetalk::AssemblyResult& r, const std::vector<std::int32_t>& image) {
-    ASSERT_EQ(image.size(), r.programLength);
-    for (std::uint32_t a = 0; a < r.programLength; ++a) ASSERT_EQ(image[a], r.image[a]) << a;
-}
-
-}  // namespace
-
 TEST(MemoryFile, EmptyProgramReadsBackEmpty) {
     EXPECT_TRUE(parseMemoryFile(initialiserOf(assemble("END").r)).empty());
 }
@@ -32,7 +17,7 @@ TEST(MemoryFile, RandomProgramsReadBackToTheSameImage) {
     SourceGenerator gen(99);
     for (int i = 0; i < 300; ++i) {
         auto a = assemble(gen.source(static_cast<int>(gen.pick(200))));
-        expectReadsBack(a.r, parseMemoryFile(initialiserOf(a.r)));
+        expectSameImage(a.r, parseMemoryFile(initialiserOf(a.r)));
         if (HasFatalFailure()) return;
     }
 }
@@ -43,7 +28,7 @@ TEST(MemoryFile, ProgramStandardOutputReadsBack) {
     const std::string src = "CALL sub O SF NOP sub: RETURN ORG 300 GATHER MBK END";
     auto r = runProcess(CRANETALK_BINARY, {}, src, dir.path());
     ASSERT_EQ(r.exitStatus, 0);
-    expectReadsBack(assemble(src).r, parseMemoryFile(r.out));
+    expectSameImage(assemble(src).r, parseMemoryFile(r.out));
 }
 #endif
 

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "cranetalk/cranetalk.h"
 
 namespace cranetalk_test {
@@ -258,5 +260,18 @@ private:
 
     std::mt19937 rng_;
 };
+
+// The initialiser list that cranetalk prints for an assembly.
+inline std::string initialiserOf(const cranetalk::AssemblyResult& r) {
+    std::ostringstream os;
+    cranetalk::printImage(os, r);
+    return os.str();
+}
+
+// An image read back from that list equals the assembled program, byte for byte.
+inline void expectSameImage(const cranetalk::AssemblyResult& r, const std::vector<std::int32_t>& image) {
+    ASSERT_EQ(image.size(), r.programLength);
+    for (std::uint32_t a = 0; a < r.programLength; ++a) ASSERT_EQ(image[a], r.image[a]) << a;
+}
 
 }  // namespace cranetalk_test
