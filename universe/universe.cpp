@@ -586,3 +586,31 @@ void Universe::cleanUp() {
         }
     }
 }
+
+// ---------------------------------------------------------------- derived state
+
+void Universe::rebuildCaches() {
+    table_.assign(1024, TableEntry{});
+    tableMask_ = table_.size() - 1;
+    blockCount_ = 0;
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        UniverseBlock* last = nullptr;
+        for (UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) {
+            uint16_t occ = 0;
+            for (int s = 0; s < 12; ++s)
+                if (b->cells.type[s] != 0) occ = uint16_t(occ | (1u << s));
+            b->occupied = occ;
+            tableInsert(b);
+            ++blockCount_;
+            last = b;
+        }
+        bucketTail_[i] = last;
+    }
+    forEachBlock([&](UniverseBlock* b) {
+        int32_t bx, by, bz;
+        blockCoords(b, bx, by, bz);
+        for (int d = 0; d < 6; ++d)
+            b->neighbour[d] =
+                table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])].block;
+    });
+}

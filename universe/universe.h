@@ -293,6 +293,12 @@ public:
     // Returns an empty string when everything agrees, else a description.
     std::string verifyConsistency() const;
 
+    // Recomputes every derived structure (occupied masks, bucket tails, the
+    // block count, the lookup table and neighbour pointers) from the stored
+    // ones: the bucket chains and the cell columns. Anything that replaces
+    // stored state wholesale (a checkpoint restore) goes through here.
+    void rebuildCaches();
+
     // List views for tests and tools.
     const std::vector<UniverseBlock*>& currentList() const { return *current_; }
     const std::vector<UniverseBlock*>& nextList() const { return *next_; }
@@ -312,6 +318,7 @@ public:
     }
 
 private:
+    friend class UniverseCheckpoint;
     struct Scratch;
 
     UniverseBlock* blockAt(int32_t x, int32_t y, int32_t z, bool create);

@@ -2,6 +2,7 @@
 // writes what was asked for. Doubles as benchmark and regression driver.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "files/checkpoint.h"
 #include "files/document.h"
 #include "files/grid_file.h"
 #include "files/memory_image.h"
@@ -38,6 +40,9 @@ const char* kUsage =
     "  --corner X,Y,Z          corner of the first memory module (default 0,0,0)\n"
     "  --offset K              loop offset of the memory write (default 0)\n"
     "  --save-terminals PATH   write the terminal table after the run\n"
+    "  --checkpoint PATH       write an exact checkpoint of the run after the run\n"
+    "  --checkpoint-every N    also write it whenever the generation is a multiple of N\n"
+    "  --resume PATH           load FILE as usual, then continue the run a checkpoint froze\n"
     "  --run-until N           run the worker thread until generation N (instead of -n)\n"
     "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp)\n"
     "  --camera X,Y,Z,ALT,AZ   camera of the first view (default: the centre of mass, 50 units in front)\n"
@@ -82,6 +87,9 @@ struct Options {
     Camera camera;
     int width = 640, height = 480;
     bool writeEps = false;
+    std::string checkpoint;
+    uint32_t checkpointEvery = 0;
+    std::string resume;
 };
 
 // "X,Y,Z,ALT,AZ": five finite numbers.
@@ -196,6 +204,16 @@ int main(int argc, char** argv) {
             const char* v = value(a.c_str());
             if (!v || !*v) return usageError("option " + a + " needs a path");
             (a == "--memory" ? opt.memory : opt.saveTerminals) = v;
+        } else if (a == "--checkpoint" || a == "--resume") {
+            const char* v = value(a.c_str());
+            if (!v || !*v) return usageError("option " + a + " needs a path");
+            (a == "--checkpoint" ? opt.checkpoint : opt.resume) = v;
+        } else if (a == "--checkpoint-every") {
+            const char* v = value(a.c_str());
+            uint64_t k;
+            if (!v || !parseUnsigned(v, UINT32_MAX, k) || k == 0)
+                return usageError("option --checkpoint-every needs a positive whole number");
+            opt.checkpointEvery = uint32_t(k);
         } else if (a == "--corner") {
             if (!parseCorner(value("--corner"), opt.corner))
                 return usageError("option --corner needs X,Y,Z (three whole numbers)");
@@ -232,11 +250,12 @@ int main(int argc, char** argv) {
         }
     }
     if (opt.file.empty()) return usageError("no file given");
+    if (opt.checkpointEvery && opt.checkpoint.empty()) return usageError("option --checkpoint-every needs --checkpoint PATH");
     const bool isProject = endsWith(opt.file, ".prj");
     if (!isProject && !hasGridSuffix(opt.file))
         return usageError("'" + opt.file + "' is neither a grid file (*.grd) nor a project file (*.prj)");
     // A project makes its folder current; the paths given here mean the folder we started in.
-    for (std::string* path : {&opt.save, &opt.saveTerminals, &opt.memory, &opt.render})
+    for (std::string* path : {&opt.save, &opt.saveTerminals, &opt.memory, &opt.render, &opt.checkpoint, &opt.resume})
         if (!path->empty()) *path = fullPath(*path);
     const std::string dumpPath = fullPath(kDriveDumpFile);
 
@@ -250,6 +269,18 @@ int main(int argc, char** argv) {
             return 2;
         }
         setUpViewState(opt.width, opt.height);
+    }
+
+    // A checkpoint is checked in full before anything is loaded, and the
+    // monitor output it continues is kept before the project load restarts it.
+    CheckpointImage resumeImage;
+    if (!opt.resume.empty()) {
+        std::string error;
+        if (!readCheckpointFile(opt.resume, resumeImage, error) ||
+            (isProject && !keepMonitorOutput(resumeImage, folderOf(fullPath(opt.file)), error))) {
+            std::cerr << "cellforge-run: cannot resume from '" << opt.resume << "': " << error << "\n";
+            return 2;
+        }
     }
 
     // Declared before the documents so it outlives their workers.
@@ -283,6 +314,13 @@ int main(int argc, char** argv) {
             std::cerr << "cellforge-run: skipped " << rr.skippedParts
                       << " parts outside the coordinate range of +-1000000000\n";
     }
+    if (!opt.resume.empty()) {
+        std::string error;
+        if (!applyCheckpoint(*doc, resumeImage, error)) {
+            std::cerr << "cellforge-run: cannot resume from '" << opt.resume << "': " << error << "\n";
+            return 2;
+        }
+    }
     // The first view's camera: as given, else the "Centre of Mass" position.
     // Its centre then follows the tracked terminal through the run.
     Camera camera = opt.camera;
@@ -301,11 +339,26 @@ int main(int argc, char** argv) {
 
     Universe& u = doc->universe();
     SteppingDriver& driver = doc->driver();
-    driver.setGenerationStart([&opt](Universe& un) {
-        if (opt.pulses.count(un.generation)) un.inputPulse = 1;
-    });
     uint32_t startGeneration = 0;
     doc->withUniverse([&](Universe& un) { startGeneration = un.generation; });
+    // Periodic checkpoints: after every generation that ends on a multiple of
+    // N, written at the start of the following one (before anything changes),
+    // whether the worker or this loop runs it. The last one is the final write.
+    std::atomic<bool> checkpointFailed{false};
+    auto periodicCheckpoint = [&](Universe& un) {
+        if (!opt.checkpointEvery || checkpointFailed || un.generation == startGeneration ||
+            un.generation % opt.checkpointEvery != 0)
+            return;
+        std::string error;
+        if (!writeCheckpoint(*doc, opt.checkpoint, error)) {
+            std::cerr << "cellforge-run: cannot write checkpoint: " << error << "\n";
+            checkpointFailed = true;
+        }
+    };
+    driver.setGenerationStart([&opt, &periodicCheckpoint](Universe& un) {
+        periodicCheckpoint(un);
+        if (opt.pulses.count(un.generation)) un.inputPulse = 1;
+    });
     auto t0 = std::chrono::steady_clock::now();
     if (opt.runUntil != 0) {
         // The real worker: "Go", then wait until the limit stops it.
@@ -317,7 +370,7 @@ int main(int argc, char** argv) {
         Progress progress(showProgress, opt.generations);
         // The worker waits at its pause point throughout; we step in its stead.
         const bool pausedHere = doc->pauseForRead();
-        for (uint64_t i = 0; i < opt.generations; ++i) {
+        for (uint64_t i = 0; i < opt.generations && !checkpointFailed; ++i) {
             driver.runGeneration();
             if ((i & 255) == 0) progress.update(i + 1);
         }
@@ -326,10 +379,18 @@ int main(int argc, char** argv) {
         progress.finish();
     }
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (checkpointFailed) return 1;
 
     if (!opt.save.empty() && !doc->saveGrid(opt.save)) {
         std::cerr << "cellforge-run: cannot write '" << opt.save << "'\n";
         return 1;
+    }
+    if (!opt.checkpoint.empty()) {
+        std::string error;
+        if (!writeCheckpoint(*doc, opt.checkpoint, error)) {
+            std::cerr << "cellforge-run: cannot write checkpoint: " << error << "\n";
+            return 1;
+        }
     }
     if (!opt.saveTerminals.empty()) {
         std::ofstream out(opt.saveTerminals, std::ios::out | std::ios::trunc);

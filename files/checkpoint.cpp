@@ -1,0 +1,553 @@
+// Checkpoint files; see checkpoint.h for the layout and the matching rules.
+#include "files/checkpoint.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <utility>
+
+#include "files/document.h"
+#include "files/monitor.h"
+#include "files/terminals.h"
+#include "universe/checkpoint.h"
+
+namespace {
+
+constexpr char kMagic[8] = {'C', 'F', 'C', 'K', 'P', 'T', '\r', '\n'};
+constexpr size_t kHeaderBytes = 8 + 4 + 8;
+constexpr size_t kTrailerBytes = 4;
+
+struct Out {
+    std::string& s;
+    void u8(uint8_t v) { s.push_back(char(v)); }
+    void u32(uint32_t v) {
+        char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+        s.append(b, 4);
+    }
+    void i32(int32_t v) { u32(uint32_t(v)); }
+    void u64(uint64_t v) {
+        u32(uint32_t(v));
+        u32(uint32_t(v >> 32));
+    }
+    void str(const std::string& v) {
+        u32(uint32_t(v.size()));
+        s.append(v);
+    }
+};
+
+struct In {
+    const unsigned char* p;
+    size_t left;
+    bool failed = false;
+    bool take(size_t n) {
+        if (failed || n > left) failed = true;
+        return !failed;
+    }
+    uint8_t u8() {
+        if (!take(1)) return 0;
+        --left;
+        return *p++;
+    }
+    uint32_t u32() {
+        if (!take(4)) return 0;
+        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        p += 4;
+        left -= 4;
+        return v;
+    }
+    int32_t i32() { return int32_t(u32()); }
+    uint64_t u64() {
+        const uint64_t lo = u32();
+        return lo | uint64_t(u32()) << 32;
+    }
+    bool str(std::string& v) {
+        const uint32_t n = u32();
+        if (!take(n)) return false;
+        v.assign(reinterpret_cast<const char*>(p), n);
+        p += n;
+        left -= n;
+        return true;
+    }
+};
+
+uint32_t crcOf(const void* data, size_t n, uint32_t crc = 0) {
+    const auto* p = static_cast<const Bytef*>(data);
+    if (crc == 0) crc = uint32_t(crc32(0L, Z_NULL, 0));
+    while (n > 0) {
+        const uInt chunk = uInt(std::min<size_t>(n, 1u << 30));
+        crc = uint32_t(crc32(crc, p, chunk));
+        p += chunk;
+        n -= chunk;
+    }
+    return crc;
+}
+
+uint32_t eventsCrc(const StimulusChannel& ch) {
+    std::string bytes;
+    Out o{bytes};
+    for (const BitEvent& e : ch.bitEvents) {
+        o.u32(e.time);
+        o.u8(e.on);
+    }
+    for (const PartEvent& e : ch.partEvents) {
+        o.u32(e.time);
+        o.i32(e.partType);
+        o.i32(e.front);
+        o.i32(e.side);
+    }
+    return crcOf(bytes.data(), bytes.size());
+}
+
+std::string channelName(const StimulusChannel& ch) { return ch.terminal ? ch.terminal->name : std::string(); }
+
+// "the k-th entry named n": the key under which run objects are matched.
+using NameKey = std::pair<std::string, size_t>;
+template <class NameOf>
+std::vector<NameKey> occurrenceKeys(size_t count, NameOf nameOf) {
+    std::map<std::string, size_t> seen;
+    std::vector<NameKey> keys;
+    keys.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        std::string name = nameOf(i);
+        const size_t k = seen[name]++;
+        keys.emplace_back(std::move(name), k);
+    }
+    return keys;
+}
+
+std::string describe(const NameKey& key, const char* what) {
+    std::string s = std::string(what) + (key.first.empty() ? " without a terminal" : " '" + key.first + "'");
+    if (key.second > 0) s += " (occurrence " + std::to_string(key.second + 1) + ")";
+    return s;
+}
+
+std::string systemError(const std::string& what, const std::string& path) {
+    return what + " '" + path + "': " + std::strerror(errno);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- writing
+
+bool writeCheckpointBytes(CellforgeDocument& doc, std::string& out, std::string& error) {
+    bool ok = false;
+    doc.withUniverse([&](Universe& u) {
+        std::string payload;
+        Out o{payload};
+        const TerminalTable* terminals = doc.terminals();
+        o.u8(terminals != nullptr);
+        o.u32(terminals ? uint32_t(terminals->size()) : 0);
+        if (terminals)
+            for (const auto& t : terminals->terminals) {
+                o.str(t->name);
+                o.i32(t->x);
+                o.i32(t->y);
+                o.i32(t->z);
+                o.i32(t->direction);
+                o.u8(t->flag);
+            }
+        std::vector<const StimulusChannel*> channels;
+        const Stimulus* stimulus = doc.stimulus();
+        o.u8(stimulus != nullptr);
+        o.u32(stimulus ? uint32_t(stimulus->channels.size()) : 0);
+        if (stimulus)
+            for (const auto& ch : stimulus->channels) {
+                channels.push_back(ch.get());
+                o.str(channelName(*ch));
+                o.u8(ch->terminal != nullptr);
+                o.u32(uint32_t(ch->bitEvents.size()));
+                o.u32(uint32_t(ch->partEvents.size()));
+                o.u32(eventsCrc(*ch));
+                o.u8(ch->loop);
+                o.u32(ch->bitIndex);
+                o.u32(ch->partIndex);
+                o.u32(ch->clock);
+            }
+        Monitor* monitor = doc.monitor();
+        o.u8(monitor != nullptr);
+        if (monitor) {
+            o.str(monitor->outputName);
+            const bool open = monitor->output.is_open();
+            o.u8(open);
+            // Every line is flushed as it is written, so the position is what the file holds.
+            const std::streamoff at = open ? std::streamoff(monitor->output.tellp()) : 0;
+            o.u64(at > 0 ? uint64_t(at) : 0);
+            o.u32(uint32_t(monitor->groups.size()));
+        }
+        if (!UniverseCheckpoint::write(u, channels, payload, error)) return;
+        const size_t start = out.size();
+        out.append(kMagic, sizeof kMagic);
+        Out h{out};
+        h.u32(kCheckpointVersion);
+        h.u64(payload.size());
+        out.append(payload);
+        h.u32(crcOf(out.data() + start, out.size() - start));
+        ok = true;
+    });
+    return ok;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+    namespace fs = std::filesystem;
+    fs::path target(path);
+    if (target.filename().empty()) {
+        error = "'" + path + "' names a folder, not a file";
+        return false;
+    }
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = systemError("cannot create a temporary file beside", path);
+        return false;
+    }
+    auto fail = [&](const std::string& what) {
+        error = systemError(what, path);
+        ::unlink(temp.c_str());
+        return false;
+    };
+    ::fchmod(fd, 0644);
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return fail("cannot write");
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    if (::fsync(fd) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return fail("cannot sync");
+    }
+    if (::close(fd) != 0) return fail("cannot write");
+    if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace");
+    // The rename itself is durable only once the folder is synced.
+    fs::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+bool writeCheckpoint(CellforgeDocument& doc, const std::string& path, std::string& error) {
+    std::string bytes;
+    if (!writeCheckpointBytes(doc, bytes, error)) return false;
+    return writeFileAtomically(path, bytes, error);
+}
+
+// ---------------------------------------------------------------- reading
+
+bool parseCheckpoint(std::string_view bytes, CheckpointImage& image, std::string& error) {
+    if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+        error = "not a checkpoint file";
+        return false;
+    }
+    In h{reinterpret_cast<const unsigned char*>(bytes.data()) + sizeof kMagic, bytes.size() - sizeof kMagic};
+    const uint32_t version = h.u32();
+    const uint64_t length = h.u64();
+    if (h.failed) {
+        error = "the checkpoint is cut off";
+        return false;
+    }
+    if (version != kCheckpointVersion) {
+        error = "checkpoint format version " + std::to_string(version) + ", this program reads version " +
+                std::to_string(kCheckpointVersion);
+        return false;
+    }
+    const size_t body = bytes.size() - kHeaderBytes;
+    if (body < kTrailerBytes || length > body - kTrailerBytes) {
+        error = "the checkpoint is cut off";
+        return false;
+    }
+    if (length != body - kTrailerBytes) {
+        error = "the checkpoint has bytes after its end";
+        return false;
+    }
+    const size_t crcAt = kHeaderBytes + size_t(length);
+    In t{reinterpret_cast<const unsigned char*>(bytes.data()) + crcAt, kTrailerBytes};
+    if (t.u32() != crcOf(bytes.data(), crcAt)) {
+        error = "the checkpoint is damaged (checksum mismatch)";
+        return false;
+    }
+
+    CheckpointImage img;
+    In in{reinterpret_cast<const unsigned char*>(bytes.data()) + kHeaderBytes, size_t(length)};
+    auto damaged = [&](const char* what) {
+        error = std::string("the checkpoint's ") + what + " record is malformed";
+        return false;
+    };
+    img.hasTerminals = in.u8() != 0;
+    uint32_t n = in.u32();
+    if (in.failed || n > in.left / 21 || (!img.hasTerminals && n)) return damaged("terminal");
+    img.terminals.resize(n);
+    for (auto& t : img.terminals) {
+        in.str(t.name);
+        t.x = in.i32();
+        t.y = in.i32();
+        t.z = in.i32();
+        t.direction = in.i32();
+        t.flag = in.u8();
+        if (in.failed) return damaged("terminal");
+    }
+    img.hasStimulus = in.u8() != 0;
+    n = in.u32();
+    if (in.failed || n > in.left / 30 || (!img.hasStimulus && n)) return damaged("stimulus");
+    img.channels.resize(n);
+    for (auto& c : img.channels) {
+        in.str(c.name);
+        c.hasTerminal = in.u8() != 0;
+        c.bitEvents = in.u32();
+        c.partEvents = in.u32();
+        c.eventsCrc = in.u32();
+        c.loop = in.u8();
+        auto standIn = std::make_unique<StimulusChannel>();
+        standIn->loop = c.loop;
+        standIn->bitIndex = in.u32();
+        standIn->partIndex = in.u32();
+        standIn->clock = in.u32();
+        if (in.failed || standIn->bitIndex > c.bitEvents || standIn->partIndex > c.partEvents ||
+            (!c.hasTerminal && !c.name.empty()))
+            return damaged("stimulus");
+        img.standIns.push_back(std::move(standIn));
+    }
+    img.hasMonitor = in.u8() != 0;
+    if (img.hasMonitor) {
+        in.str(img.monitorOutput);
+        img.monitorOpen = in.u8() != 0;
+        img.monitorBytes = in.u64();
+        img.monitorGroups = in.u32();
+    }
+    if (in.failed) return damaged("monitor");
+
+    std::vector<StimulusChannel*> standIns;
+    for (auto& s : img.standIns) standIns.push_back(s.get());
+    img.universe = std::make_unique<Universe>();
+    size_t used = 0;
+    if (!UniverseCheckpoint::read(*img.universe, std::string_view(reinterpret_cast<const char*>(in.p), in.left),
+                                  standIns, error, &used))
+        return false;
+    if (used != in.left) return damaged("universe");
+    image = std::move(img);
+    return true;
+}
+
+bool readCheckpointFile(const std::string& path, CheckpointImage& image, std::string& error) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        error = systemError("cannot open", path);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "'" + path + "' is not a regular file";
+        return false;
+    }
+    // Non-blocking, so that a FIFO swapped in after the check cannot stall us.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemError("cannot open", path);
+        return false;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = "'" + path + "' is not a regular file";
+        return false;
+    }
+    std::string bytes(size_t(st.st_size), '\0');
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t r = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            error = systemError("cannot read", path);
+            ::close(fd);
+            return false;
+        }
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    ::close(fd);
+    bytes.resize(got);
+    return parseCheckpoint(bytes, image, error);
+}
+
+bool keepMonitorOutput(CheckpointImage& image, const std::string& folder, std::string& error) {
+    image.monitorPrefix.reset();
+    if (!image.hasMonitor || !image.monitorOpen || image.monitorOutput.empty()) return true;
+    std::string path = image.monitorOutput;
+    if (path[0] != '/' && !folder.empty()) path = folder + (folder.back() == '/' ? "" : "/") + path;
+    std::string kept;
+    if (image.monitorBytes > 0) {
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) < image.monitorBytes) {
+            error = "the monitor output '" + path + "' no longer holds the " + std::to_string(image.monitorBytes) +
+                    " bytes the checkpoint continues";
+            return false;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            error = systemError("cannot read the monitor output", path);
+            return false;
+        }
+        kept.resize(size_t(image.monitorBytes));
+        size_t got = 0;
+        while (got < kept.size()) {
+            const ssize_t r = ::read(fd, kept.data() + got, kept.size() - got);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += size_t(r);
+        }
+        ::close(fd);
+        if (got != kept.size()) {
+            error = "cannot read the monitor output '" + path + "'";
+            return false;
+        }
+    }
+    image.monitorPrefix = std::move(kept);
+    return true;
+}
+
+bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string& error) {
+    if (!image.universe) {
+        error = "the checkpoint has already been applied";
+        return false;
+    }
+    bool ok = false;
+    doc.withUniverse([&](Universe& u) {
+        auto mismatch = [&](const std::string& what) {
+            error = "the checkpoint does not match the loaded run objects: " + what;
+        };
+        // ---- every check first
+        TerminalTable* terminals = doc.terminals();
+        if (image.hasTerminals != (terminals != nullptr)) {
+            mismatch(image.hasTerminals ? "it has a terminal table, the project none"
+                                        : "the project has a terminal table, the checkpoint none");
+            return;
+        }
+        std::vector<Terminal*> terminalFor(image.terminals.size(), nullptr);
+        if (terminals) {
+            if (terminals->size() != image.terminals.size()) {
+                mismatch(std::to_string(image.terminals.size()) + " terminals in the checkpoint, " +
+                         std::to_string(terminals->size()) + " loaded");
+                return;
+            }
+            std::map<NameKey, Terminal*> loaded;
+            const auto keys = occurrenceKeys(terminals->size(), [&](size_t i) { return terminals->at(i).name; });
+            for (size_t i = 0; i < keys.size(); ++i) loaded[keys[i]] = &terminals->at(i);
+            const auto saved = occurrenceKeys(image.terminals.size(), [&](size_t i) { return image.terminals[i].name; });
+            for (size_t i = 0; i < saved.size(); ++i) {
+                auto it = loaded.find(saved[i]);
+                if (it == loaded.end()) {
+                    mismatch(describe(saved[i], "terminal") + " is not in the loaded table");
+                    return;
+                }
+                const auto& rec = image.terminals[i];
+                if (it->second->direction != rec.direction || it->second->flag != rec.flag) {
+                    mismatch(describe(saved[i], "terminal") + " has another direction or flag");
+                    return;
+                }
+                terminalFor[i] = it->second;
+            }
+        }
+        Stimulus* stimulus = doc.stimulus();
+        if (image.hasStimulus != (stimulus != nullptr)) {
+            mismatch(image.hasStimulus ? "it has a stimulus, the project none"
+                                       : "the project has a stimulus, the checkpoint none");
+            return;
+        }
+        std::vector<StimulusChannel*> channelFor(image.channels.size(), nullptr);
+        if (stimulus) {
+            if (stimulus->channels.size() != image.channels.size()) {
+                mismatch(std::to_string(image.channels.size()) + " stimulus channels in the checkpoint, " +
+                         std::to_string(stimulus->channels.size()) + " loaded");
+                return;
+            }
+            auto& chs = stimulus->channels;
+            std::map<NameKey, StimulusChannel*> loaded;
+            const auto keys = occurrenceKeys(chs.size(), [&](size_t i) { return channelName(*chs[i]); });
+            for (size_t i = 0; i < keys.size(); ++i) loaded[keys[i]] = chs[i].get();
+            const auto saved = occurrenceKeys(image.channels.size(), [&](size_t i) { return image.channels[i].name; });
+            for (size_t i = 0; i < saved.size(); ++i) {
+                auto it = loaded.find(saved[i]);
+                if (it == loaded.end()) {
+                    mismatch(describe(saved[i], "stimulus channel") + " is not in the loaded stimulus");
+                    return;
+                }
+                const StimulusChannel& ch = *it->second;
+                const auto& rec = image.channels[i];
+                if ((ch.terminal != nullptr) != rec.hasTerminal || ch.bitEvents.size() != rec.bitEvents ||
+                    ch.partEvents.size() != rec.partEvents || ch.loop != rec.loop || eventsCrc(ch) != rec.eventsCrc) {
+                    mismatch(describe(saved[i], "stimulus channel") + " has other events");
+                    return;
+                }
+                channelFor[i] = it->second;
+            }
+        }
+        Monitor* monitor = doc.monitor();
+        if (image.hasMonitor != (monitor != nullptr)) {
+            mismatch(image.hasMonitor ? "it has a monitor, the project none"
+                                      : "the project has a monitor, the checkpoint none");
+            return;
+        }
+        if (monitor && (monitor->outputName != image.monitorOutput || monitor->groups.size() != image.monitorGroups)) {
+            mismatch("the monitor writes '" + monitor->outputName + "' with " + std::to_string(monitor->groups.size()) +
+                     " groups, the checkpoint's wrote '" + image.monitorOutput + "' with " +
+                     std::to_string(image.monitorGroups));
+            return;
+        }
+
+        // ---- nothing below can fail
+        std::map<const StimulusChannel*, StimulusChannel*> real;
+        for (size_t i = 0; i < channelFor.size(); ++i) real[image.standIns[i].get()] = channelFor[i];
+        UniverseCheckpoint::remapBindings(*image.universe, [&](StimulusChannel* c) {
+            auto it = real.find(c);
+            return it == real.end() ? nullptr : it->second;
+        });
+        UniverseCheckpoint::exchange(u, *image.universe);
+        image.universe.reset();
+        for (size_t i = 0; i < terminalFor.size(); ++i) {
+            terminalFor[i]->x = image.terminals[i].x;
+            terminalFor[i]->y = image.terminals[i].y;
+            terminalFor[i]->z = image.terminals[i].z;
+        }
+        for (size_t i = 0; i < channelFor.size(); ++i) {
+            channelFor[i]->bitIndex = image.standIns[i]->bitIndex;
+            channelFor[i]->partIndex = image.standIns[i]->partIndex;
+            channelFor[i]->clock = image.standIns[i]->clock;
+        }
+        if (monitor && image.monitorPrefix && monitor->output.is_open()) {
+            monitor->output.close();
+            monitor->output.clear();
+            monitor->output.open(monitor->outputName, std::ios::out | std::ios::trunc | std::ios::binary);
+            monitor->output << *image.monitorPrefix << std::flush;
+        }
+        ok = true;
+    });
+    return ok;
+}
+
+bool readCheckpointBytes(CellforgeDocument& doc, std::string_view bytes, std::string& error) {
+    CheckpointImage image;
+    return parseCheckpoint(bytes, image, error) && applyCheckpoint(doc, image, error);
+}
+
+bool readCheckpoint(CellforgeDocument& doc, const std::string& path, std::string& error) {
+    CheckpointImage image;
+    return readCheckpointFile(path, image, error) && applyCheckpoint(doc, image, error);
+}

@@ -1,0 +1,402 @@
+// Universe snapshots; see checkpoint.h for what is kept and why.
+#include "universe/checkpoint.h"
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+
+#include "universe/universe.h"
+#include "universe/universe_internal.h"
+
+namespace {
+
+// Little-endian appends.
+struct ByteWriter {
+    std::string& out;
+    void u8(uint8_t v) { out.push_back(char(v)); }
+    void u32(uint32_t v) {
+        char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+        out.append(b, 4);
+    }
+    void i32(int32_t v) { u32(uint32_t(v)); }
+    void u64(uint64_t v) {
+        u32(uint32_t(v));
+        u32(uint32_t(v >> 32));
+    }
+    void bytes(const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }
+};
+
+// Bounds-checked reads: once a read runs past the end, every later read
+// fails too and returns zeros, so callers may check once per record.
+struct ByteReader {
+    const unsigned char* p;
+    size_t left;
+    bool failed = false;
+
+    bool take(size_t n) {
+        if (failed || n > left) {
+            failed = true;
+            return false;
+        }
+        return true;
+    }
+    uint8_t u8() {
+        if (!take(1)) return 0;
+        --left;
+        return *p++;
+    }
+    uint32_t u32() {
+        if (!take(4)) return 0;
+        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        p += 4;
+        left -= 4;
+        return v;
+    }
+    int32_t i32() { return int32_t(u32()); }
+    uint64_t u64() {
+        const uint64_t lo = u32();
+        return lo | uint64_t(u32()) << 32;
+    }
+    bool bytes(void* dst, size_t n) {
+        if (!take(n)) return false;
+        std::memcpy(dst, p, n);
+        p += n;
+        left -= n;
+        return true;
+    }
+};
+
+constexpr uint8_t kHasRegions = 1, kHasBindings = 2, kHasWide = 4;
+constexpr uint32_t kAllListFlags = OnNext | OnCommit | OnMove | OnCurrent;
+// Smallest encoded block: coordinates, flags, the cell columns, the extras byte.
+constexpr size_t kMinBlockBytes = 3 * 4 + 4 + sizeof(CellColumns) + 1;
+constexpr size_t kMinRegionBytes = 4 + 4 + 2;
+
+// A block whose own origin or whose face neighbours' origins leave 32 bits
+// cannot have been made by the engine; its neighbour arithmetic would overflow.
+bool blockInRange(int32_t bx, int32_t by, int32_t bz) {
+    auto fits = [](int32_t b, int64_t edge) {
+        const int64_t lo = (int64_t(b) - 1) * edge, hi = (int64_t(b) + 2) * edge - 1;
+        return lo >= std::numeric_limits<int32_t>::min() && hi <= std::numeric_limits<int32_t>::max();
+    };
+    return fits(bx, 2) && fits(by, 2) && fits(bz, 3);
+}
+
+}  // namespace
+
+bool UniverseCheckpoint::write(const Universe& u, const std::vector<const StimulusChannel*>& channels,
+                               std::string& out, std::string& error) {
+    ByteWriter w{out};
+    w.u32(kVersion);
+    w.u32(u.generation);
+    w.i32(u.drawnCellCount);
+    for (int32_t v : u.lastMoveTarget) w.i32(v);
+    w.i32(u.activeBlockCount);
+    w.u8(u.trackedMoved);
+    w.i32(u.trackedDirection);
+    w.u8(u.inputPulse.load());
+
+    std::unordered_map<const RegionEntry*, uint32_t> regionIndex;
+    regionIndex.reserve(u.regions_.size());
+    w.u32(uint32_t(u.regions_.size()));
+    for (const auto& r : u.regions_) {
+        const uint32_t index = uint32_t(regionIndex.size());
+        w.u32(uint32_t(r->path.size()));
+        w.bytes(r->path.data(), r->path.size());
+        int32_t parent = -1;
+        if (r->parent) {
+            auto it = regionIndex.find(r->parent);
+            if (it == regionIndex.end()) {
+                error = "region '" + r->path + "' has a parent that is not an earlier region";
+                return false;
+            }
+            parent = int32_t(it->second);
+        }
+        w.i32(parent);
+        w.u8(r->visible);
+        w.u8(r->ticked);
+        regionIndex.emplace(r.get(), index);
+    }
+    std::unordered_map<const StimulusChannel*, uint32_t> channelIndex;
+    channelIndex.reserve(channels.size());
+    for (size_t i = 0; i < channels.size(); ++i) channelIndex.emplace(channels[i], uint32_t(i));
+
+    std::unordered_map<const UniverseBlock*, uint32_t> blockIndex;
+    blockIndex.reserve(u.blockCount_);
+    w.u64(u.blockCount_);
+    bool ok = true;
+    u.forEachBlock([&](const UniverseBlock* b) {
+        if (!ok) return;
+        blockIndex.emplace(b, uint32_t(blockIndex.size()));
+        w.i32(Universe::floorDiv(b->originX, 2));
+        w.i32(Universe::floorDiv(b->originY, 2));
+        w.i32(Universe::floorDiv(b->originZ, 3));
+        w.u32(b->listFlags);
+        w.bytes(&b->cells, sizeof b->cells);
+        uint8_t mask = 0;
+        if (const BlockExtras* x = b->extras.get()) {
+            for (int s = 0; s < 12; ++s) {
+                if (x->region[s]) mask |= kHasRegions;
+                if (x->binding[s]) mask |= kHasBindings;
+            }
+            if (x->wide) mask |= kHasWide;
+        }
+        w.u8(mask);
+        if (mask & kHasRegions)
+            for (const RegionEntry* r : b->extras->region) {
+                uint32_t ref = 0;
+                if (r) {
+                    auto it = regionIndex.find(r);
+                    if (it == regionIndex.end()) {
+                        error = "a cell refers to a region the universe does not own";
+                        ok = false;
+                        return;
+                    }
+                    ref = it->second + 1;
+                }
+                w.u32(ref);
+            }
+        if (mask & kHasBindings)
+            for (const StimulusChannel* c : b->extras->binding) {
+                uint32_t ref = 0;
+                if (c) {
+                    auto it = channelIndex.find(c);
+                    if (it == channelIndex.end()) {
+                        error = "a cell is bound to a stimulus channel that is not loaded";
+                        ok = false;
+                        return;
+                    }
+                    ref = it->second + 1;
+                }
+                w.u32(ref);
+            }
+        if (mask & kHasWide)
+            for (int i = 0; i < 12 * WCount; ++i) w.i32(b->extras->wide[i]);
+    });
+    if (!ok) return false;
+    const std::vector<UniverseBlock*>* lists[4] = {u.current_, u.next_, &u.moveList_, &u.commitList_};
+    for (const std::vector<UniverseBlock*>* list : lists) {
+        w.u64(list->size());
+        for (const UniverseBlock* b : *list) {
+            auto it = blockIndex.find(b);
+            if (it == blockIndex.end()) {
+                error = "a list holds a block that is not chained";
+                return false;
+            }
+            w.u32(it->second);
+        }
+    }
+    return true;
+}
+
+bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const std::vector<StimulusChannel*>& channels,
+                              std::string& error, size_t* consumed) {
+    ByteReader r{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+    const uint32_t version = r.u32();
+    if (r.failed) {
+        error = "the universe record is cut off";
+        return false;
+    }
+    if (version != kVersion) {
+        error = "universe record version " + std::to_string(version) + ", this program reads version " +
+                std::to_string(kVersion);
+        return false;
+    }
+    auto fresh = std::make_unique<Universe>();
+    Universe& u = *fresh;
+    u.generation = r.u32();
+    u.drawnCellCount = r.i32();
+    for (int32_t& v : u.lastMoveTarget) v = r.i32();
+    u.activeBlockCount = r.i32();
+    u.trackedMoved = r.u8();
+    u.trackedDirection = r.i32();
+    u.inputPulse = r.u8();
+    auto cutOff = [&]() {
+        error = "the universe record is cut off";
+        return false;
+    };
+    if (r.failed) return cutOff();
+
+    const uint32_t regionCount = r.u32();
+    if (r.failed) return cutOff();
+    if (regionCount > r.left / kMinRegionBytes) return cutOff();
+    u.regions_.reserve(regionCount);
+    for (uint32_t i = 0; i < regionCount; ++i) {
+        const uint32_t len = r.u32();
+        if (!r.take(len)) return cutOff();
+        auto entry = std::make_unique<RegionEntry>();
+        entry->path.assign(reinterpret_cast<const char*>(r.p), len);
+        r.p += len;
+        r.left -= len;
+        const int32_t parent = r.i32();
+        entry->visible = r.u8();
+        entry->ticked = r.u8();
+        if (r.failed) return cutOff();
+        if (parent < -1 || parent >= int32_t(i)) {
+            error = "region " + std::to_string(i) + " names parent " + std::to_string(parent) +
+                    ", which is not an earlier region";
+            return false;
+        }
+        entry->parent = parent < 0 ? nullptr : u.regions_[size_t(parent)].get();
+        u.regions_.push_back(std::move(entry));
+    }
+
+    const uint64_t blockCount = r.u64();
+    if (r.failed) return cutOff();
+    if (blockCount > r.left / kMinBlockBytes) return cutOff();
+    std::vector<UniverseBlock*> blocks;
+    blocks.reserve(size_t(blockCount));
+    for (uint64_t i = 0; i < blockCount; ++i) {
+        const int32_t bx = r.i32(), by = r.i32(), bz = r.i32();
+        const uint32_t flags = r.u32();
+        if (r.failed) return cutOff();
+        if (!blockInRange(bx, by, bz)) {
+            error = "block " + std::to_string(i) + " lies outside the coordinate range";
+            return false;
+        }
+        if (flags & ~kAllListFlags) {
+            error = "block " + std::to_string(i) + " has unknown list flags";
+            return false;
+        }
+        const size_t slot = u.tableIndex(bx, by, bz);
+        if (u.table_[slot].block) {
+            error = "block " + std::to_string(i) + " appears twice";
+            return false;
+        }
+        UniverseBlock* b = u.allocBlock();
+        b->originX = bx * 2;
+        b->originY = by * 2;
+        b->originZ = bz * 3;
+        b->listFlags = flags;
+        b->scratch = -1;
+        b->chainNext = nullptr;
+        for (auto& n : b->neighbour) n = nullptr;
+        // Chain it at once, so a failure below still leaves a universe the
+        // destructor (and nobody else) sees.
+        const uint32_t bucket = Universe::bucketOf(bx, by, bz);
+        if (u.bucketTail_[bucket])
+            u.bucketTail_[bucket]->chainNext = b;
+        else
+            u.bucketHead_[bucket] = b;
+        u.bucketTail_[bucket] = b;
+        u.tableInsert(b);
+        ++u.blockCount_;
+        blocks.push_back(b);
+
+        r.bytes(&b->cells, sizeof b->cells);
+        const uint8_t mask = r.u8();
+        if (r.failed) return cutOff();
+        if (mask & ~(kHasRegions | kHasBindings | kHasWide)) {
+            error = "block " + std::to_string(i) + " has unknown extras";
+            return false;
+        }
+        if (mask) b->extras = std::make_unique<BlockExtras>();
+        if (mask & kHasRegions)
+            for (auto& ref : b->extras->region) {
+                const uint32_t v = r.u32();
+                if (r.failed) return cutOff();
+                if (v > u.regions_.size()) {
+                    error = "a cell refers to region " + std::to_string(v - 1) + " of " +
+                            std::to_string(u.regions_.size());
+                    return false;
+                }
+                ref = v ? u.regions_[v - 1].get() : nullptr;
+            }
+        if (mask & kHasBindings)
+            for (auto& ref : b->extras->binding) {
+                const uint32_t v = r.u32();
+                if (r.failed) return cutOff();
+                if (v > channels.size()) {
+                    error = "a cell is bound to stimulus channel " + std::to_string(v - 1) + " of " +
+                            std::to_string(channels.size());
+                    return false;
+                }
+                ref = v ? channels[v - 1] : nullptr;
+            }
+        if (mask & kHasWide) {
+            if (!r.take(size_t(12 * WCount) * 4)) return cutOff();
+            b->extras->wide = std::make_unique<int32_t[]>(12 * WCount);
+            for (int k = 0; k < 12 * WCount; ++k) b->extras->wide[k] = r.i32();
+        }
+    }
+
+    // Lists: each member exactly once and exactly the blocks flagged for it.
+    std::vector<uint8_t> seen(blocks.size(), 0);
+    const uint32_t listFlag[4] = {OnCurrent, OnNext, OnMove, OnCommit};
+    std::vector<UniverseBlock*>* lists[4] = {u.current_, u.next_, &u.moveList_, &u.commitList_};
+    static const char* const listName[4] = {"current", "next", "move", "commit"};
+    for (int k = 0; k < 4; ++k) {
+        const uint64_t n = r.u64();
+        if (r.failed) return cutOff();
+        if (n > blocks.size() || n > r.left / 4) {
+            error = std::string("the ") + listName[k] + " list is longer than the universe";
+            return false;
+        }
+        lists[k]->reserve(size_t(n));
+        for (uint64_t j = 0; j < n; ++j) {
+            const uint32_t index = r.u32();
+            if (r.failed) return cutOff();
+            if (index >= blocks.size() || (seen[index] & listFlag[k]) || !(blocks[index]->listFlags & listFlag[k])) {
+                error = std::string("the ") + listName[k] + " list does not match the block flags";
+                return false;
+            }
+            seen[index] = uint8_t(seen[index] | listFlag[k]);
+            lists[k]->push_back(blocks[index]);
+        }
+    }
+    for (size_t i = 0; i < blocks.size(); ++i)
+        if (seen[i] != blocks[i]->listFlags) {
+            error = "block " + std::to_string(i) + " is flagged for a list it is not on";
+            return false;
+        }
+
+    u.rebuildCaches();
+    const std::string problem = u.verifyConsistency();
+    if (!problem.empty()) {
+        error = "the universe record is inconsistent: " + problem.substr(0, problem.find('\n'));
+        return false;
+    }
+    if (consumed) *consumed = bytes.size() - r.left;
+    exchange(target, u);
+    return true;
+}
+
+void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
+    using std::swap;
+    swap(a.generation, b.generation);
+    swap(a.drawnCellCount, b.drawnCellCount);
+    swap(a.lastMoveTarget, b.lastMoveTarget);
+    swap(a.activeBlockCount, b.activeBlockCount);
+    swap(a.trackedMoved, b.trackedMoved);
+    swap(a.trackedDirection, b.trackedDirection);
+    a.inputPulse = b.inputPulse.exchange(a.inputPulse.load());
+
+    swap(a.bucketHead_, b.bucketHead_);
+    swap(a.bucketTail_, b.bucketTail_);
+    swap(a.table_, b.table_);
+    swap(a.tableMask_, b.tableMask_);
+    swap(a.blockCount_, b.blockCount_);
+    // current_ and next_ point into the universe's own pair of lists.
+    const int aCurrent = a.current_ == &a.lists_[0] ? 0 : 1;
+    const int bCurrent = b.current_ == &b.lists_[0] ? 0 : 1;
+    swap(a.lists_[0], b.lists_[0]);
+    swap(a.lists_[1], b.lists_[1]);
+    a.current_ = &a.lists_[bCurrent];
+    a.next_ = &a.lists_[1 - bCurrent];
+    b.current_ = &b.lists_[aCurrent];
+    b.next_ = &b.lists_[1 - aCurrent];
+    swap(a.moveList_, b.moveList_);
+    swap(a.commitList_, b.commitList_);
+    swap(a.moveRequests_, b.moveRequests_);
+    swap(a.scratch_, b.scratch_);
+    swap(a.scratchUsed_, b.scratchUsed_);
+    swap(a.scratchOwners_, b.scratchOwners_);
+    swap(a.queue_, b.queue_);
+    swap(a.regions_, b.regions_);
+    swap(a.chunks_, b.chunks_);
+    swap(a.freeBlocks_, b.freeBlocks_);
+    a.rebuildCaches();
+    b.rebuildCaches();
+}
