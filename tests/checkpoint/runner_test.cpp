@@ -4,6 +4,7 @@
 // stops the program before anything is loaded or overwritten.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,10 +31,15 @@ protected:
         writeText(dir.file("ride.mon"), RideProject::monitor());
         writeText(dir.file("ride.prj"), RideProject::project());
     }
-    std::string q(const std::string& name) { return "'" + dir.file(name) + "'"; }
+    std::string q(const std::string& name) {
+        std::string quoted(1, '\'');
+        quoted.append(dir.file(name)).push_back('\'');
+        return quoted;
+    }
     Result run(const std::string& args) {
         const std::string errFile = dir.file("stderr.txt");
-        const std::string cmd = std::string(CELLFORGE_RUN_PATH) + " --no-progress " + args + " >/dev/null 2>'" + errFile + "'";
+        std::string cmd = CELLFORGE_RUN_PATH;
+        cmd.append(" --no-progress ").append(args).append(" >/dev/null 2>").append(q("stderr.txt"));
         const int status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(errFile)};
     }
@@ -125,7 +131,9 @@ TEST_F(CheckpointRunner, UnusableCheckpointsStopBeforeLoading) {
 
 TEST_F(CheckpointRunner, HelpNamesTheOptions) {
     const std::string out = dir.file("help.txt");
-    ASSERT_EQ(std::system((std::string(CELLFORGE_RUN_PATH) + " --help > '" + out + "'").c_str()), 0);
+    std::string cmd = CELLFORGE_RUN_PATH;
+    cmd.append(" --help > ").append(q("help.txt"));
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
     const std::string help = readText(out);
     for (const char* opt : {"--checkpoint PATH", "--checkpoint-every N", "--resume PATH"})
         EXPECT_NE(help.find(opt), std::string::npos) << opt;
