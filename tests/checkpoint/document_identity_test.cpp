@@ -2,7 +2,9 @@
 // run M gives the grid, terminal table and monitor record of a run of N + M,
 // with terminals that ride on moving parts, looped stimuli and part drops,
 // and for the memory bank with its stimulus and monitor.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -153,4 +155,42 @@ TEST(DocumentCheckpoint, BytesRoundTripInOneProcess) {
     EXPECT_EQ(doc.grid(), grid17);
     doc.run(20);
     EXPECT_EQ(doc.state(), at37);
+}
+
+TEST(DocumentCheckpoint, TakenWhileTheWorkerRuns) {
+    // The pause handshake makes a checkpoint show one generation, whenever
+    // it is taken: each one, resumed and run to the limit, ends where the
+    // worker did.
+    ScratchDir dir;
+    KeepCwd keep;
+    fs::copy(std::string(CELLFORGE_EXAMPLES_DIR) + "/membank", dir.file("p"), fs::copy_options::recursive);
+    const std::string project = dir.file("p/quiet.prj");
+    writeText(project, "membank.grd\nmembank.trm\nmembank.sti\n");
+    constexpr uint32_t kLimit = 1500;
+    std::vector<std::string> taken;
+    std::string final;
+    {
+        Loaded live(project);
+        ASSERT_NE(live.doc, nullptr);
+        live.doc->setRunUntil(kLimit);
+        live.doc->runCommand();
+        for (int i = 0; i < 5; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+            taken.push_back(live.state());
+        }
+        live.doc->driver().waitUntilStopped();
+        final = live.state();
+    }
+    for (const std::string& bytes : taken) {
+        Loaded again(project);
+        ASSERT_NE(again.doc, nullptr);
+        std::string error;
+        CheckpointImage image;
+        ASSERT_TRUE(parseCheckpoint(bytes, image, error)) << error;
+        const uint32_t at = image.generation();
+        ASSERT_LE(at, kLimit);
+        ASSERT_TRUE(applyCheckpoint(*again.doc, image, error)) << error;
+        again.run(int(kLimit - at));
+        EXPECT_EQ(again.state(), final) << "checkpoint taken at generation " << at;
+    }
 }
