@@ -338,11 +338,10 @@ bool parseCheckpoint(std::string_view bytes, CheckpointImage& image, std::string
 
     std::vector<StimulusChannel*> standIns;
     for (auto& s : img.standIns) standIns.push_back(s.get());
-    img.universe = std::make_unique<Universe>();
     size_t used = 0;
-    if (!UniverseCheckpoint::read(*img.universe, std::string_view(reinterpret_cast<const char*>(in.p), in.left),
-                                  standIns, error, &used))
-        return false;
+    img.universe =
+        UniverseCheckpoint::load(std::string_view(reinterpret_cast<const char*>(in.p), in.left), standIns, error, &used);
+    if (!img.universe) return false;
     if (used != in.left) return damaged("universe");
     image = std::move(img);
     return true;

@@ -193,16 +193,25 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
 
 bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const std::vector<StimulusChannel*>& channels,
                               std::string& error, size_t* consumed) {
+    std::unique_ptr<Universe> fresh = load(bytes, channels, error, consumed);
+    if (!fresh) return false;
+    exchange(target, *fresh);
+    return true;
+}
+
+std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
+                                                   const std::vector<StimulusChannel*>& channels, std::string& error,
+                                                   size_t* consumed) {
     ByteReader r{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
     const uint32_t version = r.u32();
     if (r.failed) {
         error = "the universe record is cut off";
-        return false;
+        return nullptr;
     }
     if (version != kVersion) {
         error = "universe record version " + std::to_string(version) + ", this program reads version " +
                 std::to_string(kVersion);
-        return false;
+        return nullptr;
     }
     auto fresh = std::make_unique<Universe>();
     Universe& u = *fresh;
@@ -213,9 +222,9 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
     u.trackedMoved = r.u8();
     u.trackedDirection = r.i32();
     u.inputPulse = r.u8();
-    auto cutOff = [&]() {
+    auto cutOff = [&]() -> std::unique_ptr<Universe> {
         error = "the universe record is cut off";
-        return false;
+        return nullptr;
     };
     if (r.failed) return cutOff();
 
@@ -237,7 +246,7 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
         if (parent < -1 || parent >= int32_t(i)) {
             error = "region " + std::to_string(i) + " names parent " + std::to_string(parent) +
                     ", which is not an earlier region";
-            return false;
+            return nullptr;
         }
         entry->parent = parent < 0 ? nullptr : u.regions_[size_t(parent)].get();
         u.regions_.push_back(std::move(entry));
@@ -254,16 +263,16 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
         if (r.failed) return cutOff();
         if (!blockInRange(bx, by, bz)) {
             error = "block " + std::to_string(i) + " lies outside the coordinate range";
-            return false;
+            return nullptr;
         }
         if (flags & ~kAllListFlags) {
             error = "block " + std::to_string(i) + " has unknown list flags";
-            return false;
+            return nullptr;
         }
         const size_t slot = u.tableIndex(bx, by, bz);
         if (u.table_[slot].block) {
             error = "block " + std::to_string(i) + " appears twice";
-            return false;
+            return nullptr;
         }
         UniverseBlock* b = u.allocBlock();
         b->originX = bx * 2;
@@ -290,7 +299,7 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
         if (r.failed) return cutOff();
         if (mask & ~(kHasRegions | kHasBindings | kHasWide)) {
             error = "block " + std::to_string(i) + " has unknown extras";
-            return false;
+            return nullptr;
         }
         if (mask) b->extras = std::make_unique<BlockExtras>();
         if (mask & kHasRegions)
@@ -300,7 +309,7 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
                 if (v > u.regions_.size()) {
                     error = "a cell refers to region " + std::to_string(v - 1) + " of " +
                             std::to_string(u.regions_.size());
-                    return false;
+                    return nullptr;
                 }
                 ref = v ? u.regions_[v - 1].get() : nullptr;
             }
@@ -311,7 +320,7 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
                 if (v > channels.size()) {
                     error = "a cell is bound to stimulus channel " + std::to_string(v - 1) + " of " +
                             std::to_string(channels.size());
-                    return false;
+                    return nullptr;
                 }
                 ref = v ? channels[v - 1] : nullptr;
             }
@@ -332,7 +341,7 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
         if (r.failed) return cutOff();
         if (n > blocks.size() || n > r.left / 4) {
             error = std::string("the ") + listName[k] + " list is longer than the universe";
-            return false;
+            return nullptr;
         }
         lists[k]->reserve(size_t(n));
         for (uint64_t j = 0; j < n; ++j) {
@@ -340,7 +349,7 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
             if (r.failed) return cutOff();
             if (index >= blocks.size() || (seen[index] & listFlag[k]) || !(blocks[index]->listFlags & listFlag[k])) {
                 error = std::string("the ") + listName[k] + " list does not match the block flags";
-                return false;
+                return nullptr;
             }
             seen[index] = uint8_t(seen[index] | listFlag[k]);
             lists[k]->push_back(blocks[index]);
@@ -349,18 +358,17 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
     for (size_t i = 0; i < blocks.size(); ++i)
         if (seen[i] != blocks[i]->listFlags) {
             error = "block " + std::to_string(i) + " is flagged for a list it is not on";
-            return false;
+            return nullptr;
         }
 
     u.rebuildCaches();
     const std::string problem = u.verifyConsistency();
     if (!problem.empty()) {
         error = "the universe record is inconsistent: " + problem.substr(0, problem.find('\n'));
-        return false;
+        return nullptr;
     }
     if (consumed) *consumed = bytes.size() - r.left;
-    exchange(target, u);
-    return true;
+    return fresh;
 }
 
 void UniverseCheckpoint::exchange(Universe& a, Universe& b) {

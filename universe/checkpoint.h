@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,9 @@ public:
     // the caller's business.
     static bool read(Universe& u, std::string_view bytes, const std::vector<StimulusChannel*>& channels,
                      std::string& error, size_t* consumed = nullptr);
+    // The same, returning the restored universe itself (none on failure).
+    static std::unique_ptr<Universe> load(std::string_view bytes, const std::vector<StimulusChannel*>& channels,
+                                          std::string& error, size_t* consumed = nullptr);
 
     // Exchanges the stored state of two universes and rebuilds both caches.
     static void exchange(Universe& a, Universe& b);

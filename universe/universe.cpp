@@ -590,7 +590,12 @@ void Universe::cleanUp() {
 // ---------------------------------------------------------------- derived state
 
 void Universe::rebuildCaches() {
-    table_.assign(1024, TableEntry{});
+    // Size the table once for the chained blocks rather than growing it step by step.
+    size_t chained = 0;
+    forEachBlock([&](const UniverseBlock*) { ++chained; });
+    size_t size = 1024;
+    while ((chained + 1) * 10 > size * 7) size *= 2;
+    table_.assign(size, TableEntry{});
     tableMask_ = table_.size() - 1;
     blockCount_ = 0;
     for (uint32_t i = 0; i < kBuckets; ++i) {
