@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -22,6 +23,8 @@ namespace {
 constexpr char kMagic[8] = {'C', 'F', 'C', 'K', 'P', 'T', '\r', '\n'};
 constexpr size_t kHeaderBytes = 8 + 4 + 8;
 constexpr size_t kTrailerBytes = 4;
+// About 160 million parts; beyond this a file is refused before it is read.
+constexpr uint64_t kMaxCheckpointBytes = uint64_t(4) << 30;
 
 struct Out {
     std::string& s;
@@ -363,26 +366,48 @@ bool readCheckpointFile(const std::string& path, CheckpointImage& image, std::st
         error = systemError("cannot open", path);
         return false;
     }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
         error = "'" + path + "' is not a regular file";
         return false;
     }
-    std::string bytes(size_t(st.st_size), '\0');
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t r = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) {
-            error = systemError("cannot read", path);
-            ::close(fd);
+    auto readUpTo = [&](std::string& into, size_t want) {
+        while (into.size() < want) {
+            char buf[1 << 16];
+            const ssize_t r = ::read(fd, buf, std::min(sizeof buf, want - into.size()));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) {
+                error = systemError("cannot read", path);
+                return false;
+            }
+            if (r == 0) break;
+            into.append(buf, size_t(r));
+        }
+        return true;
+    };
+    // The header first: a file that is not a checkpoint, or whose size does
+    // not match what its header announces, costs no more than these bytes.
+    std::string bytes;
+    if (!readUpTo(bytes, kHeaderBytes)) return false;
+    if (bytes.size() == kHeaderBytes && std::memcmp(bytes.data(), kMagic, sizeof kMagic) == 0) {
+        In h{reinterpret_cast<const unsigned char*>(bytes.data()) + sizeof kMagic, kHeaderBytes - sizeof kMagic};
+        const uint32_t version = h.u32();
+        const uint64_t length = h.u64();
+        if (version == kCheckpointVersion && length <= kMaxCheckpointBytes) {
+            // One byte more than announced, so that a longer file shows as such.
+            const uint64_t want = std::min<uint64_t>(uint64_t(st.st_size), kHeaderBytes + length + kTrailerBytes + 1);
+            bytes.reserve(size_t(want));
+            if (!readUpTo(bytes, size_t(want))) return false;
+        } else if (version == kCheckpointVersion) {
+            error = "the checkpoint is larger than this program reads (" + std::to_string(kMaxCheckpointBytes) +
+                    " bytes)";
             return false;
         }
-        if (r == 0) break;
-        got += size_t(r);
     }
-    ::close(fd);
-    bytes.resize(got);
+    // Anything else is refused by the parser with the fitting message.
     return parseCheckpoint(bytes, image, error);
 }
 
@@ -431,6 +456,15 @@ bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string
     doc.withUniverse([&](Universe& u) {
         auto mismatch = [&](const std::string& what) {
             error = "the checkpoint does not match the loaded run objects: " + what;
+            // Loading the project restarted the monitor file the checkpoint
+            // continues; a refusal gives it back what it held.
+            Monitor* m = doc.monitor();
+            if (m && image.monitorPrefix && m->outputName == image.monitorOutput && m->output.is_open()) {
+                m->output.close();
+                m->output.clear();
+                m->output.open(m->outputName, std::ios::out | std::ios::trunc | std::ios::binary);
+                m->output << *image.monitorPrefix << std::flush;
+            }
         };
         // ---- every check first
         TerminalTable* terminals = doc.terminals();

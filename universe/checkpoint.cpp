@@ -74,13 +74,12 @@ constexpr uint32_t kAllListFlags = OnNext | OnCommit | OnMove | OnCurrent;
 constexpr size_t kMinBlockBytes = 3 * 4 + 4 + sizeof(CellColumns) + 1;
 constexpr size_t kMinRegionBytes = 4 + 4 + 2;
 
-// A block whose own origin or whose face neighbours' origins leave 32 bits
-// cannot have been made by the engine; its neighbour arithmetic would overflow.
+// Blocks lie within +-2^30 cells in every axis. That holds far more than
+// a grid can fill (+-10^9) and leaves room for moves to step well beyond
+// without any coordinate arithmetic leaving 32 bits.
+constexpr int64_t kCellLimit = int64_t(1) << 30;
 bool blockInRange(int32_t bx, int32_t by, int32_t bz) {
-    auto fits = [](int32_t b, int64_t edge) {
-        const int64_t lo = (int64_t(b) - 1) * edge, hi = (int64_t(b) + 2) * edge - 1;
-        return lo >= std::numeric_limits<int32_t>::min() && hi <= std::numeric_limits<int32_t>::max();
-    };
+    auto fits = [](int32_t b, int64_t edge) { return int64_t(b) * edge >= -kCellLimit && (int64_t(b) + 1) * edge - 1 <= kCellLimit; };
     return fits(bx, 2) && fits(by, 2) && fits(bz, 3);
 }
 
@@ -130,9 +129,16 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
     u.forEachBlock([&](const UniverseBlock* b) {
         if (!ok) return;
         blockIndex.emplace(b, uint32_t(blockIndex.size()));
-        w.i32(Universe::floorDiv(b->originX, 2));
-        w.i32(Universe::floorDiv(b->originY, 2));
-        w.i32(Universe::floorDiv(b->originZ, 3));
+        const int32_t bx = Universe::floorDiv(b->originX, 2), by = Universe::floorDiv(b->originY, 2),
+                      bz = Universe::floorDiv(b->originZ, 3);
+        if (!blockInRange(bx, by, bz)) {
+            error = "parts lie beyond the coordinate range a checkpoint holds (+-2^30)";
+            ok = false;
+            return;
+        }
+        w.i32(bx);
+        w.i32(by);
+        w.i32(bz);
         w.u32(b->listFlags);
         w.bytes(&b->cells, sizeof b->cells);
         uint8_t mask = 0;

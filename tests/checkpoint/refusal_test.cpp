@@ -282,3 +282,40 @@ TEST(CheckpointRefusal, PathsThatAreNotRegularFiles) {
     EXPECT_FALSE(readCheckpointFile(dir.file("empty"), image, error));
     EXPECT_NE(error.find("not a checkpoint"), std::string::npos) << error;
 }
+
+TEST(CheckpointRefusal, FilesWhoseSizeDisagreesWithTheirHeader) {
+    ScratchDir dir;
+    KeepCwd keep;
+    writeText(dir.file("ride.grd"), RideProject::grid());
+    CellforgeDocument doc;
+    doc.withUniverse([&](Universe& u) { openGridDocument(u, dir.file("ride.grd")); });
+    const std::string path = dir.file("run.ckpt");
+    std::string error, bytes;
+    ASSERT_TRUE(writeCheckpoint(doc, path, error)) << error;
+    bytes = readText(path);
+    CheckpointImage image;
+    ASSERT_TRUE(readCheckpointFile(path, image, error)) << error;
+    writeText(path, bytes + "tail");
+    EXPECT_FALSE(readCheckpointFile(path, image, error));
+    EXPECT_NE(error.find("after its end"), std::string::npos) << error;
+    writeText(path, bytes.substr(0, bytes.size() - 1));
+    EXPECT_FALSE(readCheckpointFile(path, image, error));
+    EXPECT_NE(error.find("cut off"), std::string::npos) << error;
+    // A header announcing terabytes is refused without reading (or allocating) them.
+    std::string huge = bytes.substr(0, 20);
+    for (int k = 0; k < 8; ++k) huge[12 + size_t(k)] = char(k == 5 ? 1 : 0);
+    writeText(path, huge);
+    EXPECT_FALSE(readCheckpointFile(path, image, error));
+    EXPECT_NE(error.find("larger than"), std::string::npos) << error;
+    // Parts beyond the range a checkpoint holds are refused when writing,
+    // rather than written into a file no reader accepts.
+    doc.withUniverse([&](Universe& u) {
+        UniverseCell c;
+        c.x = 1 << 30;
+        c.partType = Conductor;
+        u.placeCell(c);
+    });
+    EXPECT_FALSE(writeCheckpoint(doc, path, error));
+    EXPECT_NE(error.find("coordinate range"), std::string::npos) << error;
+    EXPECT_EQ(readText(path), huge) << "a refused write replaced the file";
+}

@@ -138,3 +138,18 @@ TEST_F(CheckpointRunner, HelpNamesTheOptions) {
     for (const char* opt : {"--checkpoint PATH", "--checkpoint-every N", "--resume PATH"})
         EXPECT_NE(help.find(opt), std::string::npos) << opt;
 }
+
+TEST_F(CheckpointRunner, RefusedResumeGivesTheMonitorRecordBack) {
+    // The project loads (and restarts the monitor file) before the run
+    // objects can be compared; a refusal then restores the record.
+    ASSERT_EQ(run(q("ride.prj") + " -n 30 --checkpoint " + q("run.ckpt")).status, 0);
+    const std::string record = readText(dir.file("ride.txt"));
+    ASSERT_FALSE(record.empty());
+    std::string stimulus = RideProject::stimulus();
+    stimulus.replace(stimulus.find("b=40"), 4, "b=44");
+    writeText(dir.file("ride.sti"), stimulus);
+    Result r = run(q("ride.prj") + " --resume " + q("run.ckpt") + " -n 5");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("stimulus channel 'car.nose' has other events"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(dir.file("ride.txt")), record);
+}
