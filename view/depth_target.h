@@ -34,6 +34,12 @@ public:
     void copyTo(uint32_t target);
     // Deletes the objects.
     void release();
+    // Forgets the objects without a call: their context has gone (and took
+    // them with it).
+    void abandon() {
+        framebuffer_ = colour_ = depth_ = 0;
+        width_ = height_ = depthBits_ = 0;
+    }
 
     // Depth bits of the attachment in use; 0 before the first bind.
     int depthBits() const { return depthBits_; }
