@@ -352,8 +352,8 @@ void CMainFrame::showHover(const QString& text) {
         hoverText_.clear();
         return;
     }
-    // A file operation's message is not pushed aside by hovering over it.
-    if (hoverText_.isEmpty() && !bar->currentMessage().isEmpty()) return;
+    // Pointing at a part is asking about it: its line takes the place of
+    // whatever message was showing.
     if (text == hoverText_ && bar->currentMessage() == text) return;
     hoverText_ = text;
     bar->showMessage(text);

@@ -92,7 +92,7 @@ public:
     void showTransient(const QString& text);
     static constexpr int kTransientMs = 6000;
     // The hover line for the part under the pointer; empty takes it away
-    // (and only it: a file operation's message stays).
+    // (and only it: a file operation's message that came later stays).
     void showHover(const QString& text);
     // The text pane 0 shows while no message covers it: "Ready" without a
     // document, else the active document's run state.
