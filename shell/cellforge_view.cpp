@@ -154,18 +154,20 @@ std::optional<PickedPart> CCellforgeView::partAt(QPoint pos) {
 
 QString CCellforgeView::describePartAt(QPoint pos) {
     if (!doc_) return QString();
-    std::optional<PickedPart> hit;
-    std::string terminal;
+    std::string line;
     const Camera c = camera();
     const int w = width(), h = height();
-    // The terminal table and the bindings are read in the same paused
-    // stretch as the part, so a stimulus being replaced cannot race them.
+    // The part, its region, its binding and the terminal table are all read
+    // in one paused stretch, so a stimulus being replaced cannot race them.
     doc_->engine().withUniverse([&](Universe& u) {
-        hit = pickPart(c, w, h, pos.x() + 0.5, pos.y() + 0.5, u);
+        const std::optional<PickedPart> hit = pickPart(c, w, h, pos.x() + 0.5, pos.y() + 0.5, u);
         if (!hit) return;
+        std::string terminal;
         if (hit->binding && hit->binding->terminal) {
             terminal = hit->binding->terminal->name;
         } else if (const TerminalTable* table = doc_->engine().terminals()) {
+            // A terminal the stimulus does not feed (a monitor tap) is
+            // found by its position.
             for (size_t i = 0; i < table->size(); ++i) {
                 const Terminal& t = table->at(i);
                 if (t.x == hit->x && t.y == hit->y && t.z == hit->z) {
@@ -174,11 +176,9 @@ QString CCellforgeView::describePartAt(QPoint pos) {
                 }
             }
         }
-        // The region entry belongs to the universe and may go with it;
-        // keep the text, not the pointer.
+        line = describePart(*hit, terminal);
     });
-    if (!hit) return QString();
-    return QString::fromStdString(describePart(*hit, terminal));
+    return QString::fromStdString(line);
 }
 
 void CCellforgeView::updateHover() {

@@ -19,7 +19,7 @@
 #include <QToolBar>
 
 #include <algorithm>
-#include <climits>
+#include <limits>
 #include <fstream>
 
 #include "files/grid_file.h"
@@ -578,7 +578,7 @@ void CMainFrame::tick() {
         const size_t entries = plan ? plan->entries.size() : 0;
         runner_.advance(*this);
         if (wasRunning && !runner_.installed())
-            showTransient(QStringLiteral("Animation: finished, %1 frames into %2").arg(entries).arg(folder));
+            showTransient(QStringLiteral("Animation: finished, %1 entries, pictures in %2").arg(entries).arg(folder));
     }
 }
 
@@ -1009,27 +1009,31 @@ void CMainFrame::onWriteMemory() {
         showTransient(QStringLiteral("Memory: %1 holds no program image; nothing written").arg(shown));
         return;
     }
-    // Count the modules the image covers that are there: a page whose
-    // loop start holds no memory part is skipped by the writer.
+    // Count the modules the image covers that are there (any memory part
+    // on a module's loop): the writer skips positions without one, so
+    // "nothing written" is worth saying.
     const size_t pages = (image.size() + 255) / 256;
     size_t present = 0;
     d->engine().withUniverse([&](Universe& u) {
+        constexpr int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
         for (size_t i = 0; i < pages; ++i) {
             bool found = false;
             for (int p = 0; p < 256 && !found; ++p) {
                 int64_t y = 0, z = 0;
                 memoryLoopPosition(f.y, f.z, p, y, z);
-                const int64_t x = int64_t(f.x) + 6 * int64_t(i);
-                if (x < INT32_MIN || x > INT32_MAX || y < INT32_MIN || y > INT32_MAX || z < INT32_MIN || z > INT32_MAX)
-                    continue;
-                CellRef c = u.findCell(int32_t(x), int32_t(y), int32_t(z));
-                if (!c) continue;
-                const int32_t type = c.block->partType(c.slot);
-                found = type == NorGate || type == Conductor;
+                for (int b = 0; b < 6 && !found; ++b) {
+                    const int64_t x = int64_t(f.x) + 6 * int64_t(i) + b;
+                    if (x < lo || x > hi || y < lo || y > hi || z < lo || z > hi) continue;
+                    CellRef c = u.findCell(int32_t(x), int32_t(y), int32_t(z));
+                    if (!c) continue;
+                    const int32_t type = c.block->partType(c.slot);
+                    found = type == NorGate || type == Conductor;
+                }
             }
             present += found;
         }
     });
+    d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
     if (present == 0) {
         showTransient(QStringLiteral("Memory: no memory module at (%1, %2, %3); nothing written")
                           .arg(f.x)
@@ -1037,7 +1041,6 @@ void CMainFrame::onWriteMemory() {
                           .arg(f.z));
         return;
     }
-    d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
     showTransient(QStringLiteral("Wrote %1 words into %2 modules").arg(image.size()).arg(present));
 }
 
