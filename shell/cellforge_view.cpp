@@ -85,6 +85,7 @@ void CCellforgeView::initializeGL() {
     // A new context (the widget was moved to another window): the old
     // target went with the old context.
     depthTarget_.abandon();
+    renderer_.invalidate();
     setUpViewState(width() * devicePixelRatio(), height() * devicePixelRatio());
     size_.lastWidth = width() * devicePixelRatio();
     size_.lastHeight = height() * devicePixelRatio();
@@ -101,6 +102,12 @@ void CCellforgeView::paintGL() {
     if (!doc_) return;
     const qreal dpr = devicePixelRatio();
     const bool deep = depthTarget_.bind(int(width() * dpr), int(height() * dpr));
+    // Only our own target keeps its picture between frames, so only then may
+    // an unchanged frame be kept instead of drawn again.
+    if (deep != reusingFrames_) {
+        renderer_.setReuseUnchangedFrames(deep);
+        reusingFrames_ = deep;
+    }
     FrameResult r = renderer_.renderFrame(camera(), doc_->universe(), &doc_->driver());
     if (deep) depthTarget_.copyTo(defaultFramebufferObject());
     if (!r.drawn) return;

@@ -12,9 +12,11 @@
 //
 // The frame is drawn into a target of the view's own with the deepest depth
 // buffer on offer and copied to the widget, whose own depth buffer is too
-// shallow for distant machines. The mouse drives the camera through a
-// MouseNavigator; hovering picks the part under the pointer once per drawn
-// frame at most (each pick holds the worker briefly), never per mouse event.
+// shallow for distant machines; as that target keeps its picture, a frame
+// that would show exactly what the last one showed is not drawn again. The
+// mouse drives the camera through a MouseNavigator; hovering picks the part
+// under the pointer once per drawn frame at most (each pick holds the worker
+// briefly), never per mouse event.
 #pragma once
 
 #include <QElapsedTimer>
@@ -127,6 +129,7 @@ private:
     bool contextReady_ = false;
     bool surfaceChecked_ = false;
     DepthTarget depthTarget_;
+    bool reusingFrames_ = false;
     MouseNavigator navigator_;
     QPoint hoverPos_;
     bool hoverPending_ = false;
