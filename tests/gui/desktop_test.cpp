@@ -328,6 +328,23 @@ private slots:
         QApplication::sendEvent(v, &leave);
         ticks(2);
         QVERIFY2(message().isEmpty(), qPrintable(message()));
+
+        // A part that carries a terminal is named with it.
+        writeText(work_->filePath(QStringLiteral("tap.grd")), gridText(demoCells()));
+        writeText(work_->filePath(QStringLiteral("tap.trm")), "object probe\n{\n tap 5 1 0 4 0\n}\n");
+        writeText(work_->filePath(QStringLiteral("tap.prj")), "tap.grd\ntap.trm\n");
+        QVERIFY(frame_->openProjectFile(work_->filePath(QStringLiteral("tap.prj"))));
+        CCellforgeView* t = frame_->activeView();
+        QVERIFY(t && t != v);
+        Camera above;
+        above.x = 5;
+        above.y = 1;
+        above.z = 3;
+        t->setCamera(above);
+        ticks(1);
+        const QString line = t->describePartAt(QPoint(t->width() / 2, t->height() / 2));
+        QVERIFY2(line.startsWith(QStringLiteral("(5, 1, 0) Rotator")), qPrintable(line));
+        QVERIFY2(line.endsWith(QStringLiteral("terminal probe.tap")), qPrintable(line));
     }
 
     void failedFileOperationsSaySoAndStayOffTheRecentList() {

@@ -139,7 +139,10 @@ TEST(ShowcaseHover, EveryStationsPartsAreNamedWithTheirPositionFrameAndRegion) {
             EXPECT_EQ(hit->y, b->cellY(s));
             EXPECT_EQ(hit->z, b->cellZ(s));
             const std::string text = describePart(*hit, "");
-            std::string expect = "(" + std::to_string(b->cellX(s)) + ", ";
+            // Appended piece by piece: chained temporaries trip a false -Wrestrict.
+            std::string expect = "(";
+            expect += std::to_string(b->cellX(s));
+            expect += ", ";
             expect += std::to_string(b->cellY(s));
             expect += ", ";
             expect += std::to_string(b->cellZ(s));
@@ -148,7 +151,9 @@ TEST(ShowcaseHover, EveryStationsPartsAreNamedWithTheirPositionFrameAndRegion) {
             expect += "  front ";
             expect += directionName(b->front(s));
             EXPECT_EQ(text.rfind(expect, 0), 0u) << text;
-            EXPECT_NE(text.find("region " + region->path), std::string::npos) << text;
+            std::string regionItem = "region ";
+            regionItem += region->path;
+            EXPECT_NE(text.find(regionItem), std::string::npos) << text;
             ++checked[type];
         }
     });
