@@ -1,6 +1,8 @@
 #include "shell/cellforge_view.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QSurfaceFormat>
 #include <QTimer>
 
@@ -9,6 +11,9 @@
 #include "shell/main_frame.h"
 #include "view/bitmap.h"
 #include "view/drive_dump.h"
+
+#include <algorithm>
+#include <cmath>
 
 bool frameOutputDue(FrameOutput& out, uint32_t generation) {
     if (out.interval == 0) return false;
@@ -23,6 +28,7 @@ bool frameOutputDue(FrameOutput& out, uint32_t generation) {
 CCellforgeView::CCellforgeView(CCellforgeDoc* doc, QWidget* parent) : QOpenGLWidget(parent), doc_(doc) {
     centre_.set(0.0f, 0.0f, 5.0f);
     setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);  // hover inspection
     // A double-buffered RGBA surface with at least 24 colour bits and a depth buffer.
     QSurfaceFormat f = format();
     f.setRedBufferSize(8);
@@ -36,6 +42,11 @@ CCellforgeView::CCellforgeView(CCellforgeDoc* doc, QWidget* parent) : QOpenGLWid
 }
 
 CCellforgeView::~CCellforgeView() {
+    if (contextReady_ && context()) {
+        makeCurrent();
+        depthTarget_.release();
+        doneCurrent();
+    }
     if (doc_) doc_->removeView(this);
 }
 
@@ -71,6 +82,10 @@ void CCellforgeView::showEvent(QShowEvent* event) {
 }
 
 void CCellforgeView::initializeGL() {
+    // A new context (the widget was moved to another window): the old
+    // target went with the old context.
+    depthTarget_.abandon();
+    renderer_.invalidate();
     setUpViewState(width() * devicePixelRatio(), height() * devicePixelRatio());
     size_.lastWidth = width() * devicePixelRatio();
     size_.lastHeight = height() * devicePixelRatio();
@@ -85,7 +100,16 @@ void CCellforgeView::resizeGL(int w, int h) {
 
 void CCellforgeView::paintGL() {
     if (!doc_) return;
+    const qreal dpr = devicePixelRatio();
+    const bool deep = depthTarget_.bind(int(width() * dpr), int(height() * dpr));
+    // Only our own target keeps its picture between frames, so only then may
+    // an unchanged frame be kept instead of drawn again.
+    if (deep != reusingFrames_) {
+        renderer_.setReuseUnchangedFrames(deep);
+        reusingFrames_ = deep;
+    }
     FrameResult r = renderer_.renderFrame(camera(), doc_->universe(), &doc_->driver());
+    if (deep) depthTarget_.copyTo(defaultFramebufferObject());
     if (!r.drawn) return;
     lastFrame_ = r;
     ++framesDrawn_;
@@ -96,10 +120,176 @@ void CCellforgeView::paintGL() {
     if (frameOutputDue(frameOutput_, s.generation)) {
         std::string path = frameFileName(frameOutput_.folder.toStdString(), frameOutput_.prefix.toStdString(),
                                          frameOutput_.counter);
-        const qreal dpr = devicePixelRatio();
-        saveWindowBitmap(int(width() * dpr), int(height() * dpr), path);
+        const bool saved = saveWindowBitmap(int(width() * dpr), int(height() * dpr), path);
         ++frameOutput_.counter;  // advances whether or not the file was written
+        if (!saved) {
+            if (CMainFrame* frame = CMainFrame::instance())
+                frame->showTransient(
+                    QStringLiteral("Frame output: could not write %1").arg(QString::fromStdString(path)));
+        }
     }
+    measureSpeed();
+    if (hoverPending_) updateHover();
+}
+
+void CCellforgeView::measureSpeed() {
+    const uint32_t generation = renderer_.lastSnapshot().generation;
+    if (!speedClock_.isValid()) {
+        speedClock_.start();
+        speedFrames_ = framesDrawn_;
+        speedGeneration_ = generation;
+        return;
+    }
+    const qint64 ms = speedClock_.elapsed();
+    if (ms < 1000) return;
+    fps_ = double(framesDrawn_ - speedFrames_) * 1000.0 / double(ms);
+    gps_ = double(uint32_t(generation - speedGeneration_)) * 1000.0 / double(ms);
+    speedClock_.restart();
+    speedFrames_ = framesDrawn_;
+    speedGeneration_ = generation;
+}
+
+std::optional<PickedPart> CCellforgeView::partAt(QPoint pos) {
+    if (!doc_) return std::nullopt;
+    std::optional<PickedPart> hit;
+    const Camera c = camera();
+    const int w = width(), h = height();
+    doc_->engine().withUniverse(
+        [&](Universe& u) { hit = pickPart(c, w, h, pos.x() + 0.5, pos.y() + 0.5, u); });
+    return hit;
+}
+
+QString CCellforgeView::describePartAt(QPoint pos) {
+    if (!doc_) return QString();
+    std::string line;
+    const Camera c = camera();
+    const int w = width(), h = height();
+    // The part, its region, its binding and the terminal table are all read
+    // in one paused stretch, so a stimulus being replaced cannot race them.
+    doc_->engine().withUniverse([&](Universe& u) {
+        const std::optional<PickedPart> hit = pickPart(c, w, h, pos.x() + 0.5, pos.y() + 0.5, u);
+        if (!hit) return;
+        std::string terminal;
+        if (hit->binding && hit->binding->terminal) {
+            terminal = hit->binding->terminal->name;
+        } else if (const TerminalTable* table = doc_->engine().terminals()) {
+            // A terminal the stimulus does not feed (a monitor tap) is
+            // found by its position.
+            for (size_t i = 0; i < table->size(); ++i) {
+                const Terminal& t = table->at(i);
+                if (t.x == hit->x && t.y == hit->y && t.z == hit->z) {
+                    terminal = t.name;
+                    break;
+                }
+            }
+        }
+        line = describePart(*hit, terminal);
+    });
+    return QString::fromStdString(line);
+}
+
+void CCellforgeView::updateHover() {
+    hoverPending_ = false;
+    const QString text = hovering_ ? describePartAt(hoverPos_) : QString();
+    if (CMainFrame* frame = CMainFrame::instance()) frame->showHover(text);
+}
+
+bool CCellforgeView::drawnBox(Bounds& box) {
+    if (drawnBounds(renderer_.lastSnapshot(), box)) return true;
+    if (!doc_) return false;
+    SceneSnapshot fresh;
+    doc_->engine().withUniverse([&](Universe& u) {
+        const int32_t drawn = u.drawnCellCount;
+        takeSnapshot(u, fresh);
+        u.drawnCellCount = drawn;  // counted by frames only
+    });
+    return drawnBounds(fresh, box);
+}
+
+bool CCellforgeView::fitAll() {
+    Bounds box;
+    if (!drawnBox(box)) return false;
+    Camera c = fitAllCamera(box, width(), height());
+    setCamera(c);
+    return true;
+}
+
+double CCellforgeView::distanceUnder(QPoint pos) {
+    if (auto hit = partAt(pos)) return hit->distance;
+    Bounds box;
+    if (drawnBounds(renderer_.lastSnapshot(), box)) {
+        // From inside the machine, the distance to its centre.
+        const double d = distanceToBox(camera(), box);
+        if (d > 0) return d;
+        const Camera c = camera();
+        const double dx = (box.lo[0] + box.hi[0]) / 2 - c.x, dy = (box.lo[1] + box.hi[1]) / 2 - c.y,
+                     dz = (box.lo[2] + box.hi[2]) / 2 - c.z;
+        return std::max(1.0, std::sqrt(dx * dx + dy * dy + dz * dz));
+    }
+    return 10.0;
+}
+
+void CCellforgeView::mousePressEvent(QMouseEvent* event) {
+    MouseButton b = MouseButton::None;
+    if (event->button() == Qt::LeftButton)
+        b = MouseButton::Left;
+    else if (event->button() == Qt::RightButton)
+        b = MouseButton::Right;
+    else if (event->button() == Qt::MiddleButton)
+        b = MouseButton::Middle;
+    if (b != MouseButton::None && navigator_.button() == MouseButton::None) {
+        const QPoint pos = event->position().toPoint();
+        // Only a pan needs to know how far away the grabbed point is.
+        const double distance = b == MouseButton::Left ? 10.0 : distanceUnder(pos);
+        navigator_.press(b, pos.x(), pos.y(), distance);
+    }
+    QOpenGLWidget::mousePressEvent(event);
+}
+
+void CCellforgeView::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (navigator_.button() != MouseButton::None) {
+        Camera c = camera();
+        bool movedEye = false;
+        if (navigator_.move(pos.x(), pos.y(), height(), c, movedEye)) {
+            // As with the keys: a turn must not overwrite a centre the
+            // worker may just have shifted.
+            if (movedEye)
+                setCamera(c);
+            else {
+                alt_ = c.alt;
+                az_ = c.az;
+            }
+        }
+    } else {
+        hoverPos_ = pos;
+        hovering_ = true;
+        hoverPending_ = true;
+    }
+    QOpenGLWidget::mouseMoveEvent(event);
+}
+
+void CCellforgeView::mouseReleaseEvent(QMouseEvent* event) {
+    if (navigator_.button() != MouseButton::None && !(event->buttons() & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton)))
+        navigator_.release();
+    QOpenGLWidget::mouseReleaseEvent(event);
+}
+
+void CCellforgeView::wheelEvent(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if (delta != 0) {
+        const double distance = distanceUnder(event->position().toPoint());
+        Camera c = camera();
+        wheelStep(c, delta / 120.0, distance);
+        setCamera(c);
+    }
+    event->accept();
+}
+
+void CCellforgeView::leaveEvent(QEvent* event) {
+    hovering_ = false;
+    hoverPending_ = true;
+    QOpenGLWidget::leaveEvent(event);
 }
 
 void CCellforgeView::renderNow() {

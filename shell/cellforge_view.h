@@ -9,14 +9,27 @@
 // only while the universe is copied), lets a slow-running worker take one
 // more generation, writes the status line and, when frame output is on,
 // saves the frame that was just drawn.
+//
+// The frame is drawn into a target of the view's own with the deepest depth
+// buffer on offer and copied to the widget, whose own depth buffer is too
+// shallow for distant machines; as that target keeps its picture, a frame
+// that would show exactly what the last one showed is not drawn again. The
+// mouse drives the camera through a MouseNavigator; hovering picks the part
+// under the pointer once per drawn frame at most (each pick holds the worker
+// briefly), never per mouse event.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QOpenGLWidget>
+#include <QPoint>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 #include "universe/driver.h"
 #include "view/camera.h"
+#include "view/depth_target.h"
+#include "view/navigation.h"
 #include "view/scene.h"
 
 class CCellforgeDoc;
@@ -62,14 +75,47 @@ public:
     const FrameResult& lastFrame() const { return lastFrame_; }
     qint64 framesDrawn() const { return framesDrawn_; }
 
+    // Frames drawn and generations advanced per second over the last
+    // second or so; both 0 until a second has been measured.
+    double framesPerSecond() const { return fps_; }
+    double generationsPerSecond() const { return gps_; }
+
+    // The part under a window position, read with the worker paused; none
+    // for empty space.
+    std::optional<PickedPart> partAt(QPoint pos);
+    // The status-bar line for the part under a window position ("" for
+    // none), with its bound terminal's name.
+    QString describePartAt(QPoint pos);
+    // The box around what the last frame drew, taking a fresh copy of the
+    // universe when nothing has been drawn yet. False for an empty view.
+    bool drawnBox(Bounds& box);
+    // "Fit All": frames every drawn part from the fixed angle. False (camera
+    // unchanged) when nothing is drawn.
+    bool fitAll();
+    // Depth bits of the drawing target (0 before the first frame).
+    int depthBits() const { return depthTarget_.depthBits(); }
+
+    QSize sizeHint() const override { return QSize(480, 360); }
+    QSize minimumSizeHint() const override { return QSize(160, 120); }
+
 protected:
     void initializeGL() override;
     void resizeGL(int w, int h) override;
     void paintGL() override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
+    // Distance to what lies under pos, else to the drawn parts, else 10.
+    double distanceUnder(QPoint pos);
+    void measureSpeed();
+    void updateHover();
+
     CCellforgeDoc* doc_;
     ViewCentre centre_;
     float alt_ = 0;
@@ -82,4 +128,15 @@ private:
     qint64 framesDrawn_ = 0;
     bool contextReady_ = false;
     bool surfaceChecked_ = false;
+    DepthTarget depthTarget_;
+    bool reusingFrames_ = false;
+    MouseNavigator navigator_;
+    QPoint hoverPos_;
+    bool hoverPending_ = false;
+    bool hovering_ = false;
+    QElapsedTimer speedClock_;
+    qint64 speedFrames_ = 0;
+    uint32_t speedGeneration_ = 0;
+    double fps_ = 0;
+    double gps_ = 0;
 };

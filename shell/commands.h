@@ -25,6 +25,8 @@ enum Id : int {
     RunAnimation = 32792,
     WriteMemory = 32793,
     CentreOfMass = 32795,
+    FitAll = 32796,
+    SavedViews = 32797,  // the View menu's list of the project's saved views
 
     // standard file commands
     FileNew = 57600,

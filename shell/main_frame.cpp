@@ -14,10 +14,16 @@
 #include <QOpenGLWidget>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QThread>
 #include <QToolBar>
 
+#include <algorithm>
 #include <fstream>
+#include <limits>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "files/grid_file.h"
 #include "files/memory_image.h"
@@ -73,7 +79,28 @@ CChildFrame::CChildFrame(CCellforgeDoc* doc, QWidget* parent) : QMdiSubWindow(pa
 
 CMainFrame* CMainFrame::instance() { return g_instance; }
 
+namespace {
+// A frame of a large machine hands the OpenGL driver some megabytes of
+// vertices, which it copies into buffers of its own and frees again. With
+// the C library's defaults such blocks are mapped fresh from the system each
+// time and returned afterwards, so every frame pays for zeroing and faulting
+// in thousands of pages (about a third of the drawing thread's time for the
+// memory bank under the software renderer). Keeping freed blocks in the heap
+// instead costs only that the process keeps its peak size.
+void keepLargeBlocksInTheHeap() {
+#ifdef __GLIBC__
+    static const bool done = [] {
+        mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+        return true;
+    }();
+    (void)done;
+#endif
+}
+}  // namespace
+
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    keepLargeBlocksInTheHeap();
     g_instance = this;
     ownDialogs_ = std::make_unique<QtFileDialogs>();
     dialogs_ = ownDialogs_.get();
@@ -159,10 +186,15 @@ void CMainFrame::createActions() {
                QStringLiteral("Write graphics to encapsulated postscript file"));
     makeAction(Regions, QStringLiteral("Regions..."));
     makeAction(CentreOfMass, QStringLiteral("Centre of Mass"));
-    makeAction(Go, QStringLiteral("Go"));
-    makeAction(Stop, QStringLiteral("Stop"));
-    makeAction(Step, QStringLiteral("Step"));
-    makeAction(GoSlow, QStringLiteral("Go Slow"));
+    // The run keys are the usual debugger keys; F6 stays the pane
+    // accelerator, so Go Slow takes F8. Menus list a shortcut beside the
+    // item, so the item texts themselves are unchanged.
+    makeAction(Go, QStringLiteral("Go"))->setShortcut(QKeySequence(Qt::Key_F5));
+    makeAction(Stop, QStringLiteral("Stop"))->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    makeAction(Step, QStringLiteral("Step"))->setShortcut(QKeySequence(Qt::Key_F10));
+    makeAction(GoSlow, QStringLiteral("Go Slow"))->setShortcut(QKeySequence(Qt::Key_F8));
+    makeAction(FitAll, QStringLiteral("Fit All"), QStringLiteral("Show every drawn part of the universe\nFit All"))
+        ->setShortcut(QKeySequence(Qt::Key_Home));
     makeAction(Settings, QStringLiteral("Settings..."));
     makeAction(SaveBitmap, QStringLiteral("Save &Bitmap..."));
     makeAction(AnimationSettings, QStringLiteral("&Animation..."));
@@ -198,6 +230,8 @@ void CMainFrame::createActions() {
     // Ctrl+N has no menu item: the accelerator lives on the window.
     addAction(actions_[FileNew]);
     addAction(actions_[FileOpen]);
+    // The run keys and Home work wherever the keyboard focus is in the window.
+    for (int id : {int(Go), int(Stop), int(Step), int(GoSlow), int(FitAll)}) addAction(actions_[id]);
 }
 
 void CMainFrame::createMenus() {
@@ -247,6 +281,13 @@ void CMainFrame::createMenus() {
     view1->addSeparator();
     view1->addAction(actions_[Regions]);
     view1->addAction(actions_[CentreOfMass]);
+    view1->addAction(actions_[FitAll]);
+    savedViewsMenu_ = new QMenu(QStringLiteral("Saved Views"), this);
+    savedViewsMenu_->menuAction()->setData(int(SavedViews));
+    savedViewsMenu_->menuAction()->setObjectName(QStringLiteral("command%1").arg(int(SavedViews)));
+    savedViewsMenu_->menuAction()->setStatusTip(QStringLiteral("Show one of the project's saved views"));
+    view1->addMenu(savedViewsMenu_);
+    connect(savedViewsMenu_, &QMenu::aboutToShow, this, &CMainFrame::rebuildSavedViewsMenu);
     auto* run = new QMenu(QStringLiteral("Run"), this);
     for (int id : {Go, Stop, Step, GoSlow}) run->addAction(actions_[id]);
     run->addSeparator();
@@ -273,7 +314,7 @@ void CMainFrame::createToolBar() {
     toolBar_->setIconSize(QSize(16, 15));
     toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     const int order[] = {FileOpen, NoHandlerButton, 0, FilePrint, 0, About, 0, Go, Stop, Step, GoSlow, 0, Settings, 0,
-                         WriteDriveCoordinates};
+                         WriteDriveCoordinates, 0, FitAll};
     for (int id : order) {
         if (id == 0) {
             toolBar_->addSeparator();
@@ -303,10 +344,118 @@ void CMainFrame::createStatusBar() {
     linePane_->setFrameShape(QFrame::Panel);
     linePane_->setFrameShadow(QFrame::Sunken);
     bar->addPermanentWidget(linePane_);
+    // Speed of the active view; its own pane so the six numbers stay as
+    // they are.
+    speedPane_ = new QLabel(bar);
+    speedPane_->setObjectName(QStringLiteral("pane2"));
+    speedPane_->setFrameShape(QFrame::Panel);
+    speedPane_->setFrameShadow(QFrame::Sunken);
+    speedPane_->setMinimumWidth(speedPane_->fontMetrics().horizontalAdvance(QStringLiteral("000000000 gen/s  00.0 fps")));
+    bar->addPermanentWidget(speedPane_);
     connect(actions_[cmd::ViewStatusBar], &QAction::toggled, bar, &QStatusBar::setVisible);
 }
 
-QLabel* CMainFrame::statusPane(int index) const { return index == 0 ? readyPane_ : index == 1 ? linePane_ : nullptr; }
+QLabel* CMainFrame::statusPane(int index) const {
+    switch (index) {
+    case 0: return readyPane_;
+    case 1: return linePane_;
+    case 2: return speedPane_;
+    default: return nullptr;
+    }
+}
+
+void CMainFrame::showTransient(const QString& text) {
+    hoverText_.clear();
+    statusBar()->showMessage(text, kTransientMs);
+}
+
+void CMainFrame::showHover(const QString& text) {
+    QStatusBar* bar = statusBar();
+    if (text.isEmpty()) {
+        if (!hoverText_.isEmpty() && bar->currentMessage() == hoverText_) bar->clearMessage();
+        hoverText_.clear();
+        return;
+    }
+    // Pointing at a part is asking about it: its line takes the place of
+    // whatever message was showing.
+    if (text == hoverText_ && bar->currentMessage() == text) return;
+    hoverText_ = text;
+    bar->showMessage(text);
+}
+
+QString CMainFrame::stateText() const {
+    CCellforgeDoc* d = activeDocument();
+    if (!d) return QStringLiteral("Ready");
+    SteppingDriver& driver = d->engine().driver();
+    if (driver.slow.load()) return QStringLiteral("Go Slow");
+    return d->engine().canGo() ? QStringLiteral("Stopped") : QStringLiteral("Running");
+}
+
+void CMainFrame::updateSpeedPane() {
+    CCellforgeView* v = activeView();
+    const QString text = v ? QStringLiteral("%1 gen/s  %2 fps")
+                                 .arg(qRound64(v->generationsPerSecond()))
+                                 .arg(v->framesPerSecond(), 0, 'f', 1)
+                           : QString();
+    if (speedPane_->text() != text) speedPane_->setText(text);
+}
+
+void CMainFrame::rebuildSavedViewsMenu() {
+    savedViewsMenu_->clear();
+    CCellforgeView* v = activeView();
+    ViewList* list = v ? v->document()->engine().savedViews() : nullptr;
+    if (!list || list->views.empty()) {
+        savedViewsMenu_->addAction(QStringLiteral("(no saved views)"))->setEnabled(false);
+        return;
+    }
+    for (size_t i = 0; i < list->views.size(); ++i) {
+        const SavedView& sv = list->views[i];
+        QString label = QString::fromStdString(sv.description);
+        if (label.trimmed().isEmpty())
+            label = formatSavedViewLine({QString(), sv.x, sv.y, sv.z, sv.alt, sv.az}).trimmed();
+        label.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* a = savedViewsMenu_->addAction(label);
+        // Recalled exactly as the Settings dialog recalls a view: whole
+        // numbers, written straight into the camera, also while running.
+        QPointer<CCellforgeView> target(v);
+        const SavedViewRecord record{QString(), sv.x, sv.y, sv.z, sv.alt, sv.az};
+        connect(a, &QAction::triggered, this, [target, record] {
+            if (!target) return;
+            const SavedViewLineFields f = parseSavedViewLine(formatSavedViewLine(record));
+            Camera c;
+            c.x = f.x ? f.x->toFloat() : 0.0f;
+            c.y = f.y ? f.y->toFloat() : 0.0f;
+            c.z = f.z ? f.z->toFloat() : 0.0f;
+            c.alt = f.alt ? f.alt->toFloat() : 0.0f;
+            c.az = f.az ? f.az->toFloat() : 0.0f;
+            target->setCamera(c);
+        });
+    }
+}
+
+void CMainFrame::cascadeWindows() {
+    // Each window is offset by a title bar from the one before and sized so
+    // that all of them fit, but never below two thirds of the area: a
+    // cascade is for choosing among overlapping, usable windows.
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder))
+        if (!w->isMinimized() && !w->isHidden()) windows << w;
+    if (windows.isEmpty()) return;
+    const QSize area = mdi_->viewport()->size();
+    const int step = std::max(16, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front()) + 4);
+    const int n = int(windows.size());
+    const int w = std::max(std::min(area.width(), 200), std::max(area.width() * 2 / 3, area.width() - step * (n - 1)));
+    const int h = std::max(std::min(area.height(), 150), std::max(area.height() * 2 / 3, area.height() - step * (n - 1)));
+    const int room = std::max(1, std::min((area.width() - w) / step, (area.height() - h) / step) + 1);
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow* sub = windows[i];
+        if (sub->isMaximized()) sub->showNormal();
+        const int k = i % room;
+        sub->setGeometry(k * step, k * step, w, h);
+        sub->raise();
+    }
+    mdi_->setActiveSubWindow(windows.back());
+}
 
 void CMainFrame::setStatusLine(const QString& text) {
     if (linePane_->text() != text) linePane_->setText(text);
@@ -365,7 +514,8 @@ void CMainFrame::connectCommands() {
     on(WindowNew, [this] {
         if (CCellforgeDoc* d = activeDocument()) newWindow(d);
     });
-    on(WindowCascade, [this] { mdi_->cascadeSubWindows(); });
+    on(WindowCascade, &CMainFrame::cascadeWindows);
+    on(FitAll, &CMainFrame::onFitAll);
     on(WindowTileHorz, [this] { mdi_->tileSubWindows(); });
     on(WindowArrange, &CMainFrame::onArrangeIcons);
 }
@@ -421,9 +571,14 @@ void CMainFrame::updateCommandStates() {
     using namespace cmd;
     CCellforgeDoc* d = activeDocument();
     const bool haveDoc = d != nullptr;
+    // Every command that works on a view or its document needs an active
+    // view; without one they are all off, toolbar buttons included.
     for (int id : {FileClose, FileSaveAs, SaveTerminals, WriteDriveCoordinates, SaveBitmap, AnimationSettings, CentreOfMass,
-                   Regions, WriteMemory, WindowNew, WindowCascade, WindowTileHorz, WindowArrange})
+                   Regions, WriteMemory, WindowNew, WindowCascade, WindowTileHorz, WindowArrange, FitAll})
         actions_[id]->setEnabled(haveDoc);
+    savedViewsMenu_->menuAction()->setEnabled(haveDoc);
+    const QString state = stateText();
+    if (readyPane_->text() != state) readyPane_->setText(state);
     const bool canGo = haveDoc && d->engine().canGo();
     actions_[Go]->setEnabled(canGo);
     actions_[Step]->setEnabled(haveDoc && d->engine().canStep());
@@ -437,9 +592,18 @@ void CMainFrame::updateCommandStates() {
 void CMainFrame::tick() {
     for (CCellforgeDoc* d : documents_) d->updateAllViews();
     updateCommandStates();
+    updateSpeedPane();
     // A run waits while a dialog is open: the dialog may be working on the
     // very document the run is about to close.
-    if (!QApplication::activeModalWidget()) runner_.advance(*this);
+    if (!QApplication::activeModalWidget()) {
+        const bool wasRunning = runner_.installed();
+        const AnimationSpec* plan = runner_.plan();
+        const QString folder = plan ? QString::fromStdString(plan->folder) : QString();
+        const size_t entries = plan ? plan->entries.size() : 0;
+        runner_.advance(*this);
+        if (wasRunning && !runner_.installed())
+            showTransient(QStringLiteral("Animation: finished, %1 entries, pictures in %2").arg(entries).arg(folder));
+    }
 }
 
 // ------------------------------------------------------------------ documents
@@ -512,7 +676,12 @@ CCellforgeDoc* CMainFrame::openDocument(const QString& path, bool addToRecent) {
     // Only grids open as documents, even one already open under that name
     // (a document saved as "x.txt" is not a grid document).
     if (!hasGridSuffix(path.toStdString())) return nullptr;
-    const QString full = QFileInfo(path).absoluteFilePath();
+    // A folder (or a device, or a pipe) named like a grid is no grid; it is
+    // never handed to the reader. A grid that does not exist still opens,
+    // empty.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) return nullptr;
+    const QString full = info.absoluteFilePath();
     for (CCellforgeDoc* d : documents_) {
         if (!d->pathName().isEmpty() && d->pathName() == full) {
             if (CCellforgeView* v = d->firstView()) mdi_->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(v->parentWidget()));
@@ -592,23 +761,85 @@ void CMainFrame::setFileDialogs(FileDialogs* dialogs) { dialogs_ = dialogs ? dia
 
 // ------------------------------------------------------------------ application commands
 
+namespace {
+// Why a path cannot be read as a project, or empty when it can be tried.
+// A folder opens as a stream on this system and would reach the reader.
+QString unreadableReason(const QFileInfo& info) {
+    if (!info.exists()) return QStringLiteral("no such file");
+    if (info.isDir()) return QStringLiteral("it is a folder");
+    if (!info.isFile()) return QStringLiteral("it is not a regular file");
+    if (!info.isReadable()) return QStringLiteral("it cannot be read");
+    return QString();
+}
+}  // namespace
+
+void CMainFrame::reportProjectLoad(const QString& projectPath, const ProjectLoadResult& result) {
+    const QString name = QFileInfo(projectPath).fileName();
+    if (!result.files.grid) {
+        showTransient(QStringLiteral("Project %1 names no grid file; nothing was opened").arg(name));
+        return;
+    }
+    const QString grid = QString::fromStdString(*result.files.grid);
+    CCellforgeDoc* doc = nullptr;
+    for (CCellforgeDoc* d : documents_)
+        if (&d->engine() == result.document) doc = d;
+    if (!doc) {
+        showTransient(QStringLiteral("Project %1: the grid %2 could not be opened").arg(name, grid));
+        return;
+    }
+    if (!QFileInfo(grid).isFile()) {
+        showTransient(QStringLiteral("Project %1: the grid %2 is missing; the universe is empty").arg(name, grid));
+        return;
+    }
+    size_t parts = 0;
+    doc->engine().withUniverse([&](Universe& u) { parts = u.partCount(); });
+    const ViewList* views = doc->engine().savedViews();
+    const size_t saved = views ? views->views.size() : 0;
+    QString text = QStringLiteral("Opened %1: %2 parts. Home (View > Fit All) shows them all").arg(name).arg(parts);
+    if (saved > 0) text += QStringLiteral("; View > Saved Views lists %1 views").arg(saved);
+    showTransient(text);
+}
+
 bool CMainFrame::openProjectFile(const QString& path) {
     QFileInfo info(path);
+    // Checked before any reader sees the path; a path that failed here is
+    // not put on the recent-file list.
+    const QString why = unreadableReason(info);
+    if (!why.isEmpty()) {
+        showTransient(QStringLiteral("Could not open project %1: %2").arg(QDir::toNativeSeparators(path), why));
+        return false;
+    }
     std::ifstream in(info.absoluteFilePath().toStdString());
-    if (!in) return false;
+    if (!in) {
+        showTransient(QStringLiteral("Could not open project %1").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
     // Project files name their files relative to the project's folder.
     QDir::setCurrent(info.absolutePath());
     recent_.add(info.absoluteFilePath());
     QtPlatform platform(*this);
-    loadProject(platform, in);
+    const ProjectLoadResult result = loadProject(platform, in);
     updateRecentMenu();
+    reportProjectLoad(info.absoluteFilePath(), result);
     return true;
 }
 
 bool CMainFrame::openRecentProject(int n) {
+    const QString entry = recent_.entry(n);
+    if (entry.isEmpty()) return false;
+    const QString why = unreadableReason(QFileInfo(entry));
+    if (!why.isEmpty()) {
+        showTransient(QStringLiteral("Could not open project %1: %2").arg(QDir::toNativeSeparators(entry), why));
+        return false;
+    }
     QtPlatform platform(*this);
-    bool ok = ::openRecentProject(platform, n);
+    ProjectLoadResult result;
+    const bool ok = loadProjectFromPath(platform, entry.toStdString(), &result);
     updateRecentMenu();
+    if (ok)
+        reportProjectLoad(entry, result);
+    else
+        showTransient(QStringLiteral("Could not open project %1").arg(QDir::toNativeSeparators(entry)));
     return ok;
 }
 
@@ -618,9 +849,22 @@ void CMainFrame::onFileOpen() {
 }
 
 bool CMainFrame::runAnimationFile(const QString& path) {
-    std::ifstream in(path.toStdString());
-    if (!in) return false;
-    runner_.install(std::make_unique<AnimationSpec>(readAnimationSpec(in)));
+    const QString why = unreadableReason(QFileInfo(path));
+    std::ifstream in;
+    if (why.isEmpty()) in.open(path.toStdString());
+    if (!why.isEmpty() || !in) {
+        showTransient(QStringLiteral("Could not open animation specification %1%2")
+                          .arg(QDir::toNativeSeparators(path), why.isEmpty() ? QString() : QString(QStringLiteral(": ") + why)));
+        return false;
+    }
+    auto spec = std::make_unique<AnimationSpec>(readAnimationSpec(in));
+    const size_t n = spec->entries.size();
+    const QString folder = QString::fromStdString(spec->folder);
+    runner_.install(std::move(spec));
+    if (!QFileInfo(folder).isDir())
+        showTransient(QStringLiteral("Animation: the output folder %1 does not exist").arg(folder));
+    else
+        showTransient(QStringLiteral("Animation: %1 entries, pictures into %2").arg(n).arg(folder));
     return true;
 }
 
@@ -652,7 +896,12 @@ void CMainFrame::onFileSaveAs() {
     CCellforgeDoc* d = activeDocument();
     if (!d) return;
     auto path = dialogs_->saveFile(this, QString(), QStringLiteral("All Files (*.*)|*.*||"));
-    if (path) d->onSaveDocument(*path);
+    if (!path) return;
+    const QString shown = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
+    if (d->onSaveDocument(*path))
+        showTransient(QStringLiteral("Saved the universe as %1").arg(shown));
+    else
+        showTransient(QStringLiteral("Could not save the universe as %1").arg(shown));
 }
 
 void CMainFrame::onSaveTerminals() {
@@ -660,19 +909,41 @@ void CMainFrame::onSaveTerminals() {
     if (!d) return;
     auto path = dialogs_->saveFile(this, QStringLiteral("trm"), QStringLiteral("Terminal Files (*.trm)|*.trm||"));
     if (!path) return;
+    const QString shown = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
     std::ofstream out(path->toStdString(), std::ios::trunc);
-    if (out) d->engine().saveTerminals(out);
+    if (!out) {
+        showTransient(QStringLiteral("Could not write terminals to %1").arg(shown));
+        return;
+    }
+    d->engine().saveTerminals(out);
+    out.flush();
+    showTransient(out ? QStringLiteral("Wrote terminals to %1").arg(shown)
+                      : QStringLiteral("Could not write terminals to %1").arg(shown));
 }
 
 void CMainFrame::onSaveBitmap() {
     CCellforgeView* v = activeView();
     if (!v) return;
     auto path = dialogs_->saveFile(this, QStringLiteral("bmp"), QStringLiteral("Bitmap Files (*.bmp)|*.bmp||"));
-    if (path) v->saveBitmap(*path);
+    if (!path) return;
+    const QString shown = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
+    showTransient(v->saveBitmap(*path) ? QStringLiteral("Saved the picture as %1").arg(shown)
+                                       : QStringLiteral("Could not save the picture as %1").arg(shown));
 }
 
 void CMainFrame::onWriteDriveCoordinates() {
-    if (CCellforgeView* v = activeView()) v->writeDriveCoordinates(QString::fromLatin1(kDriveDumpFile));
+    CCellforgeView* v = activeView();
+    if (!v) return;
+    const QString path = QString::fromLatin1(kDriveDumpFile);
+    const QString shown = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    showTransient(v->writeDriveCoordinates(path) ? QStringLiteral("Wrote Drive coordinates to %1").arg(shown)
+                                                 : QStringLiteral("Could not write Drive coordinates to %1").arg(shown));
+}
+
+void CMainFrame::onFitAll() {
+    CCellforgeView* v = activeView();
+    if (!v) return;
+    if (!v->fitAll()) showTransient(QStringLiteral("Fit All: nothing to show"));
 }
 
 void CMainFrame::onAnimationDialog() {
@@ -687,6 +958,13 @@ void CMainFrame::onAnimationDialog() {
     out.interval = f.interval;
     out.counter = 0;
     out.lastGeneration = 0xFFFFFFFFu;
+    if (f.interval != 0 && !QFileInfo(f.folder).isDir())
+        showTransient(QStringLiteral("Animation: the output folder %1 does not exist; no frames can be written")
+                          .arg(QDir::toNativeSeparators(f.folder)));
+    else if (f.interval != 0)
+        showTransient(QStringLiteral("Animation: a frame every %1 generations into %2")
+                          .arg(f.interval)
+                          .arg(QDir::toNativeSeparators(f.folder)));
 }
 
 void CMainFrame::onSettings() {
@@ -740,10 +1018,54 @@ void CMainFrame::onWriteMemory() {
     MemoryDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted) return;
     MemoryWriteFields f = dialog.fields();
-    std::ifstream in(f.path.toStdString());
-    if (!in) return;
+    const QString shown = QDir::toNativeSeparators(f.path);
+    // A folder would open as a stream and reach the reader.
+    const QString why = unreadableReason(QFileInfo(f.path));
+    std::ifstream in;
+    if (why.isEmpty()) in.open(f.path.toStdString());
+    if (!why.isEmpty() || !in) {
+        showTransient(QStringLiteral("Memory: could not open %1%2")
+                          .arg(shown, why.isEmpty() ? QString() : QString(QStringLiteral(": ") + why)));
+        return;
+    }
     std::vector<int32_t> image = readProgramImage(in);
+    if (image.empty()) {
+        showTransient(QStringLiteral("Memory: %1 holds no program image; nothing written").arg(shown));
+        return;
+    }
+    // Count the modules the image covers that are there (any memory part
+    // on a module's loop): the writer skips positions without one, so
+    // "nothing written" is worth saying.
+    const size_t pages = (image.size() + 255) / 256;
+    size_t present = 0;
+    d->engine().withUniverse([&](Universe& u) {
+        constexpr int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+        for (size_t i = 0; i < pages; ++i) {
+            bool found = false;
+            for (int p = 0; p < 256 && !found; ++p) {
+                int64_t y = 0, z = 0;
+                memoryLoopPosition(f.y, f.z, p, y, z);
+                for (int b = 0; b < 6 && !found; ++b) {
+                    const int64_t x = int64_t(f.x) + 6 * int64_t(i) + b;
+                    if (x < lo || x > hi || y < lo || y > hi || z < lo || z > hi) continue;
+                    CellRef c = u.findCell(int32_t(x), int32_t(y), int32_t(z));
+                    if (!c) continue;
+                    const int32_t type = c.block->partType(c.slot);
+                    found = type == NorGate || type == Conductor;
+                }
+            }
+            present += found;
+        }
+    });
     d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
+    if (present == 0) {
+        showTransient(QStringLiteral("Memory: no memory module at (%1, %2, %3); nothing written")
+                          .arg(f.x)
+                          .arg(f.y)
+                          .arg(f.z));
+        return;
+    }
+    showTransient(QStringLiteral("Wrote %1 words into %2 modules").arg(image.size()).arg(present));
 }
 
 // ------------------------------------------------------------------ animation host
@@ -775,7 +1097,14 @@ void CMainFrame::showEntry(uintptr_t handle, const AnimationEntry& entry) {
 bool CMainFrame::saveFirstViewBitmap(uintptr_t handle, const std::string& path) {
     if (!hasDocument(handle)) return false;
     CCellforgeView* v = reinterpret_cast<CCellforgeDoc*>(handle)->firstView();
-    return v && v->saveBitmap(QString::fromStdString(path));
+    const bool ok = v && v->saveBitmap(QString::fromStdString(path));
+    if (const AnimationSpec* plan = runner_.plan()) {
+        const QString progress =
+            QStringLiteral("Animation: frame %1 of %2").arg(plan->currentIndex + 1).arg(plan->entries.size());
+        showTransient(ok ? progress
+                         : QString(progress + QStringLiteral(" could not be written to %1").arg(QString::fromStdString(path))));
+    }
+    return ok;
 }
 
 void CMainFrame::closeDocument(uintptr_t handle) {

@@ -28,6 +28,8 @@
 #include "shell/animation_run.h"
 #include "shell/recent_files.h"
 
+struct ProjectLoadResult;
+
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -85,6 +87,22 @@ public:
 
     // Status pane 1 text (the line written after every frame).
     void setStatusLine(const QString& text);
+    // A message in the status bar's left part for a few seconds (what a
+    // file operation did, or why it could not).
+    void showTransient(const QString& text);
+    static constexpr int kTransientMs = 6000;
+    // The hover line for the part under the pointer; empty takes it away
+    // (and only it: a file operation's message that came later stays).
+    void showHover(const QString& text);
+    // The text pane 0 shows while no message covers it: "Ready" without a
+    // document, else the active document's run state.
+    QString stateText() const;
+    // The View menu's saved-views submenu, rebuilt from the active document
+    // each time it opens.
+    QMenu* savedViewsMenu() const { return savedViewsMenu_; }
+    void rebuildSavedViewsMenu();
+    // Cascades the child windows, each at a usable size.
+    void cascadeWindows();
 
     // One timer tick, exposed so tests can drive time deterministically.
     void tick();
@@ -121,6 +139,8 @@ private:
     void watchDocument(CCellforgeDoc* doc);
     void childClosed(CChildFrame* frame);
     bool hasDocument(uintptr_t doc) const;
+    // The status message after a project load: what opened, or why not.
+    void reportProjectLoad(const QString& projectPath, const ProjectLoadResult& result);
 
     // command handlers
     void onFileOpen();
@@ -136,11 +156,16 @@ private:
     void onWriteMemory();
     void onAbout();
     void onArrangeIcons();
+    void onFitAll();
+    void updateSpeedPane();
 
     QMdiArea* mdi_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QLabel* readyPane_ = nullptr;
     QLabel* linePane_ = nullptr;
+    QLabel* speedPane_ = nullptr;
+    QMenu* savedViewsMenu_ = nullptr;
+    QString hoverText_;
     QHash<int, QAction*> actions_;
     QAction* recentPlaceholder_ = nullptr;  // shown while the list is empty
     std::vector<QMenu*> noDocumentMenus_;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QImage>
 #include <QPixmap>
 #include <QLinearGradient>
 
@@ -15,6 +16,23 @@ QPixmap blank() {
     QPixmap p(16, 15);
     p.fill(Qt::transparent);
     return p;
+}
+
+// The look of a disabled button: the dark outline in grey, everything else
+// gone. The style's own greying keeps light icons (a white page with grey
+// lines) looking almost as they do when enabled, so a disabled Settings or
+// Write EPS button would pass for an enabled one.
+QPixmap disabledLook(const QPixmap& pm) {
+    QImage in = pm.toImage().convertToFormat(QImage::Format_ARGB32);
+    QImage out(in.size(), QImage::Format_ARGB32);
+    out.fill(Qt::transparent);
+    for (int y = 0; y < in.height(); ++y)
+        for (int x = 0; x < in.width(); ++x) {
+            const QRgb c = in.pixel(x, y);
+            if (qAlpha(c) < 128) continue;
+            if (qGray(c) < 100) out.setPixel(x, y, qRgba(128, 128, 128, 255));
+        }
+    return QPixmap::fromImage(out);
 }
 
 }  // namespace
@@ -91,11 +109,28 @@ QIcon toolbarIcon(int id) {
         p.drawLine(12, 5, 14, 7);
         p.drawLine(12, 9, 14, 7);
         break;
+    case cmd::FitAll:  // a cube inside four corner marks
+        p.setPen(dark);
+        p.drawLine(1, 1, 4, 1);
+        p.drawLine(1, 1, 1, 4);
+        p.drawLine(11, 1, 14, 1);
+        p.drawLine(14, 1, 14, 4);
+        p.drawLine(1, 13, 4, 13);
+        p.drawLine(1, 10, 1, 13);
+        p.drawLine(11, 13, 14, 13);
+        p.drawLine(14, 10, 14, 13);
+        p.setBrush(QColor(0, 0, 255));
+        p.drawRect(5, 6, 5, 5);
+        p.setBrush(QColor(255, 255, 0));
+        p.drawPolygon(QPolygon({QPoint(5, 6), QPoint(7, 4), QPoint(12, 4), QPoint(10, 6)}));
+        break;
     default:
         break;
     }
     p.end();
-    return QIcon(pm);
+    QIcon icon(pm);
+    icon.addPixmap(disabledLook(pm), QIcon::Disabled);
+    return icon;
 }
 
 QIcon applicationIcon() {

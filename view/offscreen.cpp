@@ -64,13 +64,21 @@ std::unique_ptr<OffscreenContext> OffscreenContext::create(int width, int height
     EGLDisplay display = sharedDisplay(error);
     if (display == EGL_NO_DISPLAY) return nullptr;
 
-    const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                       EGL_RED_SIZE,     8,               EGL_GREEN_SIZE,      8,
-                                       EGL_BLUE_SIZE,    8,               EGL_DEPTH_SIZE,      24,
-                                       EGL_NONE};
+    // The deepest depth buffer on offer: a 24-bit one makes distant parts
+    // fight with the squares 0.025 in front of their faces. EGL sorts the
+    // matches with the smallest sufficient depth first, so asking for 32
+    // bits, then 24, keeps the same colour format either way.
     EGLConfig config = nullptr;
     EGLint count = 0;
-    if (!eglChooseConfig(display, configAttributes, &config, 1, &count) || count < 1) {
+    for (EGLint depth : {32, 24}) {
+        const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                           EGL_RED_SIZE,     8,               EGL_GREEN_SIZE,      8,
+                                           EGL_BLUE_SIZE,    8,               EGL_DEPTH_SIZE,      depth,
+                                           EGL_NONE};
+        if (eglChooseConfig(display, configAttributes, &config, 1, &count) && count >= 1) break;
+        count = 0;
+    }
+    if (count < 1) {
         error = "ChoosePixelFormat failed: no EGL configuration with 24 colour bits and a depth buffer";
         return nullptr;
     }

@@ -220,8 +220,7 @@ FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe,
     const auto start = Clock::now();
 
     fixedDrawingState();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The clear waits until the copy shows whether the frame is drawn at all.
     glPushMatrix();
     applyCameraTransform(camera);
 
@@ -234,13 +233,60 @@ FrameResult SceneRenderer::renderFrame(const Camera& camera, Universe& universe,
     result.holdSeconds = since(holdStart);
     result.waitSeconds = std::chrono::duration<double>(holdStart - waitStart).count();
 
-    drawSnapshot(snapshot_, &camera);
+    if (reuse_ && sameAsLastFrame(camera)) {
+        result.reused = true;
+    } else {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        drawSnapshot(snapshot_, &camera);
+        if (reuse_) rememberFrame(camera);
+    }
     glPopMatrix();
     glFinish();
     drawingFlag.store(0);
     result.drawn = true;
     result.totalSeconds = since(start);
     return result;
+}
+
+namespace {
+bool sameCell(const SceneCell& a, const SceneCell& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z && a.record == b.record && a.frame.front == b.frame.front &&
+           a.frame.side == b.frame.side && a.frame.up == b.frame.up && a.outputs == b.outputs && a.bonds == b.bonds;
+}
+}  // namespace
+
+bool SceneRenderer::sameAsLastFrame(const Camera& camera) const {
+    if (!lastValid_) return false;
+    // Bitwise camera equality: a NaN camera is never "the same".
+    if (!(camera.x == lastCamera_.x && camera.y == lastCamera_.y && camera.z == lastCamera_.z &&
+          camera.alt == lastCamera_.alt && camera.az == lastCamera_.az))
+        return false;
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLdouble projection[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    for (int i = 0; i < 4; ++i)
+        if (viewport[i] != lastViewport_[i]) return false;
+    for (int i = 0; i < 16; ++i)
+        if (projection[i] != lastProjection_[i]) return false;
+    const auto& cells = snapshot_.cells;
+    if (cells.size() != lastCells_.size()) return false;
+    for (size_t i = 0; i < cells.size(); ++i)
+        if (!sameCell(cells[i], lastCells_[i])) return false;
+    return true;
+}
+
+void SceneRenderer::rememberFrame(const Camera& camera) {
+    lastCamera_ = camera;
+    lastCells_ = snapshot_.cells;
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLdouble projection[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    for (int i = 0; i < 4; ++i) lastViewport_[i] = viewport[i];
+    for (int i = 0; i < 16; ++i) lastProjection_[i] = projection[i];
+    lastValid_ = true;
 }
 
 std::string statusLine(const SceneSnapshot& s) {

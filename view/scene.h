@@ -25,6 +25,12 @@
 //   test before shading them, which is most of the fill cost of a dense
 //   structure. Within a cell the quads keep their face order.
 //
+//   A caller whose framebuffer keeps its contents may ask for unchanged
+//   frames to be kept (setReuseUnchangedFrames): the copy is still taken
+//   and compared with the last drawn one, cell by cell, together with the
+//   camera, viewport and projection; only when all agree is the drawing
+//   skipped, so the picture is the one a full frame would give.
+//
 //   No OpenGL state outside this file is assumed beyond a current context:
 //   the desktop view calls these functions from its widget's paint handler,
 //   the runner and the tests from an off-screen context. A view uses them as
@@ -60,6 +66,7 @@ bool resizeView(ViewSize& size, int width, int height);
 
 struct FrameResult {
     bool drawn = false;  // false when a frame was already being drawn
+    bool reused = false;  // the picture already in the framebuffer was kept
     double waitSeconds = 0;   // waiting for the worker to reach its pause point
     double copySeconds = 0;   // reading the universe (the snapshot)
     double holdSeconds = 0;   // copy plus release until the worker runs again
@@ -76,6 +83,19 @@ public:
     // status line and the generation for the frame-output check, all read in
     // the paused stretch.
     FrameResult renderFrame(const Camera& camera, Universe& universe, SteppingDriver* driver);
+
+    // With reuse on, a frame whose copy of the universe, camera, viewport
+    // and projection all equal the last drawn frame's is not drawn again:
+    // the picture already in the framebuffer is kept. Only for a caller
+    // whose framebuffer keeps its contents between frames and is drawn by
+    // nothing else (the desktop view's own target). Off by default.
+    void setReuseUnchangedFrames(bool on) {
+        reuse_ = on;
+        lastValid_ = false;
+    }
+    // Forget the last frame, so the next one is drawn in full (after the
+    // framebuffer was remade or drawn into by someone else).
+    void invalidate() { lastValid_ = false; }
 
     // The vertex stage alone, for a snapshot already taken, with the camera
     // transform already applied. With an eye camera, quads facing away from
@@ -104,6 +124,16 @@ private:
     void sortNearestFirst(const SceneSnapshot& snapshot, const Camera& eye);
     std::vector<uint32_t> order_;
     std::vector<uint32_t> bucketStart_;
+
+    // What the last drawn frame showed, for reuse.
+    bool sameAsLastFrame(const Camera& camera) const;
+    void rememberFrame(const Camera& camera);
+    bool reuse_ = false;
+    bool lastValid_ = false;
+    Camera lastCamera_;
+    std::vector<SceneCell> lastCells_;
+    double lastProjection_[16] = {};
+    int lastViewport_[4] = {};
 };
 
 // The status bar text: active blocks, drawn cells, generation and the last

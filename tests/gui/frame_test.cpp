@@ -112,7 +112,8 @@ private slots:
         // Toolbar order, with the buttons that have no handler disabled.
         QList<int> ids;
         for (QAction* a : frame_->toolBar()->actions()) ids << (a->isSeparator() ? 0 : a->data().toInt());
-        QCOMPARE(ids, QList<int>({57601, 32785, 0, 57607, 0, 57664, 0, 32778, 32779, 32780, 32782, 0, 32783, 0, 32786}));
+        QCOMPARE(ids, QList<int>({57601, 32785, 0, 57607, 0, 57664, 0, 32778, 32779, 32780, 32782, 0, 32783, 0, 32786, 0,
+                                  32796}));
         QVERIFY(!act(cmd::NoHandlerButton)->isEnabled());
         QVERIFY(!act(cmd::FilePrint)->isEnabled());
         QVERIFY(!act(cmd::Go)->isEnabled());  // no document

@@ -95,6 +95,64 @@ TEST_F(Render, EmptyUniverseIsBlackWithNothingCounted) {
     EXPECT_EQ(u_.drawnCellCount, 0);
 }
 
+TEST_F(Render, AnUnchangedFrameIsKeptOnlyWhenNothingItShowsHasChanged) {
+    u_.placeCell(part(Conductor, 0, 0, 0, 0, 1));
+    u_.placeCell(part(NorGate, 1, 0, -1, 1, 0));
+    Camera cam;
+    cam.x = 0.5f;
+    cam.az = 5;
+    draw(cam);
+    const std::vector<uint8_t> full = frame_.pixels;
+
+    renderer_.setReuseUnchangedFrames(true);
+    FrameResult r = renderer_.renderFrame(cam, u_, nullptr);
+    EXPECT_FALSE(r.reused);  // nothing remembered yet
+    r = renderer_.renderFrame(cam, u_, nullptr);
+    EXPECT_TRUE(r.reused);
+    EXPECT_EQ(captureFramebuffer(W, H).pixels, full);
+    EXPECT_EQ(u_.drawnCellCount, 2);  // still counted
+
+    // Each thing the picture depends on makes it be drawn again, and the
+    // picture is then what a full frame gives.
+    auto redrawnLikeAFullFrame = [&](const Camera& c) {
+        const FrameResult again = renderer_.renderFrame(c, u_, nullptr);
+        EXPECT_FALSE(again.reused);
+        const std::vector<uint8_t> kept = captureFramebuffer(W, H).pixels;
+        SceneRenderer fresh;
+        fresh.renderFrame(c, u_, nullptr);
+        EXPECT_EQ(kept, captureFramebuffer(W, H).pixels);
+        return kept;
+    };
+    Camera turned = cam;
+    turned.az = 6;
+    EXPECT_NE(redrawnLikeAFullFrame(turned), full);
+    EXPECT_EQ(redrawnLikeAFullFrame(cam), full);
+    CellRef gate = u_.findCell(1, 0, -1);
+    gate.core().outputs = 1u << 4;  // a red square appears on the face towards the eye
+    EXPECT_NE(redrawnLikeAFullFrame(cam), full);
+    gate.core().outputs = 0;
+    EXPECT_EQ(redrawnLikeAFullFrame(cam), full);
+    RegionEntry* r2 = u_.openRegion("veil", nullptr);
+    UniverseCell hidden = part(Pusher, 0, 0, 2);
+    hidden.region = r2;
+    u_.placeCell(hidden);
+    EXPECT_NE(redrawnLikeAFullFrame(cam), full);
+    r2->visible = 0;
+    EXPECT_EQ(redrawnLikeAFullFrame(cam), full);
+    glViewport(0, 0, W / 2, H);
+    redrawnLikeAFullFrame(cam);
+    setUpViewState(W, H);
+    redrawnLikeAFullFrame(cam);
+    EXPECT_TRUE(renderer_.renderFrame(cam, u_, nullptr).reused);
+    renderer_.invalidate();
+    EXPECT_FALSE(renderer_.renderFrame(cam, u_, nullptr).reused);
+    // A NaN camera never counts as unchanged.
+    Camera bad = cam;
+    bad.x = std::numeric_limits<float>::quiet_NaN();
+    renderer_.renderFrame(bad, u_, nullptr);
+    EXPECT_FALSE(renderer_.renderFrame(bad, u_, nullptr).reused);
+}
+
 TEST_F(Render, ConductorFacingUpIsYellowAboveAndBlueBelow) {
     u_.placeCell(part(Conductor, 0, 0, 0, 0, 1));
     draw();

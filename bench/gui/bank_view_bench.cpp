@@ -1,0 +1,94 @@
+// Frames and generations per second of the desktop view showing the whole
+// memory bank in a maximised 1000x650 view.
+//
+//   xvfb-run -a -s "-screen 0 1280x1024x24" bank_view_bench [slow|go] [SECONDS] [PROJECT]
+//
+// Opens the project, maximises its window, looks at the whole bank (the
+// project's first saved view), starts "Go Slow" (default) or "Go" and,
+// after two seconds to settle, counts drawn frames and generations for
+// SECONDS (default 10) with the program's own 50 ms timer. Prints the view
+// size, frames and generations per second, and the median frame time and
+// worker hold of the frames seen.
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "shell/cellforge_doc.h"
+#include "shell/cellforge_view.h"
+#include "shell/commands.h"
+#include "shell/main_frame.h"
+
+namespace {
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Opening the project must not touch the user's recent-file list.
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    const bool go = argc > 1 && std::strcmp(argv[1], "go") == 0;
+    const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+    const QString project = QString::fromLocal8Bit(argc > 3 ? argv[3] : CELLFORGE_MEMBANK_PROJECT);
+
+    CMainFrame frame;
+    frame.show();
+    if (!frame.openProjectFile(project) || !frame.activeView()) {
+        std::fprintf(stderr, "bank_view_bench: cannot open %s\n", qPrintable(project));
+        return 2;
+    }
+    CCellforgeView* view = frame.activeView();
+    view->parentWidget()->showMaximized();
+    // Grow the main window until the view is 1000x650.
+    QCoreApplication::processEvents();
+    frame.resize(frame.size() + QSize(1000 - view->width(), 650 - view->height()));
+    QCoreApplication::processEvents();
+
+    Camera whole;
+    whole.x = 95.5f;
+    whole.y = -15.5f;
+    whole.z = 190.0f;
+    view->setCamera(whole);
+    frame.action(go ? cmd::Go : cmd::GoSlow)->trigger();
+
+    std::vector<double> frameMs, holdMs;
+    qint64 lastFrames = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (view->framesDrawn() == lastFrames) return;
+        lastFrames = view->framesDrawn();
+        frameMs.push_back(view->lastFrame().totalSeconds * 1e3);
+        holdMs.push_back(view->lastFrame().holdSeconds * 1e3);
+    });
+    qint64 startFrames = 0;
+    uint32_t startGeneration = 0;
+    QElapsedTimer clock;
+    QTimer::singleShot(2000, [&] {
+        startFrames = view->framesDrawn();
+        startGeneration = view->lastSnapshot().generation;
+        frameMs.clear();
+        holdMs.clear();
+        clock.start();
+        sampler.start(10);
+    });
+    QTimer::singleShot(2000 + seconds * 1000, [&] {
+        const double s = double(clock.elapsed()) / 1000.0;
+        std::printf("view %dx%d, %s: %.1f frames/s, %.0f generations/s, frame %.1f ms, worker held %.2f ms (medians)\n",
+                    view->width(), view->height(), go ? "Go" : "Go Slow", double(view->framesDrawn() - startFrames) / s,
+                    double(uint32_t(view->lastSnapshot().generation - startGeneration)) / s, median(frameMs),
+                    median(holdMs));
+        frame.action(cmd::Stop)->trigger();
+        app.quit();
+    });
+    return app.exec();
+}
