@@ -5,7 +5,7 @@ install_deps() {
         cmake ninja-build g++ pkg-config
         qt6-base-dev libqt6opengl6-dev
         libgl-dev libopengl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
-        zlib1g-dev libgtest-dev libbenchmark-dev
+        zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev
         xvfb xauth
     )
     local missing=()

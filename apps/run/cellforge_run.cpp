@@ -24,6 +24,7 @@
 #include "view/camera.h"
 #include "view/drive_dump.h"
 #include "view/offscreen.h"
+#include "view/png.h"
 #include "view/scene.h"
 
 namespace {
@@ -39,7 +40,7 @@ const char* kUsage =
     "  --offset K              loop offset of the memory write (default 0)\n"
     "  --save-terminals PATH   write the terminal table after the run\n"
     "  --run-until N           run the worker thread until generation N (instead of -n)\n"
-    "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp)\n"
+    "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp, or *.png)\n"
     "  --camera X,Y,Z,ALT,AZ   camera of the first view (default: the centre of mass, 50 units in front)\n"
     "  --size WxH              size of the drawn view in pixels (default 640x480)\n"
     "  --write-eps             write the Drive coordinates of the first view to dump.eps after the run\n"
@@ -345,7 +346,9 @@ int main(int argc, char** argv) {
         if (!opt.render.empty()) {
             SceneRenderer renderer;
             renderer.renderFrame(camera, u, &driver);
-            if (!saveWindowBitmap(opt.width, opt.height, opt.render)) {
+            const bool saved = hasPngSuffix(opt.render) ? saveWindowPng(opt.width, opt.height, opt.render)
+                                                        : saveWindowBitmap(opt.width, opt.height, opt.render);
+            if (!saved) {
                 std::cerr << "cellforge-run: cannot write '" << opt.render << "'\n";
                 return 1;
             }
