@@ -141,6 +141,13 @@ py::str textOf(const std::string& s) {
 
 std::string typeName(const py::handle& h) { return py::str(py::type::handle_of(h).attr("__name__")); }
 
+// The bytes of a bytes, bytearray or memoryview object.
+std::string bytesOf(const py::handle& h) {
+    py::bytes b = py::reinterpret_steal<py::bytes>(PyBytes_FromObject(h.ptr()));
+    if (!b) throw py::error_already_set();
+    return b.cast<std::string>();
+}
+
 // "X,Y,Z,ALT,AZ" as the runner reads it: five finite numbers.
 Camera cameraFromTuple(const py::handle& value) {
     if (!py::isinstance<py::sequence>(value) || py::isinstance<py::str>(value) || py::len(value) != 5)
@@ -444,7 +451,7 @@ Assembly assemble(const py::handle& source) {
     if (py::isinstance<py::str>(source)) {
         text = source.cast<std::string>();
     } else if (py::isinstance<py::bytes>(source) || py::isinstance<py::bytearray>(source)) {
-        text = py::bytes(py::reinterpret_borrow<py::object>(source)).cast<std::string>();
+        text = bytesOf(source);
     } else {
         raise(PyExc_TypeError, "source must be str or bytes, not " + typeName(source));
     }
@@ -497,7 +504,7 @@ std::vector<int32_t> memoryImage(const py::handle& image) {
     }
     if (py::isinstance<py::bytes>(image) || py::isinstance<py::bytearray>(image) ||
         py::isinstance<py::memoryview>(image)) {
-        const std::string b = py::bytes(py::reinterpret_borrow<py::object>(image)).cast<std::string>();
+        const std::string b = bytesOf(image);
         if (b.size() > kMaxImageWords)
             raise(PyExc_ValueError, "a memory image holds at most " + std::to_string(kMaxImageWords) + " words");
         for (unsigned char c : b) words.push_back(int32_t(c));
