@@ -213,6 +213,8 @@ public:
         release();
     }
     bool closed() const { return doc_ == nullptr; }
+    // True inside one of this document's own calls on this thread (a progress callback).
+    bool busyHere() const { return owner_.load() == std::this_thread::get_id(); }
     const std::string& source() const { return source_; }
 
     // Hands the queued conflict texts to `warnings`, oldest first.
@@ -562,6 +564,7 @@ py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, c
     ScreenBitmap bm;
     std::string error;
     bool written = true;
+    int writeErrno = 0;
     {
         py::gil_scoped_release nogil;
         std::lock_guard<std::mutex> g(drawLock);
@@ -572,19 +575,20 @@ py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, c
             renderer.renderFrame(camera, d.universe(), &d.driver());
             bm = captureFramebuffer(width, height);
             if (!bm.pixels.empty() && !path.empty()) {
+                errno = 0;
                 if (hasPngSuffix(path)) {
                     written = writePngFile(bm, path);
                 } else {
                     const std::vector<uint8_t> dib = bitmapToDib(bm, kUncompressedRgb, nullptr);
                     written = !dib.empty() && writeBitmapFile(dib, path);
                 }
+                writeErrno = errno;
             }
         }
     }
     if (!error.empty() || bm.pixels.empty())
         raise(PyExc_RuntimeError, "cannot draw the view: " + (error.empty() ? std::string("no pixels") : error));
-    const int err = errno;
-    if (!written) raiseOsError(err, path, "cannot write the picture");
+    if (!written) raiseOsError(writeErrno, path, "cannot write the picture");
 
     py::array_t<uint8_t> out({py::ssize_t(height), py::ssize_t(width), py::ssize_t(3)});
     uint8_t* dst = out.mutable_data();
@@ -809,6 +813,7 @@ PYBIND11_MODULE(cellforge, m) {
         .def("__repr__", [](PyDocument& self) -> std::string {
             const std::string where = self.source().empty() ? "" : " '" + self.source() + "'";
             if (self.closed()) return "<cellforge.Document" + where + " (closed)>";
+            if (self.busyHere()) return "<cellforge.Document" + where + " (running)>";
             struct C {
                 uint32_t g;
                 size_t parts, blocks;
@@ -901,8 +906,11 @@ PYBIND11_MODULE(cellforge, m) {
                 return r;
             });
             if (!f.any) return py::none();
-            return py::module_::import("cellforge").attr("Cell")(f.row.x, f.row.y, f.row.z, f.row.type, f.row.front,
-                                                                 f.row.side, f.row.up, f.row.outputs, f.row.bonds);
+            // Copies: the packed row's members cannot be bound to references.
+            const PartRow r = f.row;
+            return py::module_::import("cellforge").attr("Cell")(int32_t{r.x}, int32_t{r.y}, int32_t{r.z},
+                                                                 int32_t{r.type}, int32_t{r.front}, int32_t{r.side},
+                                                                 int32_t{r.up}, int{r.outputs}, int{r.bonds});
         }, "x"_a, "y"_a, "z"_a, "The part at (x, y, z) as a Cell, or None for an empty or absent cell.")
         .def("place", [](PyDocument& self, const py::object& x, const py::object& y, const py::object& z,
                          const py::object& type, const py::object& front, const py::object& side,

@@ -209,6 +209,9 @@ def test_an_error_in_the_progress_callable_stops_the_run():
     assert 0 < doc.generation < 10**12
     with pytest.raises(RuntimeError, match="busy"):
         doc.run(10, progress=lambda d, t: doc.parts())
+    shown = []
+    doc.run(10, progress=lambda d, t: shown.append(repr(doc)))
+    assert shown and "(running)" in shown[-1]
     doc.run(1)  # usable again
 
 
