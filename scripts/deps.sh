@@ -7,6 +7,8 @@ install_deps() {
         libgl-dev libopengl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
         zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev
         xvfb xauth
+        python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+        python3-matplotlib python3-distributed python3-tqdm
     )
     local missing=()
     for p in "${packages[@]}"; do
