@@ -349,10 +349,13 @@ std::unique_ptr<PyDocument> PyDocument::open(const std::string& path) {
             d->centre_.set(d->camera_.x, d->camera_.y, d->camera_.z);
         }
         d->source_ = full;
-        if (rr.skippedParts)
-            d->queueMessage("skipped " + std::to_string(rr.skippedParts) +
-                            " parts outside the coordinate range of +-1000000000");
         d->flushMessages();
+        if (rr.skippedParts) {
+            // Not a placement conflict: the runner's note, as a plain warning.
+            const std::string note = "skipped " + std::to_string(rr.skippedParts) +
+                                     " parts outside the coordinate range of +-1000000000";
+            if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+        }
         return d;
     }
 

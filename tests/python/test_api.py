@@ -71,6 +71,14 @@ def test_place_gives_the_grid_loaders_conflict_text(tmp_path):
             doc.place(3, -4, 5, 3)
 
 
+def test_parts_beyond_the_coordinate_limit_are_skipped_with_a_note(tmp_path):
+    (tmp_path / "far.grd").write_text(grid_text((0, 0, 0, 1, 0, 1), (2000000000, 0, 0, 1, 0, 1)))
+    with pytest.warns(UserWarning, match="skipped 1 parts outside the coordinate range") as caught:
+        doc = cellforge.open(tmp_path / "far.grd")
+    assert not any(isinstance(w.message, cellforge.ConflictWarning) for w in caught)
+    assert doc.part_count == 1
+
+
 def test_a_machine_built_with_place_saves_like_the_same_grid_file(runner, tmp_path):
     cells = [(0, 0, 0, 1, 0, 1), (0, 1, 0, 1, 0, 1), (0, 2, 0, 2, 0, 1), (1, 2, 0, 1, 1, 0), (-3, 7, -2, 5, 4, 0)]
     (tmp_path / "m.grd").write_text(grid_text(*cells))
