@@ -7,6 +7,7 @@ memory-bank demo, and doc.parts() on a 1,000,000-part grid. Medians of
 """
 import argparse
 import re
+import resource
 import shutil
 import statistics
 import subprocess
@@ -17,6 +18,14 @@ from pathlib import Path
 import cellforge
 
 ROOT = Path(__file__).resolve().parents[2]
+
+
+def child_cpu(args):
+    """CPU seconds of one child process (less sensitive to a busy machine than wall time)."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    subprocess.run(args, check=True, capture_output=True)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return (after.ru_utime + after.ru_stime) - (before.ru_utime + before.ru_stime)
 
 
 def main():
@@ -48,6 +57,21 @@ def main():
         print(f"membank {n} generations: cellforge-run {r:.3f} s ({n / r:,.0f} gen/s), "
               f"doc.run {m:.3f} s ({n / m:,.0f} gen/s), overhead {100 * (m - r) / r:+.1f}%")
         print(f"  runs: runner {[round(v, 3) for v in runner_s]} module {[round(v, 3) for v in module_s]}")
+
+        # The same in CPU time: the runner's run is its CPU time minus that of a
+        # run of 0 generations (load and exit); the module's is the calling
+        # thread's CPU time over doc.run, the thread that steps the universe.
+        runner_cpu, load_cpu, module_cpu = [], [], []
+        for _ in range(args.repeat):
+            runner_cpu.append(child_cpu([runner, prj, "-n", str(n), "--no-progress"]))
+            load_cpu.append(child_cpu([runner, prj, "-n", "0", "--no-progress"]))
+            with cellforge.open(prj) as doc:
+                t = time.thread_time()
+                doc.run(n)
+                module_cpu.append(time.thread_time() - t)
+        r = statistics.median(runner_cpu) - statistics.median(load_cpu)
+        m = statistics.median(module_cpu)
+        print(f"  CPU time: cellforge-run {r:.3f} s, doc.run {m:.3f} s, overhead {100 * (m - r) / r:+.1f}%")
 
         grid = Path(tmp) / "random.grd"
         with open(grid, "wb") as f:
