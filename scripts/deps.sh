@@ -5,8 +5,10 @@ install_deps() {
         cmake ninja-build g++ pkg-config
         qt6-base-dev libqt6opengl6-dev
         libgl-dev libopengl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
-        zlib1g-dev libgtest-dev libbenchmark-dev
+        zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev
         xvfb xauth
+        python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+        python3-matplotlib python3-distributed python3-tqdm
     )
     local missing=()
     for p in "${packages[@]}"; do

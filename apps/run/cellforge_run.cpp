@@ -26,6 +26,7 @@
 #include "view/camera.h"
 #include "view/drive_dump.h"
 #include "view/offscreen.h"
+#include "view/png.h"
 #include "view/scene.h"
 
 namespace {
@@ -44,7 +45,7 @@ const char* kUsage =
     "  --checkpoint-every N    also write it whenever the generation is a multiple of N\n"
     "  --resume PATH           load FILE as usual, then continue the run a checkpoint froze\n"
     "  --run-until N           run the worker thread until generation N (instead of -n)\n"
-    "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp)\n"
+    "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp, or *.png)\n"
     "  --camera X,Y,Z,ALT,AZ   camera of the first view (default: the centre of mass, 50 units in front)\n"
     "  --size WxH              size of the drawn view in pixels (default 640x480)\n"
     "  --write-eps             write the Drive coordinates of the first view to dump.eps after the run\n"
@@ -406,7 +407,9 @@ int main(int argc, char** argv) {
         if (!opt.render.empty()) {
             SceneRenderer renderer;
             renderer.renderFrame(camera, u, &driver);
-            if (!saveWindowBitmap(opt.width, opt.height, opt.render)) {
+            const bool saved = hasPngSuffix(opt.render) ? saveWindowPng(opt.width, opt.height, opt.render)
+                                                        : saveWindowBitmap(opt.width, opt.height, opt.render);
+            if (!saved) {
                 std::cerr << "cellforge-run: cannot write '" << opt.render << "'\n";
                 return 1;
             }

@@ -1,5 +1,6 @@
 // The runner's view options, run as a separate program with no display.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +69,39 @@ TEST_F(Runner, RendersTheFirstViewAsABitmap) {
     EXPECT_GT(mid[1], 200);
     EXPECT_GT(mid[2], 200);
     EXPECT_LT(mid[0], 50);
+}
+
+TEST_F(Runner, RendersAPngWithTheBitmapsPixels) {
+    writeGrid(column({{1, 0, 1}, {2, 0, 1}}, 0, 0, 0));
+    const std::string view = " --size 37x21 --camera 0.3,0.2,6,5,-10";
+    ASSERT_EQ(run("-n 2 --render pic.bmp" + view), 0) << read("err.txt");
+    ASSERT_EQ(run("-n 2 --render pic.PNG" + view), 0) << read("err.txt");
+    const std::string bmp = read("pic.bmp");
+    const std::string file = read("pic.PNG");
+    ASSERT_GT(file.size(), 8u);
+    EXPECT_EQ(file.substr(1, 3), "PNG");
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&image, file.data(), file.size()));
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_EQ(image.width, 37u);
+    ASSERT_EQ(image.height, 21u);
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+    const size_t row = (37 * 3 + 3) / 4 * 4;
+    ASSERT_EQ(bmp.size(), 54 + row * 21);
+    size_t lit = 0;
+    for (int y = 0; y < 21; ++y)
+        for (int x = 0; x < 37; ++x) {
+            const auto* b = reinterpret_cast<const uint8_t*>(bmp.data()) + 54 + size_t(20 - y) * row + size_t(x) * 3;
+            const uint8_t* p = rgb.data() + (size_t(y) * 37 + size_t(x)) * 3;
+            ASSERT_EQ(p[0], b[2]) << x << "," << y;
+            ASSERT_EQ(p[1], b[1]);
+            ASSERT_EQ(p[2], b[0]);
+            lit += (p[0] | p[1] | p[2]) != 0;
+        }
+    EXPECT_GT(lit, 20u);  // the parts are in the picture, not just black
 }
 
 TEST_F(Runner, DumpUsesTheGivenCameraOrTheCentreOfMass) {
