@@ -7,6 +7,7 @@ install_deps() {
         libgl-dev libopengl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
         zlib1g-dev libgtest-dev libbenchmark-dev
         xvfb xauth
+        clang libclang-rt-14-dev
     )
     local missing=()
     for p in "${packages[@]}"; do
