@@ -4,8 +4,13 @@
 
 bool TextScanner::refill() {
     if (eof_) return false;
-    in_.read(buf_, sizeof buf_);
-    len_ = static_cast<size_t>(in_.gcount());
+    // A stream that reports read errors by exception ends here, like any other.
+    try {
+        in_.read(buf_, sizeof buf_);
+        len_ = static_cast<size_t>(in_.gcount());
+    } catch (...) {
+        len_ = 0;
+    }
     pos_ = 0;
     if (len_ == 0) {
         eof_ = true;
