@@ -137,7 +137,8 @@ bool Universe::claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yi
 
 void Universe::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
     if (!validDirection(k)) return;
-    requestMoveAt(k, cellForUpdate(x, y, z));
+    const CellRef target = cellForUpdate(x, y, z);
+    if (target) requestMoveAt(k, target);
 }
 
 // `target` has been looked up for update already. The claim queue holds the
@@ -156,6 +157,17 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
     queue_.push_back(QueuedClaim{target, -1});
     for (size_t head = 0; head < queue_.size(); ++head) {
         const QueuedClaim qc = queue_[head];
+        // A position beyond the edge fails its claim before its block is
+        // looked up: a part would move there, so the whole request is blocked.
+        if (qc.direction >= 0) {
+            const CellRef f = qc.from;
+            if (!inCoordinateRange(int64_t(f.block->cellX(f.slot)) + directionTable.dx[qc.direction],
+                                   int64_t(f.block->cellY(f.slot)) + directionTable.dy[qc.direction],
+                                   int64_t(f.block->cellZ(f.slot)) + directionTable.dz[qc.direction])) {
+                moveRequests_[request].blocked = 1;
+                break;
+            }
+        }
         CellRef q = qc.direction < 0 ? qc.from : stepCell(qc.from, qc.direction, true);
         enlistForUpdate(q.block);
         CellRef source = stepCell(q, back, true);
@@ -372,6 +384,9 @@ std::string Universe::verifyConsistency() const {
             if (b->scratch != -1) err << "scratch left between generations\n";
             for (int s = 0; s < 12; ++s) {
                 const CellCore c = b->cells[s];
+                if (c.type != 0 && !inCoordinateRange(b->cellX(s), b->cellY(s), b->cellZ(s)))
+                    err << "part beyond the coordinate edge at " << b->cellX(s) << "," << b->cellY(s) << ","
+                        << b->cellZ(s) << "\n";
                 for (int d = 0; d < 6; ++d) {
                     if (!(c.links & (1u << d))) continue;
                     const NeighbourSlot& ns = neighbourSlots.at[s][d];
