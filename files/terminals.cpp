@@ -12,10 +12,12 @@ std::unique_ptr<TerminalTable> readTerminalFile(std::istream& in) {
     int64_t depth = 0;
     std::string w;
     for (bool done = false; !s.failed() && !done;) {
-        if (!s.readWord(w)) break;
+        // Names are read to the length a full terminal name may have: the
+        // written form puts a terminal's whole object path in one word.
+        if (!s.readWord(w, kMaxTerminalName)) break;
         if (w == "object") {
             std::string name, brace;
-            s.readWord(name);
+            s.readWord(name, kMaxTerminalName);
             if (prefix.size() + name.size() + 1 > kMaxTerminalName) break;
             prefix += name;
             prefix += '.';

@@ -23,12 +23,12 @@ void TextScanner::skipSpace() {
     for (int c = peek(); c >= 0 && isSpace(c); c = peek()) advance();
 }
 
-bool TextScanner::readWord(std::string& word) {
+bool TextScanner::readWord(std::string& word, size_t maxLength) {
     word.clear();
     if (failed_) return false;
     skipSpace();
     for (int c = peek(); c >= 0 && !isSpace(c); c = peek()) {
-        if (word.size() == kMaxWord) {
+        if (word.size() == maxLength) {
             failed_ = true;
             return false;
         }

@@ -80,6 +80,22 @@ TEST(Terminals, WriteBackRoundTripsDottedNames) {
     EXPECT_EQ(none.str(), "");
 }
 
+// Found by fuzzing: an object path longer than a plain word was written in
+// one word that the reader then refused, so a saved table lost terminals.
+TEST(Terminals, LongObjectPathsSurviveWriteBack) {
+    const std::string object(300, 'o');
+    auto t = terminalsFrom("object " + object + " { object m { i0 1 2 3 4 1 } } object p { q 5 6 7 0 0 }\n");
+    ASSERT_EQ(t->size(), 2u);
+    std::ostringstream out;
+    ASSERT_TRUE(writeTerminalFile(t.get(), out));
+    auto back = terminalsFrom(out.str());
+    EXPECT_EQ(namesOf(*back), (std::vector<std::string>{object + ".m.i0", "p.q"}));
+
+    // Names stay bounded: a word past the full-name limit still ends the read.
+    auto huge = terminalsFrom("a 1 1 1 1 1 " + std::string(kMaxTerminalName + 1, 'x') + " 1 1 1 1 1 b 2 2 2 2 2\n");
+    EXPECT_EQ(namesOf(*huge), (std::vector<std::string>{"a"}));
+}
+
 class MonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
