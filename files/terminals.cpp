@@ -63,6 +63,16 @@ bool writeTerminalFile(const TerminalTable* table, std::ostream& out) {
         const size_t dot = t->name.rfind('.');
         const std::string object = dot == std::string::npos ? t->name : t->name.substr(0, dot);
         const std::string own = dot == std::string::npos ? t->name : t->name.substr(dot + 1);
+        // The seven-line form cannot hold an empty object or own name, nor an
+        // own name the reader takes for a keyword; such a name is written as
+        // a plain line, which reads back exactly (and keeps the terminals
+        // after it readable).
+        if (dot != std::string::npos && (dot == 0 || own.empty() || own == "object" || own == "}")) {
+            out << t->name << ' ' << t->x << ' ' << t->y << ' ' << t->z << ' ' << t->direction << ' '
+                << (t->flag ? 1 : 0) << '\n'
+                << std::flush;
+            continue;
+        }
         out << "object " << object << '\n' << std::flush;
         out << "{\n" << std::flush;
         out << own << '\n' << std::flush;
