@@ -56,9 +56,9 @@ void CellforgeDocument::withUniverse(const std::function<void(Universe&)>& f) {
     resumeAfterRead(p);
 }
 
-bool CellforgeDocument::saveGrid(const std::string& path) {
+bool CellforgeDocument::saveGrid(const std::string& path, OutputPolicy policy) {
     bool ok = false;
-    withUniverse([&](Universe& u) { ok = writeGridFile(u, path); });
+    withUniverse([&](Universe& u) { ok = writeGridFile(u, path, policy); });
     return ok;
 }
 

@@ -83,7 +83,8 @@ public:
     void setFirstViewCentre(ViewCentre* centre) { driver_.setFirstViewCentre(centre); }
 
     // ---- guarded readers and writers
-    bool saveGrid(const std::string& path);                  // grid form; false if not written
+    // Grid form; false if not written (or the policy refuses the path).
+    bool saveGrid(const std::string& path, OutputPolicy policy = OutputPolicy::AnyFile);
     bool saveTerminals(std::ostream& out);                    // writeTerminalFile of the table
     void writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset, const std::vector<int32_t>& image);
     bool centreOfMass(double& x, double& y, double& z);       // false when the universe is empty

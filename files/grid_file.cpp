@@ -103,14 +103,16 @@ bool hasGridSuffix(const std::string& path) {
 
 bool openGridDocument(Universe& u, const std::string& path, GridReadResult* result) {
     if (!hasGridSuffix(path)) return false;
-    std::ifstream in(path, std::ios::binary);
+    InputFile in(path);
     GridReadResult r;
-    if (in) r = readGridFile(u, in);
+    if (in.isOpen()) r = readGridFile(u, in);
+    r.file = in.check();
     if (result) *result = r;
     return true;
 }
 
-bool writeGridFile(const Universe& u, const std::string& path) {
+bool writeGridFile(const Universe& u, const std::string& path, OutputPolicy policy) {
+    if (!outputAllowed(path, policy)) return false;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     u.writeBlocks(out);

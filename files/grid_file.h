@@ -16,12 +16,15 @@
 #include <iosfwd>
 #include <string>
 
+#include "files/input_file.h"
+
 class Universe;
 
 struct GridReadResult {
     size_t placedParts = 0;
     size_t skippedParts = 0;  // outside the coordinate limit
     bool complete = true;     // false when a read failed before the end of input
+    FileCheck file = FileCheck::Regular;  // what openGridDocument found at the path
 };
 
 constexpr long long kCoordinateLimit = 1000000000LL;
@@ -29,12 +32,14 @@ constexpr long long kCoordinateLimit = 1000000000LL;
 GridReadResult readGridFile(Universe& universe, std::istream& in);
 
 // The document-open rule: the path must end in ".grd" (any case). A file that
-// cannot be opened leaves the universe as it is and still counts as opened.
+// cannot be opened (missing, not a regular file) leaves the universe as it
+// is and still counts as opened; the result says why.
 // Returns false only for a path that is not a grid.
 bool openGridDocument(Universe& universe, const std::string& path, GridReadResult* result = nullptr);
 
 // True when the path ends in ".grd", compared without regard to case.
 bool hasGridSuffix(const std::string& path);
 
-// Writes the universe in the grid form; false when the file cannot be written.
-bool writeGridFile(const Universe& universe, const std::string& path);
+// Writes the universe in the grid form; false when the file cannot be
+// written or the policy refuses the path.
+bool writeGridFile(const Universe& universe, const std::string& path, OutputPolicy policy = OutputPolicy::AnyFile);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "files/grid_file.h"
+#include "files/input_file.h"
 #include "files/text_scanner.h"
 #include "universe/directions.h"
 #include "universe/universe.h"
@@ -15,14 +16,14 @@ std::vector<int32_t> readProgramImage(std::istream& in) {
     if (!sb) return image;
     using Traits = std::char_traits<char>;
     int c;
-    while ((c = sb->sbumpc()) != Traits::eof() && c != '{') {
+    while ((c = nextByteOrEnd(sb)) != Traits::eof() && c != '{') {
     }
     // Only the start of an item matters to the conversion, and the value
     // saturates long before 64 characters, so a bounded prefix suffices.
     constexpr size_t kKeep = 64;
     std::string item;
     bool started = false;
-    while ((c = sb->sbumpc()) != Traits::eof()) {
+    while ((c = nextByteOrEnd(sb)) != Traits::eof()) {
         if (c == ',') {
             image.push_back(TextScanner::leadingInt(item));
             if (image.size() >= kMaxImageWords) break;

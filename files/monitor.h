@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "files/input_file.h"
+
 class Universe;
 struct Terminal;
 struct TerminalTable;
@@ -30,7 +32,9 @@ struct Monitor {
 
 // Without a table the monitor is empty and no file is created. Never returns
 // null. A group not closed by "end"/"END" before the input ends is kept.
-std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals);
+// An output the policy refuses is left closed, like one that cannot be made.
+std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals,
+                                         OutputPolicy policy = OutputPolicy::AnyFile);
 
 // Writes the line of every group with a true trigger; nothing without a universe.
 void sampleMonitor(Monitor& monitor, const Universe* universe);

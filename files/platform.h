@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "files/input_file.h"
+
 class CellforgeDocument;
 
 class Platform {
@@ -20,6 +22,11 @@ public:
     static constexpr size_t kRecentFileCount = 4;
 
     virtual ~Platform() = default;
+
+    // How the loader opens the files it writes (the monitor's output). A
+    // program with a window to keep responsive asks for RegularOnly, so a
+    // FIFO without a reader can never block it.
+    OutputPolicy outputPolicy = OutputPolicy::AnyFile;
 
     // Creates (or finds, when one is already open under that path) the
     // document for a grid path and reads the grid into it; adds the path to

@@ -7,6 +7,7 @@
 #include <istream>
 
 #include "files/document.h"
+#include "files/input_file.h"
 #include "files/platform.h"
 
 namespace {
@@ -21,7 +22,7 @@ void readBoundedLine(std::istream& in, std::string& line) {
     using Traits = std::char_traits<char>;
     bool any = false;
     for (;;) {
-        const int c = sb->sbumpc();
+        const int c = nextByteOrEnd(sb);
         if (c == Traits::eof()) {
             in.setstate(any ? std::ios::eofbit : std::ios::eofbit | std::ios::failbit);
             return;
@@ -87,13 +88,13 @@ ProjectLoadResult loadProject(Platform& platform, std::istream& project) {
     const bool pausedHere = doc->pauseForRead();
     std::unique_ptr<TerminalTable> terminals;
     if (r.files.terminals) {
-        std::ifstream in(*r.files.terminals);
-        if (in) terminals = readTerminalFile(in);
+        InputFile in(*r.files.terminals);
+        if (in.isOpen()) terminals = readTerminalFile(in);
     }
     std::unique_ptr<Stimulus> stimulus;
     if (r.files.stimulus) {
-        std::ifstream in(*r.files.stimulus);
-        if (in) {
+        InputFile in(*r.files.stimulus);
+        if (in.isOpen()) {
             stimulus = readStimulusFile(in, terminals.get(), doc->universe());
             advanceStimulus(*stimulus, r.files.advanceCount);
         }
@@ -102,8 +103,8 @@ ProjectLoadResult loadProject(Platform& platform, std::istream& project) {
     if (r.files.views) views = std::make_unique<ViewList>(readViewFile(*r.files.views));
     std::unique_ptr<Monitor> monitor;
     if (r.files.monitor) {
-        std::ifstream in(*r.files.monitor);
-        if (in) monitor = readMonitorFile(in, terminals.get());
+        InputFile in(*r.files.monitor);
+        if (in.isOpen()) monitor = readMonitorFile(in, terminals.get(), platform.outputPolicy);
     }
     doc->setRunObjects(std::move(terminals), std::move(stimulus), std::move(views), std::move(monitor));
     doc->resumeAfterRead(pausedHere);
@@ -129,8 +130,8 @@ bool loadProjectFromPath(Platform& platform, const std::string& path, ProjectLoa
     if (chdir(folderOf(full).c_str()) != 0) {
         // The folder is gone or not ours; the open below decides.
     }
-    std::ifstream in(full);
-    if (!in) return false;
+    InputFile in(full);
+    if (!in.isOpen()) return false;
     ProjectLoadResult r = loadProject(platform, in);
     if (result) *result = r;
     return true;
@@ -139,8 +140,8 @@ bool loadProjectFromPath(Platform& platform, const std::string& path, ProjectLoa
 bool openProjectCommand(Platform& platform) {
     auto path = platform.openFileDialog("prj", "Cellforge project file (*.prj)|*.prj||");
     if (!path) return false;
-    std::ifstream in(*path);
-    if (!in) return false;
+    InputFile in(*path);
+    if (!in.isOpen()) return false;
     platform.addRecentFile(*path);
     loadProject(platform, in);
     return true;

@@ -2,11 +2,13 @@
 
 #include <fstream>
 
+#include "files/input_file.h"
+
 ViewList readViewFile(const std::string& fileName) {
     ViewList list;
     list.fileName = fileName;
-    std::ifstream in(fileName);
-    if (!in) return list;
+    InputFile in(fileName);
+    if (!in.isOpen()) return list;
     char buf[256];
     while (!in.fail()) {
         SavedView v;
@@ -22,7 +24,8 @@ ViewList readViewFile(const std::string& fileName) {
     return list;
 }
 
-bool writeViewFile(const ViewList& list) {
+bool writeViewFile(const ViewList& list, OutputPolicy policy) {
+    if (!outputAllowed(list.fileName, policy)) return false;
     std::ofstream out(list.fileName, std::ios::out | std::ios::trunc);
     if (!out) return false;
     for (const SavedView& v : list.views)

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "files/input_file.h"
+
 struct SavedView {
     std::string description;  // at most 255 characters
     float x = 0, y = 0, z = 0;
@@ -23,4 +25,4 @@ struct ViewList {
 // Always gives a list that remembers the name; empty when the file cannot be read.
 ViewList readViewFile(const std::string& fileName);
 // Rewrites the file; false when it cannot be created or written.
-bool writeViewFile(const ViewList& list);
+bool writeViewFile(const ViewList& list, OutputPolicy policy = OutputPolicy::AnyFile);

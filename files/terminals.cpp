@@ -12,10 +12,12 @@ std::unique_ptr<TerminalTable> readTerminalFile(std::istream& in) {
     int64_t depth = 0;
     std::string w;
     for (bool done = false; !s.failed() && !done;) {
-        if (!s.readWord(w)) break;
+        // Names are read to the length a full terminal name may have: the
+        // written form puts a terminal's whole object path in one word.
+        if (!s.readWord(w, kMaxTerminalName)) break;
         if (w == "object") {
             std::string name, brace;
-            s.readWord(name);
+            s.readWord(name, kMaxTerminalName);
             if (prefix.size() + name.size() + 1 > kMaxTerminalName) break;
             prefix += name;
             prefix += '.';
@@ -61,6 +63,16 @@ bool writeTerminalFile(const TerminalTable* table, std::ostream& out) {
         const size_t dot = t->name.rfind('.');
         const std::string object = dot == std::string::npos ? t->name : t->name.substr(0, dot);
         const std::string own = dot == std::string::npos ? t->name : t->name.substr(dot + 1);
+        // The seven-line form cannot hold an empty object or own name, nor an
+        // own name the reader takes for a keyword; such a name is written as
+        // a plain line, which reads back exactly (and keeps the terminals
+        // after it readable).
+        if (dot != std::string::npos && (dot == 0 || own.empty() || own == "object" || own == "}")) {
+            out << t->name << ' ' << t->x << ' ' << t->y << ' ' << t->z << ' ' << t->direction << ' '
+                << (t->flag ? 1 : 0) << '\n'
+                << std::flush;
+            continue;
+        }
         out << "object " << object << '\n' << std::flush;
         out << "{\n" << std::flush;
         out << own << '\n' << std::flush;

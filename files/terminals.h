@@ -47,7 +47,9 @@ std::unique_ptr<TerminalTable> readTerminalFile(std::istream& in);
 // First terminal whose full name equals `name`, or none.
 Terminal* findTerminal(const TerminalTable* table, const std::string& name);
 
-// Writes the seven-line form per terminal, flushing after each line. Writes
+// Writes the seven-line form per terminal, flushing after each line; a name
+// that form cannot hold (an empty part around its last dot, or a keyword as
+// its last part) is written as one plain line instead. Writes
 // nothing without a table. Returns false when the stream failed.
 bool writeTerminalFile(const TerminalTable* table, std::ostream& out);
 

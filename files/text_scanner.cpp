@@ -4,8 +4,13 @@
 
 bool TextScanner::refill() {
     if (eof_) return false;
-    in_.read(buf_, sizeof buf_);
-    len_ = static_cast<size_t>(in_.gcount());
+    // A stream that reports read errors by exception ends here, like any other.
+    try {
+        in_.read(buf_, sizeof buf_);
+        len_ = static_cast<size_t>(in_.gcount());
+    } catch (...) {
+        len_ = 0;
+    }
     pos_ = 0;
     if (len_ == 0) {
         eof_ = true;
@@ -18,12 +23,12 @@ void TextScanner::skipSpace() {
     for (int c = peek(); c >= 0 && isSpace(c); c = peek()) advance();
 }
 
-bool TextScanner::readWord(std::string& word) {
+bool TextScanner::readWord(std::string& word, size_t maxLength) {
     word.clear();
     if (failed_) return false;
     skipSpace();
     for (int c = peek(); c >= 0 && !isSpace(c); c = peek()) {
-        if (word.size() == kMaxWord) {
+        if (word.size() == maxLength) {
             failed_ = true;
             return false;
         }

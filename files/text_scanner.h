@@ -8,8 +8,9 @@
 //    yields 12 and leaves "ab").
 //  * leadingInt converts a word already read: optional sign and digits at its
 //    start, 0 when there are none; it never fails.
-// A word is at most kMaxWord characters; a longer one fails the scanner
-// without consuming anything past it, so no input can make us buffer more.
+// A word is at most kMaxWord characters (or the longer bound a reader asks
+// for); a longer one fails the scanner without consuming anything past it,
+// so no input can make us buffer more.
 #pragma once
 #include <cstdint>
 #include <istream>
@@ -27,7 +28,7 @@ public:
         return peek() < 0;
     }
 
-    bool readWord(std::string& word);
+    bool readWord(std::string& word, size_t maxLength = kMaxWord);
     bool readInt(int32_t& value);
     bool readUnsigned(uint32_t& value);
     // Reads the rest of the current line (without the line break); false at

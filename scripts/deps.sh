@@ -9,6 +9,7 @@ install_deps() {
         xvfb xauth
         python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
         python3-matplotlib python3-distributed python3-tqdm
+        clang libclang-rt-14-dev
     )
     local missing=()
     for p in "${packages[@]}"; do

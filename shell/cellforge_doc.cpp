@@ -42,7 +42,7 @@ bool CCellforgeDoc::onOpenDocument(const QString& path) {
 
 bool CCellforgeDoc::onSaveDocument(const QString& path) {
     // saveGrid pauses the worker itself.
-    bool ok = engine_->saveGrid(path.toStdString());
+    bool ok = engine_->saveGrid(path.toStdString(), OutputPolicy::RegularOnly);
     if (ok) {
         pathName_ = QFileInfo(path).absoluteFilePath();
         engine_->setPath(pathName_.toStdString());

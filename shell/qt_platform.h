@@ -9,7 +9,7 @@ class CCellforgeDoc;
 
 class QtPlatform : public Platform {
 public:
-    explicit QtPlatform(CMainFrame& frame) : frame_(frame) {}
+    explicit QtPlatform(CMainFrame& frame) : frame_(frame) { outputPolicy = OutputPolicy::RegularOnly; }
 
     CellforgeDocument* openDocument(const std::string& path) override;
     void closeDocument(CellforgeDocument* document) override;

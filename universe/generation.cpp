@@ -137,7 +137,8 @@ bool Universe::claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yi
 
 void Universe::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
     if (!validDirection(k)) return;
-    requestMoveAt(k, cellForUpdate(x, y, z));
+    const CellRef target = cellForUpdate(x, y, z);
+    if (target) requestMoveAt(k, target);
 }
 
 // `target` has been looked up for update already. The claim queue holds the
@@ -156,6 +157,17 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
     queue_.push_back(QueuedClaim{target, -1});
     for (size_t head = 0; head < queue_.size(); ++head) {
         const QueuedClaim qc = queue_[head];
+        // A position beyond the edge fails its claim before its block is
+        // looked up: a part would move there, so the whole request is blocked.
+        if (qc.direction >= 0) {
+            const CellRef f = qc.from;
+            if (!inCoordinateRange(int64_t(f.block->cellX(f.slot)) + directionTable.dx[qc.direction],
+                                   int64_t(f.block->cellY(f.slot)) + directionTable.dy[qc.direction],
+                                   int64_t(f.block->cellZ(f.slot)) + directionTable.dz[qc.direction])) {
+                moveRequests_[request].blocked = 1;
+                break;
+            }
+        }
         CellRef q = qc.direction < 0 ? qc.from : stepCell(qc.from, qc.direction, true);
         enlistForUpdate(q.block);
         CellRef source = stepCell(q, back, true);
@@ -356,11 +368,15 @@ void Universe::finishGeneration() {
 std::string Universe::verifyConsistency() const {
     std::ostringstream err;
     size_t chained = 0;
+    // Flag counts per list bit, gathered in the one walk over the buckets
+    // (the fuzzers call this after every generation).
+    size_t flagged[16] = {};
     for (uint32_t i = 0; i < kBuckets; ++i) {
         const UniverseBlock* last = nullptr;
         for (const UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) {
             ++chained;
             last = b;
+            for (uint32_t bit = 1; bit <= 8; bit <<= 1) flagged[bit] += (b->listFlags & bit) != 0;
             int32_t bx = floorDiv(b->originX, 2), by = floorDiv(b->originY, 2), bz = floorDiv(b->originZ, 3);
             if (bucketOf(bx, by, bz) != i) err << "block " << b->originX << "," << b->originY << "," << b->originZ << " in wrong bucket\n";
             if (findBlock(b->originX, b->originY, b->originZ) != b) err << "block not found through the table\n";
@@ -372,6 +388,9 @@ std::string Universe::verifyConsistency() const {
             if (b->scratch != -1) err << "scratch left between generations\n";
             for (int s = 0; s < 12; ++s) {
                 const CellCore c = b->cells[s];
+                if (c.type != 0 && !inCoordinateRange(b->cellX(s), b->cellY(s), b->cellZ(s)))
+                    err << "part beyond the coordinate edge at " << b->cellX(s) << "," << b->cellY(s) << ","
+                        << b->cellZ(s) << "\n";
                 for (int d = 0; d < 6; ++d) {
                     if (!(c.links & (1u << d))) continue;
                     const NeighbourSlot& ns = neighbourSlots.at[s][d];
@@ -387,9 +406,8 @@ std::string Universe::verifyConsistency() const {
     }
     if (chained != blockCount_) err << "block count " << blockCount_ << " but " << chained << " chained\n";
     auto checkList = [&](const std::vector<UniverseBlock*>& list, uint32_t flag, const char* name) {
-        size_t flagged = 0;
-        forEachBlock([&](const UniverseBlock* b) { flagged += (b->listFlags & flag) != 0; });
-        if (flagged != list.size()) err << name << " list holds " << list.size() << " but " << flagged << " flagged\n";
+        if (flagged[flag] != list.size())
+            err << name << " list holds " << list.size() << " but " << flagged[flag] << " flagged\n";
         for (const UniverseBlock* b : list)
             if (!(b->listFlags & flag)) err << name << " list member without flag\n";
     };

@@ -146,6 +146,7 @@ size_t Universe::tableIndex(int32_t bx, int32_t by, int32_t bz) const {
 }
 
 UniverseBlock* Universe::findBlock(int32_t x, int32_t y, int32_t z) const {
+    if (!inLattice(x, y, z)) return nullptr;
     return table_[tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3))].block;
 }
 
@@ -240,6 +241,7 @@ void Universe::destroyBlock(UniverseBlock* b) {
 }
 
 UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
+    if (!inLattice(x, y, z)) return nullptr;
     const int32_t bx = floorDiv(x, 2), by = floorDiv(y, 2), bz = floorDiv(z, 3);
     UniverseBlock* b = table_[tableIndex(bx, by, bz)].block;
     if (!b && create) b = createBlock(bx, by, bz);
@@ -263,6 +265,7 @@ void Universe::enlistForUpdate(UniverseBlock* b) {
 
 CellRef Universe::cellForUpdate(int32_t x, int32_t y, int32_t z) {
     UniverseBlock* b = blockAt(x, y, z, true);
+    if (!b) return {};  // beyond the lattice bound; no rule reaches there
     enlistForUpdate(b);
     return CellRef{b, slotOf(x, y, z)};
 }
@@ -350,6 +353,9 @@ void Universe::wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target) {
 static const char* regionName(const RegionEntry* r) { return r ? r->path.c_str() : "?"; }
 
 void Universe::placeCell(const UniverseCell& cell) {
+    // Beyond the edge no move could ever carry the part back, and its
+    // neighbours' positions would approach the 32-bit range.
+    if (!inCoordinateRange(cell.x, cell.y, cell.z)) return;
     UniverseBlock* b = blockAt(cell.x, cell.y, cell.z, true);
     const int s = slotOf(cell.x, cell.y, cell.z);
     if (b->cells[s].type != 0) {
@@ -388,18 +394,20 @@ void Universe::placeCell(const UniverseCell& cell) {
 }
 
 void Universe::injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction) {
-    if (!validDirection(direction)) return;
+    if (!validDirection(direction) || !inLattice(x, y, z)) return;
     CellRef c = cellForUpdate(x + directionTable.dx[direction], y + directionTable.dy[direction],
                               z + directionTable.dz[direction]);
+    if (!c) return;
     c.core().outputs |= uint8_t(1u << directionTable.opposite[direction]);
     wakeBlocks(c.block, 63, WakeTarget::Current);
 }
 
 void Universe::setBond(int32_t x, int32_t y, int32_t z, int32_t direction, bool on) {
-    if (!validDirection(direction)) return;
+    if (!validDirection(direction) || !inLattice(x, y, z)) return;
     CellRef a = cellForUpdate(x, y, z);
     CellRef b = cellForUpdate(x + directionTable.dx[direction], y + directionTable.dy[direction],
                               z + directionTable.dz[direction]);
+    if (!a || !b) return;
     if (a.core().type == 0 || b.core().type == 0) return;
     const uint8_t ba = uint8_t(1u << direction), bb = uint8_t(1u << directionTable.opposite[direction]);
     if (on) {

@@ -46,6 +46,15 @@
 //   1 = next, 2 = commit, 4 = move, 8 = current; a bit is set exactly while
 //   the block is on that list.
 //
+// The coordinate edge
+//   Parts live within +-kCoordinateLimit on every axis: placeCell refuses a
+//   part beyond it, and a move whose group would carry a part across it is
+//   blocked like a move that meets a different vector. So every position a
+//   rule or a move computes stays within a few cells of the limit. The
+//   public lookups take any 32-bit position but act only inside the lattice
+//   bound (2^30, well past the limit): beyond it nothing is found or made, so
+//   block arithmetic (origins, neighbour keys) never leaves 32 bits.
+//
 // Threading: the universe has no lock. Only the worker thread touches it
 // during a generation; everything else goes through the document's pause
 // handshake. The one exception is `inputPulse`, a single byte.
@@ -305,12 +314,24 @@ public:
     const std::vector<UniverseBlock*>& moveList() const { return moveList_; }
     const std::vector<UniverseBlock*>& commitList() const { return commitList_; }
 
+    static constexpr int64_t kCoordinateLimit = 1000000000;
+    static bool inCoordinateRange(int64_t x, int64_t y, int64_t z) {
+        return x >= -kCoordinateLimit && x <= kCoordinateLimit && y >= -kCoordinateLimit && y <= kCoordinateLimit &&
+               z >= -kCoordinateLimit && z <= kCoordinateLimit;
+    }
+    static constexpr int64_t kLatticeBound = int64_t(1) << 30;
+    static bool inLattice(int64_t x, int64_t y, int64_t z) {
+        return x >= -kLatticeBound && x <= kLatticeBound && y >= -kLatticeBound && y <= kLatticeBound &&
+               z >= -kLatticeBound && z <= kLatticeBound;
+    }
+
     static int32_t floorDiv(int32_t a, int32_t b) {
         int32_t q = a / b;
         return (a % b != 0 && (a < 0)) ? q - 1 : q;
     }
     static int slotOf(int32_t x, int32_t y, int32_t z) {
-        return int(x - floorDiv(x, 2) * 2) * 6 + int(y - floorDiv(y, 2) * 2) * 3 + int(z - floorDiv(z, 3) * 3);
+        return int(x - int64_t(floorDiv(x, 2)) * 2) * 6 + int(y - int64_t(floorDiv(y, 2)) * 2) * 3 +
+               int(z - int64_t(floorDiv(z, 3)) * 3);
     }
     static uint32_t bucketOf(int32_t bx, int32_t by, int32_t bz) {
         uint32_t key = ((uint32_t(by) + 30u) << 10) ^ ((uint32_t(bx) + 30u) << 5) ^ (uint32_t(bz) + 30u);

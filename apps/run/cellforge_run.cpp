@@ -11,13 +11,16 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/checkpoint.h"
 #include "files/document.h"
 #include "files/grid_file.h"
+#include "files/input_file.h"
 #include "files/memory_image.h"
 #include "files/platform.h"
 #include "files/project.h"
@@ -142,6 +145,12 @@ bool parseCorner(const char* s, int32_t out[3]) {
     return true;
 }
 
+// One line for an input that cannot be read; the run does not start.
+int unreadableInput(const std::string& what, const std::string& path, FileCheck check) {
+    std::cerr << "cellforge-run: cannot read " << what << " '" << path << "': " << describeFileCheck(check) << "\n";
+    return 2;
+}
+
 bool endsWith(const std::string& s, const char* ext) {
     const size_t n = std::strlen(ext);
     return s.size() >= n && s.compare(s.size() - n, n, ext) == 0;
@@ -259,6 +268,13 @@ int main(int argc, char** argv) {
     for (std::string* path : {&opt.save, &opt.saveTerminals, &opt.memory, &opt.render, &opt.checkpoint, &opt.resume})
         if (!path->empty()) *path = fullPath(*path);
     const std::string dumpPath = fullPath(kDriveDumpFile);
+    // Inputs are checked before anything runs: a directory, FIFO or device
+    // named as an input is refused, never read (a FIFO would block).
+    if (const FileCheck c = checkInputFile(opt.file); c != FileCheck::Regular)
+        return unreadableInput(isProject ? "project" : "grid", opt.file, c);
+    if (!opt.memory.empty())
+        if (const FileCheck c = checkInputFile(opt.memory); c != FileCheck::Regular)
+            return unreadableInput("memory file", opt.memory, c);
 
     // The view needs an OpenGL context; without one there is no point running.
     std::unique_ptr<OffscreenContext> glContext;
@@ -305,6 +321,23 @@ int main(int argc, char** argv) {
             std::cerr << "cellforge-run: cannot open grid '" << *loaded.files.grid << "'\n";
             return 2;
         }
+        // The loader skipped what it could not read; a run without its grid,
+        // or with a named file that is no file at all, is not the run asked
+        // for. (A missing terminals, stimulus, views or monitor file is an
+        // absent object, as in the desktop program.) Paths are relative to
+        // the project's folder, which the loader made current.
+        if (const FileCheck c = checkInputFile(*loaded.files.grid); c != FileCheck::Regular)
+            return unreadableInput("grid", *loaded.files.grid, c);
+        const std::pair<const char*, const std::optional<std::string>*> named[] = {
+            {"terminals file", &loaded.files.terminals},
+            {"stimulus file", &loaded.files.stimulus},
+            {"saved-views file", &loaded.files.views},
+            {"monitor file", &loaded.files.monitor}};
+        for (const auto& [what, path] : named) {
+            if (!*path) continue;
+            const FileCheck c = checkInputFile(**path);
+            if (c != FileCheck::Regular && c != FileCheck::Missing) return unreadableInput(what, **path, c);
+        }
     } else {
         gridDocument = std::make_unique<CellforgeDocument>();
         doc = gridDocument.get();
@@ -330,11 +363,8 @@ int main(int argc, char** argv) {
     doc->setFirstViewCentre(&centre);
 
     if (!opt.memory.empty()) {
-        std::ifstream in(opt.memory);
-        if (!in) {
-            std::cerr << "cellforge-run: cannot read memory file '" << opt.memory << "'\n";
-            return 1;
-        }
+        InputFile in(opt.memory);
+        if (!in.isOpen()) return unreadableInput("memory file", opt.memory, in.check());
         doc->writeMemory(opt.corner[0], opt.corner[1], opt.corner[2], opt.offset, readProgramImage(in));
     }
 

@@ -17,8 +17,11 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
         return -1;
     }
     const AssemblyResult result = assembleSource(in, err);
-    if (arguments >= 1) writeListing(std::string(argv[1]), result);
-    if (arguments >= 2) writeStimulus(std::string(argv[2]), result);
+    // An output that cannot be opened costs one line, never the run.
+    if (arguments >= 1 && !writeListing(std::string(argv[1]), result))
+        writeLine(err, kCannotOpenListing, argv[1]);
+    if (arguments >= 2 && !writeStimulus(std::string(argv[2]), result))
+        writeLine(err, kCannotOpenStimulus, argv[2]);
     printImage(out, result);
     writeLine(err, std::to_string(result.programLength));
     return 0;

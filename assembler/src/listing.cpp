@@ -70,10 +70,11 @@ void writeListing(std::ostream& os, const AssemblyResult& r) {
     }
 }
 
-void writeListing(const std::string& fileName, const AssemblyResult& r) {
+bool writeListing(const std::string& fileName, const AssemblyResult& r) {
     std::ofstream file(fileName, std::ios::out | std::ios::trunc);
-    if (!file.is_open()) return;
+    if (!file.is_open()) return false;
     writeListing(file, r);
+    return true;
 }
 
 }  // namespace cranetalk

@@ -38,10 +38,11 @@ void writeStimulus(std::ostream& os, const AssemblyResult& r) {
     }
 }
 
-void writeStimulus(const std::string& fileName, const AssemblyResult& r) {
+bool writeStimulus(const std::string& fileName, const AssemblyResult& r) {
     std::ofstream file(fileName, std::ios::out | std::ios::trunc);
-    if (!file.is_open()) return;
+    if (!file.is_open()) return false;
     writeStimulus(file, r);
+    return true;
 }
 
 }  // namespace cranetalk

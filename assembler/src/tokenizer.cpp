@@ -5,6 +5,31 @@
 
 namespace cranetalk {
 
+namespace {
+
+using Traits = std::istream::traits_type;
+
+// A file stream's buffer throws when the system read fails (standard input
+// that is a directory, say); to the assembler that is simply the end of the
+// source, so a token cut short by it is still a token.
+Traits::int_type currentOrEnd(std::streambuf* sb) {
+    try {
+        return sb->sgetc();
+    } catch (...) {
+        return Traits::eof();
+    }
+}
+
+Traits::int_type nextOrEnd(std::streambuf* sb) {
+    try {
+        return sb->snextc();
+    } catch (...) {
+        return Traits::eof();
+    }
+}
+
+}  // namespace
+
 Tokenizer::Tokenizer(std::istream& in) : in_(in) {
     // The number extraction must not depend on a global locale (grouping,
     // other whitespace classes).
@@ -12,7 +37,6 @@ Tokenizer::Tokenizer(std::istream& in) : in_(in) {
 }
 
 bool Tokenizer::readToken() {
-    using Traits = std::istream::traits_type;
     if (!in_.good()) {
         // Like the sentry of a formatted extraction: a stream at its end or
         // in error reads nothing.
@@ -24,10 +48,10 @@ bool Tokenizer::readToken() {
         in_.setstate(std::ios::badbit | std::ios::failbit);
         return false;
     }
-    Traits::int_type c = sb->sgetc();
+    Traits::int_type c = currentOrEnd(sb);
     while (!Traits::eq_int_type(c, Traits::eof()) &&
            isSourceWhitespace(static_cast<unsigned char>(Traits::to_char_type(c)))) {
-        c = sb->snextc();
+        c = nextOrEnd(sb);
     }
     if (Traits::eq_int_type(c, Traits::eof())) {
         in_.setstate(std::ios::eofbit | std::ios::failbit);
@@ -46,7 +70,7 @@ bool Tokenizer::readToken() {
             n = 0;
         }
         chunk[n++] = Traits::to_char_type(c);
-        c = sb->snextc();
+        c = nextOrEnd(sb);
     } while (!Traits::eq_int_type(c, Traits::eof()) &&
              !isSourceWhitespace(static_cast<unsigned char>(Traits::to_char_type(c))));
     token_.append(chunk, n);

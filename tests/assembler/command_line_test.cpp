@@ -98,12 +98,13 @@ TEST(CommandLine, ListingAndStimulusFiles) {
     EXPECT_EQ(r2.err, "5\n");
 }
 
-TEST(CommandLine, UnopenableFilesChangeNothing) {
+TEST(CommandLine, UnopenableFilesCostOneLineEach) {
     TempDir dir;
     const std::string bad = (dir / "no" / "such.lst").string();
-    auto r = runCli("NOP END", {bad, (dir / "no" / "such.sti").string()});
+    const std::string badSti = (dir / "no" / "such.sti").string();
+    auto r = runCli("NOP END", {bad, badSti});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "1\n");
+    EXPECT_EQ(r.err, "Cannot open listing file " + bad + "\nCannot open stimulus file " + badSti + "\n1\n");
     EXPECT_EQ(r.out, "unsigned prog[] = {\n0,\n};\n");
     // A stimulus file is still written when only the listing cannot be opened.
     const auto sti = dir / "ok.sti";
@@ -113,7 +114,10 @@ TEST(CommandLine, UnopenableFilesChangeNothing) {
     // Empty names are file names that cannot be opened.
     auto r3 = runCli("NOP END", {"", ""});
     EXPECT_EQ(r3.status, 0);
-    EXPECT_EQ(r3.err, "1\n");
+    EXPECT_EQ(r3.err, "Cannot open listing file \nCannot open stimulus file \n1\n");
+    // A directory is no file either.
+    auto r4 = runCli("NOP END", {dir.path().string()});
+    EXPECT_EQ(r4.err, "Cannot open listing file " + dir.path().string() + "\n1\n");
 }
 
 TEST(CommandLine, SameFileForBothGetsTheStimulus) {

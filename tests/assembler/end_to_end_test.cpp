@@ -1,6 +1,9 @@
 // End-to-end: the built cranetalk program with real standard streams and
 // files.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 
 #include "reference_model.h"
 #include "test_support.h"
@@ -57,9 +60,35 @@ TEST(EndToEnd, ListingAndStimulusFiles) {
 
 TEST(EndToEnd, ListingInMissingDirectory) {
     TempDir dir;
-    auto r = runProcess(kBin, {(dir / "nope" / "x.lst").string()}, "NOP END", dir.path());
+    const std::string lst = (dir / "nope" / "x.lst").string();
+    auto r = runProcess(kBin, {lst}, "NOP END", dir.path());
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(r.err, "1\n");
+    EXPECT_EQ(r.err, "Cannot open listing file " + lst + "\n1\n");
+}
+
+// Standard input that is no file (a directory, a device) reads as an empty
+// source; a device as an output is written like a file. Run through the
+// shell, since only a redirection can hand the program such a stream.
+TEST(EndToEnd, SpecialFilesAsInputAndOutput) {
+    TempDir dir;
+    const auto out = dir / "out.txt", err = dir / "err.txt";
+    auto run = [&](const std::string& args, const std::string& input) {
+        const std::string cmd = "'" + kBin + "' " + args + " < '" + input + "' > '" + out.string() + "' 2> '" +
+                                err.string() + "'";
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const std::string empty = "Assembly finished before END found\nLast token was ''\n0\n";
+    EXPECT_EQ(run("", dir.path().string()), 0) << "a directory as standard input";
+    EXPECT_EQ(readFile(err), empty);
+    EXPECT_EQ(readFile(out), "unsigned prog[] = {\n};\n");
+    EXPECT_EQ(run("", "/dev/null"), 0);
+    EXPECT_EQ(readFile(err), empty);
+    EXPECT_EQ(run("/dev/null /dev/null", "/dev/null"), 0) << "devices as the listing and the stimulus";
+    EXPECT_EQ(readFile(err), empty);
+    EXPECT_EQ(run("'" + dir.path().string() + "'", "/dev/null"), 0);
+    EXPECT_EQ(readFile(err), "Assembly finished before END found\nLast token was ''\nCannot open listing file " +
+                                 dir.path().string() + "\n0\n");
 }
 
 TEST(EndToEnd, MergedStreamsKeepLineOrder) {

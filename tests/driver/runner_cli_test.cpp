@@ -2,6 +2,9 @@
 // the output files, through the program's own command line.
 #include <sys/wait.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 
 #include "files/grid_file.h"
@@ -10,6 +13,14 @@
 #include "universe/universe.h"
 
 namespace {
+
+// The runner's status and what it wrote on standard error.
+int runnerErr(const std::string& args, std::string& err, const std::string& errPath) {
+    const std::string cmd = std::string(CELLFORGE_RUN_PATH) + " " + args + " >/dev/null 2>'" + errPath + "'";
+    const int status = std::system(cmd.c_str());
+    err = readText(errPath);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 int runner(const std::string& args) {
     const std::string cmd = std::string(CELLFORGE_RUN_PATH) + " " + args + " >/dev/null 2>&1";
@@ -92,4 +103,47 @@ TEST_F(RunnerCli, MemoryOptionWritesTheImageAtCornerAndOffset) {
     ASSERT_TRUE(writeGridFile(u, dir.file("expected.grd")));
     EXPECT_EQ(readText(dir.file("out.grd")), readText(dir.file("expected.grd")));
     EXPECT_NE(readText(dir.file("out.grd")), grid) << "the write changed outputs";
+}
+
+// Inputs that are no files (a directory, a FIFO, a device) or do not exist:
+// one line naming the input, status 2, nothing run. A FIFO must not block.
+TEST_F(RunnerCli, UnreadableInputsGiveOneLineAndStatusTwo) {
+    std::filesystem::create_directory(dir.file("folder.prj"));
+    std::filesystem::create_directory(dir.file("folder.grd"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe.grd").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(dir.file("pipe.prj").c_str(), 0600), 0);
+    writeText(dir.file("dirgrid.prj"), "folder.grd\nt.trm\n");
+    writeText(dir.file("pipegrid.prj"), "pipe.grd\n");
+    writeText(dir.file("nogridfile.prj"), "absent.grd\n");
+    std::filesystem::create_directory(dir.file("d.trm"));
+    writeText(dir.file("dirtrm.prj"), "g.grd\nd.trm\n");
+    writeText(dir.file("pipemon.prj"), "g.grd\nt.trm\npipe.mon\n");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.mon").c_str(), 0600), 0);
+    const std::string errFile = dir.file("err.txt");
+    const std::pair<std::string, std::string> cases[] = {
+        {q("folder.prj"), "cannot read project"},
+        {q("pipe.prj"), "cannot read project"},
+        {q("folder.grd"), "cannot read grid"},
+        {q("pipe.grd"), "cannot read grid"},
+        {q("absent.grd"), "cannot read grid"},
+        {q("dirgrid.prj"), "cannot read grid"},
+        {q("pipegrid.prj"), "cannot read grid"},
+        {q("nogridfile.prj"), "cannot read grid"},
+        {q("dirtrm.prj"), "cannot read terminals file"},
+        {q("pipemon.prj"), "cannot read monitor file"},
+        {q("g.grd") + " --memory " + q("folder.grd"), "cannot read memory file"},
+        {q("g.grd") + " --memory /dev/zero", "cannot read memory file"},
+        {q("g.grd") + " --memory /dev/null", "cannot read memory file"},
+        {q("g.grd") + " --memory " + q("pipe.grd"), "cannot read memory file"},
+        {q("g.grd") + " --memory " + q("absent.txt"), "cannot read memory file"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::string err;
+        EXPECT_EQ(runnerErr(args + " -n 3", err, errFile), 2) << args;
+        EXPECT_EQ(err.find("cellforge-run: " + message), 0u) << args << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << ": " << err;
+    }
+    // Outputs may be FIFOs and devices (a script may read them).
+    std::string err;
+    EXPECT_EQ(runnerErr(q("g.grd") + " -n 3 --save /dev/null", err, errFile), 0) << err;
 }

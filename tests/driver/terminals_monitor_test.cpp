@@ -80,6 +80,36 @@ TEST(Terminals, WriteBackRoundTripsDottedNames) {
     EXPECT_EQ(none.str(), "");
 }
 
+// Found by fuzzing: an object path longer than a plain word was written in
+// one word that the reader then refused, so a saved table lost terminals.
+TEST(Terminals, LongObjectPathsSurviveWriteBack) {
+    const std::string object(300, 'o');
+    auto t = terminalsFrom("object " + object + " { object m { i0 1 2 3 4 1 } } object p { q 5 6 7 0 0 }\n");
+    ASSERT_EQ(t->size(), 2u);
+    std::ostringstream out;
+    ASSERT_TRUE(writeTerminalFile(t.get(), out));
+    auto back = terminalsFrom(out.str());
+    EXPECT_EQ(namesOf(*back), (std::vector<std::string>{object + ".m.i0", "p.q"}));
+
+    // Names stay bounded: a word past the full-name limit still ends the read.
+    auto huge = terminalsFrom("a 1 1 1 1 1 " + std::string(kMaxTerminalName + 1, 'x') + " 1 1 1 1 1 b 2 2 2 2 2\n");
+    EXPECT_EQ(namesOf(*huge), (std::vector<std::string>{"a"}));
+}
+
+// Found by fuzzing: a name the seven-line form cannot hold (".x" has an
+// empty object part) made the reader stop, losing every terminal after it.
+TEST(Terminals, NamesTheBlockFormCannotHoldAreWrittenAsPlainLines) {
+    auto t = terminalsFrom(".ob5 5 0 0 4 0 a.x. 1 2 3 0 1 a.object 4 5 6 1 0 a.} 7 8 9 2 1 object p { q 1 1 1 3 0 }\n");
+    ASSERT_EQ(namesOf(*t), (std::vector<std::string>{".ob5", "a.x.", "a.object", "a.}", "p.q"}));
+    std::ostringstream out;
+    ASSERT_TRUE(writeTerminalFile(t.get(), out));
+    EXPECT_EQ(out.str().substr(0, 15), ".ob5 5 0 0 4 0\n");
+    auto back = terminalsFrom(out.str());
+    EXPECT_EQ(namesOf(*back), namesOf(*t));
+    EXPECT_EQ(back->at(3).z, 9);
+    EXPECT_EQ(back->at(3).flag, 1);
+}
+
 class MonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -638,6 +638,9 @@ void Model::step() {
   finishGeneration();
 }
 
+// Beyond the coordinate edge (+-1e9) no part may stand.
+bool farCoordinate(int64_t v);
+
 void Model::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
   if (!isValidDirection(k)) return;  // callers only pass valid directions
   // 1.
@@ -659,6 +662,13 @@ void Model::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
   while (!queue.empty()) {
     const Position q = queue.front();
     queue.pop_front();
+    // The coordinate edge: a part would be carried to Q, beyond +-1e9, so
+    // the claim fails before Q's block is looked up, and the request is
+    // blocked like one that met a different vector.
+    if (farCoordinate(q.x) || farCoordinate(q.y) || farCoordinate(q.z)) {
+      request->blocked = 1;
+      return;
+    }
     // 4.1 the block of Q, created if missing, enlisted (4, 2, 1).
     int32_t bx, by, bz;
     blockCoordinates(q.x, q.y, q.z, bx, by, bz);
@@ -837,9 +847,9 @@ bool readWord(std::istream& in, std::string& word) {
   return true;
 }
 
-bool farCoordinate(int64_t v) { return v > 1000000000 || v < -1000000000; }
-
 }  // namespace
+
+bool farCoordinate(int64_t v) { return v > 1000000000 || v < -1000000000; }
 
 int Model::readGrid(std::istream& in) {
   RegionEntry* current = nullptr;

@@ -28,7 +28,8 @@ std::uint32_t listInstruction(std::ostream& os, const AssemblyResult& r,
 void writeListing(std::ostream& os, const AssemblyResult& r);
 
 // writeListing(file name): creates or truncates the file and writes the
-// listing; a file that cannot be opened is skipped in silence.
-void writeListing(const std::string& fileName, const AssemblyResult& r);
+// listing; a file that cannot be opened is skipped, and false returned (the
+// command line reports it).
+bool writeListing(const std::string& fileName, const AssemblyResult& r);
 
 }  // namespace cranetalk

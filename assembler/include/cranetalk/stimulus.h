@@ -22,7 +22,8 @@ std::string terminalName(std::uint32_t page, std::uint32_t bitLine);
 void writeStimulus(std::ostream& os, const AssemblyResult& r);
 
 // writeStimulus(file name): creates or truncates the file and writes the
-// stimulus; a file that cannot be opened is skipped in silence.
-void writeStimulus(const std::string& fileName, const AssemblyResult& r);
+// stimulus; a file that cannot be opened is skipped, and false returned (the
+// command line reports it).
+bool writeStimulus(const std::string& fileName, const AssemblyResult& r);
 
 }  // namespace cranetalk
