@@ -9,6 +9,7 @@
 #include "shell/animation_run.h"
 #include "shell/cellforge_doc.h"
 #include "shell/main_frame.h"
+#include "files/input_file.h"
 #include "view/bitmap.h"
 #include "view/drive_dump.h"
 
@@ -120,7 +121,9 @@ void CCellforgeView::paintGL() {
     if (frameOutputDue(frameOutput_, s.generation)) {
         std::string path = frameFileName(frameOutput_.folder.toStdString(), frameOutput_.prefix.toStdString(),
                                          frameOutput_.counter);
-        const bool saved = saveWindowBitmap(int(width() * dpr), int(height() * dpr), path);
+        // The window never blocks on a FIFO standing where a frame goes.
+        const bool saved = outputAllowed(path, OutputPolicy::RegularOnly) &&
+                           saveWindowBitmap(int(width() * dpr), int(height() * dpr), path);
         ++frameOutput_.counter;  // advances whether or not the file was written
         if (!saved) {
             if (CMainFrame* frame = CMainFrame::instance())
@@ -298,7 +301,7 @@ void CCellforgeView::renderNow() {
 }
 
 bool CCellforgeView::saveBitmap(const QString& path) {
-    if (!contextReady_) return false;
+    if (!contextReady_ || !outputAllowed(path.toStdString(), OutputPolicy::RegularOnly)) return false;
     makeCurrent();
     const qreal dpr = devicePixelRatio();
     bool ok = saveWindowBitmap(int(width() * dpr), int(height() * dpr), path.toStdString());
@@ -307,7 +310,7 @@ bool CCellforgeView::saveBitmap(const QString& path) {
 }
 
 bool CCellforgeView::writeDriveCoordinates(const QString& path) {
-    if (!doc_ || !contextReady_) return false;
+    if (!doc_ || !contextReady_ || !outputAllowed(path.toStdString(), OutputPolicy::RegularOnly)) return false;
     makeCurrent();
     bool ok = ::writeDriveCoordinates(camera(), doc_->universe(), &doc_->driver(), path.toStdString());
     doneCurrent();

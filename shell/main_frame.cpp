@@ -26,6 +26,7 @@
 #endif
 
 #include "files/grid_file.h"
+#include "files/input_file.h"
 #include "files/memory_image.h"
 #include "files/project.h"
 #include "shell/cellforge_doc.h"
@@ -62,7 +63,7 @@ public:
         v.alt = r.alt;
         v.az = r.az;
         list_.views.push_back(v);
-        writeViewFile(list_);
+        writeViewFile(list_, OutputPolicy::RegularOnly);
     }
 
 private:
@@ -809,8 +810,10 @@ bool CMainFrame::openProjectFile(const QString& path) {
         showTransient(QStringLiteral("Could not open project %1: %2").arg(QDir::toNativeSeparators(path), why));
         return false;
     }
-    std::ifstream in(info.absoluteFilePath().toStdString());
-    if (!in) {
+    // Opened without blocking: the path may have turned into a FIFO since
+    // it was checked.
+    InputFile in(info.absoluteFilePath().toStdString());
+    if (!in.isOpen()) {
         showTransient(QStringLiteral("Could not open project %1").arg(QDir::toNativeSeparators(path)));
         return false;
     }
@@ -850,9 +853,8 @@ void CMainFrame::onFileOpen() {
 
 bool CMainFrame::runAnimationFile(const QString& path) {
     const QString why = unreadableReason(QFileInfo(path));
-    std::ifstream in;
-    if (why.isEmpty()) in.open(path.toStdString());
-    if (!why.isEmpty() || !in) {
+    InputFile in(path.toStdString());
+    if (!why.isEmpty() || !in.isOpen()) {
         showTransient(QStringLiteral("Could not open animation specification %1%2")
                           .arg(QDir::toNativeSeparators(path), why.isEmpty() ? QString() : QString(QStringLiteral(": ") + why)));
         return false;
@@ -910,6 +912,11 @@ void CMainFrame::onSaveTerminals() {
     auto path = dialogs_->saveFile(this, QStringLiteral("trm"), QStringLiteral("Terminal Files (*.trm)|*.trm||"));
     if (!path) return;
     const QString shown = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
+    // A FIFO or device would block the window until something reads it.
+    if (!outputAllowed(path->toStdString(), OutputPolicy::RegularOnly)) {
+        showTransient(QStringLiteral("Could not write terminals to %1: it is not a regular file").arg(shown));
+        return;
+    }
     std::ofstream out(path->toStdString(), std::ios::trunc);
     if (!out) {
         showTransient(QStringLiteral("Could not write terminals to %1").arg(shown));
@@ -1021,9 +1028,8 @@ void CMainFrame::onWriteMemory() {
     const QString shown = QDir::toNativeSeparators(f.path);
     // A folder would open as a stream and reach the reader.
     const QString why = unreadableReason(QFileInfo(f.path));
-    std::ifstream in;
-    if (why.isEmpty()) in.open(f.path.toStdString());
-    if (!why.isEmpty() || !in) {
+    InputFile in(f.path.toStdString());
+    if (!why.isEmpty() || !in.isOpen()) {
         showTransient(QStringLiteral("Memory: could not open %1%2")
                           .arg(shown, why.isEmpty() ? QString() : QString(QStringLiteral(": ") + why)));
         return;

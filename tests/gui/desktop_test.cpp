@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 #include <memory>
 
 #include "gui_support.h"
@@ -407,6 +408,25 @@ private slots:
         QVERIFY(message().contains(QStringLiteral("copy.grd")));
         act(cmd::WriteDriveCoordinates)->trigger();
         QVERIFY2(message().contains(QStringLiteral("dump.eps")), qPrintable(message()));
+
+        // A FIFO where a file is read or written would block the window
+        // until some other program opened its far end; every one of these
+        // returns at once with a message instead.
+        const QString fifo = work_->filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        memory(fifo);
+        QVERIFY2(message().startsWith(QStringLiteral("Memory: could not open")), qPrintable(message()));
+        dialogs_.answers.push_back(fifo);
+        act(cmd::SaveTerminals)->trigger();
+        QVERIFY2(message().startsWith(QStringLiteral("Could not write terminals")), qPrintable(message()));
+        dialogs_.answers.push_back(fifo);
+        act(cmd::SaveBitmap)->trigger();
+        QVERIFY2(message().startsWith(QStringLiteral("Could not save the picture")), qPrintable(message()));
+        dialogs_.answers.push_back(fifo);
+        act(cmd::FileSaveAs)->trigger();
+        QVERIFY2(!message().startsWith(QStringLiteral("Saved the universe as")), qPrintable(message()));
+        QVERIFY(!frame_->openProjectFile(fifo));
+        QVERIFY2(message().contains(QStringLiteral("not a regular file")), qPrintable(message()));
     }
 
     void animationRunReportsItsProgress() {
