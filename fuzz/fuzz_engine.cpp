@@ -2,12 +2,15 @@
 // generations to run (20 to 60) and where to put the grid (at the origin, or
 // against one of the coordinate edges); the rest is a grid file. Every
 // generation must leave the universe consistent, with no part beyond the
-// coordinate range, and a save and reload must keep every part.
+// coordinate range, and a save and reload must keep every part. Halfway,
+// the run is checkpointed and resumed into a second universe: both must end
+// in the same state, to the byte.
 #include <memory>
 #include <sstream>
 
 #include "files/grid_file.h"
 #include "fuzz/fuzz_support.h"
+#include "universe/checkpoint.h"
 #include "universe/universe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -42,11 +45,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         edge->forEachBlock([&](UniverseBlock* b) { edge->relinkBlock(b); });
         u = std::move(edge);
     }
+    std::unique_ptr<Universe> resumed;
     for (int g = 0; g < generations; ++g) {
-        if (g % 7 == 3) u->inputPulse = 1;
+        if (g == generations / 2) {
+            std::string snapshot, error;
+            if (!UniverseCheckpoint::write(*u, {}, snapshot, error)) fuzz::fail("checkpoint refused: " + error);
+            resumed = UniverseCheckpoint::load(snapshot, {}, error);
+            if (!resumed) fuzz::fail("own checkpoint refused: " + error);
+        }
+        if (g % 7 == 3) {
+            u->inputPulse = 1;
+            if (resumed) resumed->inputPulse = 1;
+        }
         u->stepGeneration();
         const std::string why = u->verifyConsistency();
         if (!why.empty()) fuzz::fail(why);
+        if (resumed) resumed->stepGeneration();
+    }
+    if (resumed) {
+        std::string a, b, error;
+        if (!UniverseCheckpoint::write(*u, {}, a, error) || !UniverseCheckpoint::write(*resumed, {}, b, error))
+            fuzz::fail("checkpoint refused: " + error);
+        if (a != b) fuzz::fail("a resumed run ended in another state");
     }
     const size_t parts = u->partCount();
     std::ostringstream saved;

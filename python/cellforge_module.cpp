@@ -22,6 +22,7 @@
 //   * Every array handed to Python is numpy-owned memory, so it outlives the
 //     document.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -45,7 +46,9 @@
 #include "cranetalk/line_writer.h"
 #include "cranetalk/listing.h"
 #include "cranetalk/stimulus.h"
+#include "files/checkpoint.h"
 #include "files/document.h"
+#include "files/input_file.h"
 #include "files/grid_file.h"
 #include "files/memory_image.h"
 #include "files/platform.h"
@@ -97,6 +100,13 @@ std::string pathArgument(const py::handle& value, const char* name) {
 // permission): the exception then names the path the way every other file
 // error in a script does.
 void requireReadableFile(const std::string& path) {
+    // Python's own open would block on a FIFO until something writes to it,
+    // so anything that is not a regular file is refused without opening it.
+    if (checkInputFile(path) == FileCheck::NotRegular) {
+        struct stat st {};
+        const bool folder = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        raiseOsError(folder ? EISDIR : EINVAL, path, "cannot read");
+    }
     py::object f = py::module_::import("builtins").attr("open")(path, "rb");
     f.attr("close")();
 }
@@ -952,6 +962,35 @@ PYBIND11_MODULE(cellforge, m) {
             }
             if (!ok) raiseOsError(err, path, "cannot write the grid");
         }, "path"_a, "Writes the universe as a grid file, byte for byte as cellforge-run --save.")
+        .def("checkpoint", [](PyDocument& self, const py::object& pathArg) {
+            const std::string path = pathArgument(pathArg, "path");
+            Session s(self);
+            bool ok = false;
+            std::string error;
+            {
+                py::gil_scoped_release nogil;
+                ok = writeCheckpoint(s.doc(), path, error);
+            }
+            if (!ok) raise(PyExc_OSError, error);
+        }, "path"_a,
+        "Writes an exact checkpoint of the run (universe, list orders, generation, stimulus and\n"
+        "monitor positions) to path, atomically; the same file as cellforge-run --checkpoint.")
+        .def("resume", [](PyDocument& self, const py::object& pathArg) {
+            const std::string path = pathArgument(pathArg, "path");
+            requireReadableFile(path);
+            Session s(self);
+            bool ok = false;
+            std::string error;
+            {
+                py::gil_scoped_release nogil;
+                ok = readCheckpoint(s.doc(), path, error);
+            }
+            if (!ok) raise(PyExc_ValueError, "cannot resume from '" + path + "': " + error);
+        }, "path"_a,
+        "Continues the run a checkpoint froze. Open the same project (or grid) first: its run\n"
+        "objects are matched by terminal name. A refused checkpoint (another version, cut off,\n"
+        "damaged, or run objects that do not match) raises ValueError and changes nothing.\n"
+        "The monitor continues in the file the open started.")
         .def("write_memory", [](PyDocument& self, const py::object& image, const py::object& corner,
                                 const py::object& offset) {
             const std::vector<int32_t> words = memoryImage(image);
