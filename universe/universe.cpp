@@ -2,6 +2,7 @@
 // the cell operations used by loaders and rules alike.
 #include "universe/universe.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -31,8 +32,11 @@ static uint8_t& byteOf(CellCore c, WideField f) {
 void UniverseBlock::setField(int slot, WideField f, int32_t v) {
     if (f == WType) occupied = uint16_t(v != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
     uint8_t& byte = byteOf(cells[slot], f);
+    // The incoming frame takes no part in the rules.
+    const bool ruled = f == WType || f == WFront || f == WSide || f == WUp;
     if (v >= 0 && v < kEscape) {
         byte = uint8_t(v);
+        if (ruled) classify(slot);
         return;
     }
     if (!extras) extras = std::make_unique<BlockExtras>();
@@ -42,6 +46,46 @@ void UniverseBlock::setField(int slot, WideField f, int32_t v) {
     }
     byte = kEscape;
     extras->wide[slot * WCount + f] = v;
+    if (ruled) classify(slot);
+}
+
+namespace {
+// The lattice axis of a direction: 0 for y, 1 for x, 2 for z.
+constexpr int axisOf(int d) { return d < 4 ? d & 1 : 2; }
+}  // namespace
+
+// Escaped bytes (255) are never in the table, so an escaped type has no rule
+// and an escaped frame makes a signal element fall back to the ordered path
+// (or to nothing, as its rule says).
+void UniverseBlock::classify(int s) {
+    const uint16_t bit = uint16_t(1u << s);
+    conductorCells = uint16_t(conductorCells & ~bit);
+    norCells = uint16_t(norCells & ~bit);
+    orderedCells = uint16_t(orderedCells & ~bit);
+    const int t = cells.type[s], f = cells.front[s], sd = cells.side[s], u = cells.up[s];
+    if (t == Conductor) {
+        if (f < 6) conductorCells |= bit;
+    } else if (t == NorGate) {
+        // With three perpendicular axes the watched faces are all but the
+        // front; any other frame in the table takes the general rule.
+        if (f < 6 && sd < 6 && u < 6) {
+            const int a = axisOf(f), b = axisOf(sd), c = axisOf(u);
+            if (a != b && a != c && b != c)
+                norCells |= bit;
+            else
+                orderedCells |= bit;
+        }
+    } else if (t >= Pusher && t <= Drive) {
+        orderedCells |= bit;
+    }
+}
+
+void UniverseBlock::classifyAll() {
+    occupied = 0;
+    for (int s = 0; s < 12; ++s) {
+        if (cells.type[s] != 0) occupied = uint16_t(occupied | (1u << s));
+        classify(s);
+    }
 }
 
 void UniverseBlock::setRegion(int s, RegionEntry* r) {
@@ -79,6 +123,27 @@ Universe::Universe()
     : bucketHead_(kBuckets, nullptr), bucketTail_(kBuckets, nullptr), current_(&lists_[0]), next_(&lists_[1]) {
     table_.assign(1024, TableEntry{});
     tableMask_ = table_.size() - 1;
+}
+
+void Universe::setThreads(int count) {
+    count = std::max(1, std::min(count, 64));
+    if (count == threads_) return;
+    pool_.reset();
+    threads_ = count;
+    if (count > 1) pool_ = std::make_unique<SignalPool>(*this, count - 1);
+}
+
+void Universe::rebuildCaches() {
+    forEachBlock([&](UniverseBlock* b) {
+        b->classifyAll();
+        int32_t bx, by, bz;
+        bx = floorDiv(b->originX, 2);
+        by = floorDiv(b->originY, 2);
+        bz = floorDiv(b->originZ, 3);
+        for (int d = 0; d < 6; ++d)
+            b->neighbour[d] =
+                table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])].block;
+    });
 }
 
 Universe::~Universe() {
@@ -202,8 +267,8 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->listFlags = 0;
     b->scratch = -1;
     b->chainNext = nullptr;
-    b->occupied = 0;
     b->cells.resetAll();
+    b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
     next_->push_back(b);
     b->listFlags |= OnNext;
     current_->push_back(b);
@@ -369,6 +434,7 @@ void Universe::placeCell(const UniverseCell& cell) {
     CellRef ref{b, s};
     unlinkCell(ref);
     b->cells.reset(s);
+    b->classify(s);
     CellCore c = b->cells[s];
     b->setField(s, WType, cell.partType);
     b->setField(s, WFront, cell.front);
@@ -487,7 +553,7 @@ size_t Universe::worklistBytes() const {
     size_t bytes = (lists_[0].capacity() + lists_[1].capacity() + moveList_.capacity() + commitList_.capacity() +
                     scratchOwners_.capacity()) * sizeof(void*);
     bytes += scratch_.capacity() * sizeof(Scratch) + moveRequests_.capacity() * sizeof(MoveRequest);
-    bytes += queue_.capacity() * sizeof(QueuedClaim);
+    bytes += queue_.capacity() * sizeof(QueuedClaim) + signalWake_.capacity();
     return bytes;
 }
 

@@ -168,6 +168,12 @@ struct UniverseBlock {
     std::unique_ptr<BlockExtras> extras;
     int32_t scratch = -1;  // index of this generation's scratch record
     uint16_t occupied = 0;  // bit s: cell s holds a part (type != 0)
+    // Rule classes, derived from each cell's type and frame (classify()):
+    // phase 1 evaluates the two signal classes for all twelve slots at once
+    // and runs the rule of each ordered cell in slot order.
+    uint16_t conductorCells = 0;  // Conductor whose front is in the table
+    uint16_t norCells = 0;        // NorGate whose three axes are perpendicular
+    uint16_t orderedCells = 0;    // any other cell with a rule (actuators, odd NorGates)
     CellColumns cells;
 
     int32_t field(int slot, WideField f) const;
@@ -186,6 +192,10 @@ struct UniverseBlock {
     UniverseCell cell(int s) const;
 
     void setField(int slot, WideField f, int32_t v);
+    // Recomputes slot s's rule class from its type and frame bytes.
+    void classify(int s);
+    // Recomputes `occupied` and the rule classes of all twelve slots.
+    void classifyAll();
     void setRegion(int s, RegionEntry* r);
     void setTerminalBinding(int s, StimulusChannel* c);
 };
@@ -288,8 +298,19 @@ public:
     }
     void requestMove(int32_t direction, int32_t x, int32_t y, int32_t z);
 
-    // Debug check: rebuilds list flags, links, neighbour pointers, chain and
-    // table membership from scratch and compares them with the kept ones.
+    // Threads that evaluate phase 1 (1 = the calling thread alone). Results
+    // are the same for every count. Call between generations only.
+    void setThreads(int count);
+    int threads() const { return threads_; }
+
+    // Recomputes every derived per-block cache (occupied set, rule classes,
+    // neighbour pointers) from the stored fields and the lookup table, e.g.
+    // after the stored fields were restored directly.
+    void rebuildCaches();
+
+    // Debug check: rebuilds list flags, links, neighbour pointers, rule
+    // classes, chain and table membership from scratch and compares them
+    // with the kept ones.
     // Returns an empty string when everything agrees, else a description.
     std::string verifyConsistency() const;
 
@@ -313,6 +334,8 @@ public:
 
 private:
     struct Scratch;
+    struct SignalPool;
+    friend struct SignalPool;
 
     UniverseBlock* blockAt(int32_t x, int32_t y, int32_t z, bool create);
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
@@ -361,6 +384,17 @@ private:
     std::vector<QueuedClaim> queue_;  // move-claim FIFO
 
     std::vector<std::unique_ptr<RegionEntry>> regions_;
+
+    // Phase-1 threads: helpers evaluate the signal cells of a share of the
+    // current list into signalWake_ while the caller does its own share;
+    // the ordered walk then reads the wake masks from there.
+    int threads_ = 1;
+    std::unique_ptr<SignalPool> pool_;
+    std::vector<uint8_t> signalWake_;
+    void evaluateSignalRange(size_t begin, size_t end);
+    // Stands in for a missing wake candidate's list flags; every flag is set,
+    // so it is never appended.
+    uint32_t wakeSink_ = ~0u;
 
     // Block storage: blocks come from chunks and go back to a free list.
     std::vector<std::unique_ptr<UniverseBlock[]>> chunks_;

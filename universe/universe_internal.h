@@ -1,6 +1,9 @@
 // Internals shared by the engine's translation units: the slot-neighbour
 // table and the per-generation scratch record.
 #pragma once
+#include <atomic>
+#include <thread>
+
 #include "universe/universe.h"
 
 namespace universe_detail {
@@ -65,7 +68,61 @@ inline void wakeInto(UniverseBlock* b, unsigned mask, std::vector<UniverseBlock*
     if (mask & 4) add(b->neighbour[1]);
 }
 
+// The same walk without branches on the mask: each candidate is written to
+// the end of the list and kept only when it is wanted, exists and is not on
+// the list yet. A missing candidate stands on `sink`, whose flags are all set.
+inline void wakeIntoFlat(UniverseBlock* b, unsigned mask, std::vector<UniverseBlock*>& list, uint32_t flag,
+                         uint32_t& sink) {
+    const size_t n = list.size();
+    list.resize(n + 7);
+    UniverseBlock** out = list.data() + n;
+    auto add = [&](UniverseBlock* c, bool wanted) {
+        c = wanted ? c : nullptr;
+        uint32_t* flags = c ? &c->listFlags : &sink;
+        const bool take = !(*flags & flag);
+        *out = c;
+        out += take;
+        *flags |= flag;
+    };
+    add(b->neighbour[3], mask & 8);
+    add(b->neighbour[2], mask & 2);
+    add(b->neighbour[5], mask & 32);
+    add(b, mask != 0);
+    add(b->neighbour[4], mask & 16);
+    add(b->neighbour[0], mask & 1);
+    add(b->neighbour[1], mask & 4);
+    list.resize(size_t(out - list.data()));
+}
+
+// Phase-1 signal evaluation of one block: writes `nextOutputs` of its
+// conductor and NOR cells (the other cells keep theirs) and returns the wake
+// mask of their reports. Reads only the block, its neighbours' `outputs` and
+// its own frame and links, so blocks can be evaluated in any order and on
+// any thread.
+unsigned evaluateSignals(UniverseBlock* b);
+
 }  // namespace universe_detail
+
+// Helper threads for phase 1. Each pass hands every helper one contiguous
+// share of the current list; the caller evaluates the first share itself
+// and then waits for the others (the one barrier of the phase).
+struct Universe::SignalPool {
+    explicit SignalPool(Universe& u, int helpers);
+    ~SignalPool();
+    // Evaluates blocks [0, count) of the current list into signalWake_.
+    void run(size_t count);
+
+private:
+    void helperLoop(int index);
+    Universe& universe_;
+    const size_t shares_;  // helpers + the caller
+    std::vector<std::thread> helpers_;
+    size_t count_ = 0;  // published by the epoch bump
+    std::atomic<uint32_t> epoch_{0};
+    std::atomic<int32_t> remaining_{0};
+    std::atomic<int32_t> sleepers_{0};
+    std::atomic<bool> quit_{false};
+};
 
 struct Universe::Scratch {
     int32_t moveRequest[12];
