@@ -6,6 +6,7 @@
 // the same walk. Moves claim cells first-in first-out; requests with the same
 // vector merge (the later claim wins), requests with different vectors that
 // meet block each other.
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #if defined(__SSE2__)
@@ -208,6 +209,7 @@ inline unsigned wakeOfReports(unsigned r) {
 }
 
 const uint8_t kNoOutputs[16] = {};
+const UniverseBlock kNoBlock{};  // zero outputs
 }  // namespace
 
 #if defined(__SSE2__)
@@ -233,6 +235,18 @@ inline __m128i laneMask(unsigned m) {
                                           int64_t(m & 0xFF) * 0x0101010101010101ll);
     return _mm_cmpeq_epi8(_mm_and_si128(spread, select), select);
 }
+// The face lane masks as vectors, built once.
+struct FaceLanes {
+    alignas(16) uint8_t bytes[8][16];
+    constexpr FaceLanes() : bytes{} {
+        const unsigned sets[8] = {kLanesX0, kLanesX1, kLanesY0, kLanesY1, kLanesZ0, kLanesZ2, kLanesZ01, kLanesZ12};
+        for (int k = 0; k < 8; ++k)
+            for (int s = 0; s < 12; ++s) bytes[k][s] = (sets[k] >> s) & 1 ? 0xFF : 0;
+    }
+    __m128i at(int k) const { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes[k])); }
+};
+constexpr FaceLanes faceLanes{};
+
 inline __m128i nonZero(__m128i v) { return _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_set1_epi8(-1)); }
 // Bit `from` of each lane, moved to bit `to`.
 inline __m128i laneBit(__m128i v, int from, int to) {
@@ -243,15 +257,19 @@ inline __m128i laneBit(__m128i v, int from, int to) {
 unsigned universe_detail::evaluateSignals(UniverseBlock* b) {
     const unsigned cond = b->conductorCells, nor = b->norCells;
     if ((cond | nor) == 0) return 0;
+    // A missing neighbour reads as a block without signals; chosen by
+    // arithmetic, since which neighbours exist varies from block to block.
     auto outputsOf = [&](int d) {
-        const UniverseBlock* n = b->neighbour[d];
-        return load12(n ? n->cells.outputs : kNoOutputs);
+        const uintptr_t n = reinterpret_cast<uintptr_t>(b->neighbour[d]);
+        const uintptr_t keep = uintptr_t(0) - uintptr_t(n != 0);
+        const UniverseBlock* nb =
+            reinterpret_cast<const UniverseBlock*>((n & keep) | (reinterpret_cast<uintptr_t>(&kNoBlock) & ~keep));
+        return load12(nb->cells.outputs);
     };
     const __m128i self = load12(b->cells.outputs);
-    const __m128i x0 = laneMask(kLanesX0), x1 = laneMask(kLanesX1);
-    const __m128i y0 = laneMask(kLanesY0), y1 = laneMask(kLanesY1);
-    const __m128i z0 = laneMask(kLanesZ0), z2 = laneMask(kLanesZ2);
-    const __m128i z01 = laneMask(kLanesZ01), z12 = laneMask(kLanesZ12);
+    const FaceLanes& L = faceLanes;
+    const __m128i x0 = L.at(0), x1 = L.at(1), y0 = L.at(2), y1 = L.at(3), z0 = L.at(4), z2 = L.at(5), z01 = L.at(6),
+                  z12 = L.at(7);
     // Lane s of `from` is the outputs byte of the cell next to slot s in
     // direction d; the input from d is its bit opposite(d).
     __m128i from, in;
@@ -363,26 +381,68 @@ void Universe::SignalPool::helperLoop(int index) {
         if (quit_.load()) return;
         size_t begin, end;
         shareOf(count_, size_t(index), shares_, begin, end);
-        universe_.evaluateSignalRange(begin, end);
+        universe_.evaluateSignalRange(order_, begin, end);
         remaining_.fetch_sub(1, std::memory_order_release);
     }
 }
 
-void Universe::SignalPool::run(size_t count) {
+void Universe::SignalPool::run(SignalOrder order, size_t count) {
+    order_ = order;
     count_ = count;
     remaining_.store(int32_t(helpers_.size()), std::memory_order_relaxed);
-    epoch_.fetch_add(1);  // publishes count_ and the list
+    epoch_.fetch_add(1);  // publishes the job
     if (sleepers_.load() != 0) epoch_.notify_all();
     size_t begin, end;
     shareOf(count, 0, shares_, begin, end);
-    universe_.evaluateSignalRange(begin, end);
+    universe_.evaluateSignalRange(order, begin, end);
     while (remaining_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
-void Universe::evaluateSignalRange(size_t begin, size_t end) {
-    UniverseBlock* const* blocks = current_->data();
-    uint8_t* wake = signalWake_.data();
-    for (size_t i = begin; i < end; ++i) wake[i] = uint8_t(evaluateSignals(blocks[i]));
+namespace {
+// The walk is memory-bound on large machines, and the list order follows
+// the signals, so the hardware cannot guess it: fetch the block a few steps
+// ahead, and the outputs of the neighbours of one whose pointers have
+// arrived by now.
+constexpr size_t kBlockAhead = 6, kNeighboursAhead = 3;
+inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, bool neighbours) {
+    if (i + kBlockAhead < list.size()) {
+        const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
+        for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) __builtin_prefetch(p + off);
+    }
+    if (neighbours && i + kNeighboursAhead < list.size()) {
+        const UniverseBlock* b = list[i + kNeighboursAhead];
+        for (const UniverseBlock* n : b->neighbour)
+            if (n) {
+                __builtin_prefetch(n->cells.outputs);
+                __builtin_prefetch(n->cells.outputs + 11);
+            }
+    }
+}
+
+inline void keepSignalWake(UniverseBlock* b) {
+    b->listFlags |= evaluateSignals(b) << kSignalWakeShift;
+}
+}  // namespace
+
+void Universe::evaluateSignalRange(SignalOrder order, size_t begin, size_t end) {
+    if (order == SignalOrder::List) {
+        const std::vector<UniverseBlock*>& list = *current_;
+        for (size_t i = begin; i < end; ++i) {
+            prefetchAhead(list, i, true);
+            keepSignalWake(list[i]);
+        }
+        return;
+    }
+    // Storage order: every stored block, free ones included (their flags
+    // are 0), picking those on the current list.
+    for (size_t k = begin; k < end;) {
+        UniverseBlock* chunk = chunks_[k / kChunkBlocks].get();
+        const size_t stop = std::min(end, (k / kChunkBlocks + 1) * kChunkBlocks);
+        for (; k < stop; ++k) {
+            UniverseBlock* b = chunk + k % kChunkBlocks;
+            if (b->listFlags & OnCurrent) keepSignalWake(b);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- phase 1
@@ -390,39 +450,53 @@ void Universe::evaluateSignalRange(size_t begin, size_t end) {
 void Universe::evaluatePhase() {
     std::vector<UniverseBlock*>& cur = *current_;
     // The signal cells read only outputs, which nothing changes in phase 1,
-    // and write only their own nextOutputs; so with helpers they are
-    // evaluated first, in parallel, and the ordered walk below only picks
-    // up their wake masks. Blocks appended during the walk are new and
-    // evaluated by it.
-    constexpr size_t kBlocksPerThread = 256;
-    const size_t listed = pool_ && cur.size() >= kBlocksPerThread * size_t(threads_) ? cur.size() : 0;
-    if (listed) {
-        if (signalWake_.size() < listed) signalWake_.resize(listed);
-        pool_->run(listed);
+    // and write only their own nextOutputs, so they can be evaluated ahead
+    // of the ordered walk, in any order and on any thread; the walk then
+    // only picks up their wake masks. Blocks appended during the walk are
+    // new and evaluated by it. Small lists are not worth a separate pass.
+    const size_t listed = cur.size();
+    const size_t stored = chunks_.size() * kChunkBlocks;
+    bool passed = false;
+    if (listed >= 256) {
+        const bool dense = listed * 3 >= stored;
+        if (dense && pool_)
+            pool_->run(SignalOrder::Storage, stored);
+        else if (dense)
+            evaluateSignalRange(SignalOrder::Storage, 0, stored);
+        else if (pool_ && listed >= 256 * size_t(threads_))
+            pool_->run(SignalOrder::List, listed);
+        passed = dense || (pool_ && listed >= 256 * size_t(threads_));
     }
+    const size_t ahead = passed ? listed : 0;
+    // The wake enlists write past the next list's logical length `nextLen`
+    // into slack kept at its end, so they need no branch per candidate.
+    std::vector<UniverseBlock*>& next = *next_;
+    size_t nextLen = next.size();
     size_t i = 0;
     for (; i < cur.size(); ++i) {
         UniverseBlock* b = cur[i];
-        // The walk is memory-bound on large machines: fetch the next block
-        // while this one is evaluated.
-        if (i + 2 < cur.size()) {
-            const char* p = reinterpret_cast<const char*>(cur[i + 2]);
-            for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) __builtin_prefetch(p + off);
-        }
+        prefetchAhead(cur, i, i >= ahead);
         if (!(b->listFlags & OnCommit)) {
             commitList_.push_back(b);
             b->listFlags |= OnCommit;
         }
-        unsigned mask = i < listed ? signalWake_[i] : evaluateSignals(b);
+        unsigned mask = i < ahead ? b->listFlags >> kSignalWakeShift : evaluateSignals(b);
         // No rule changes a part type or frame in this phase, so the ordered
         // set can be read once.
-        for (unsigned occ = b->orderedCells; occ; occ &= occ - 1) {
-            const int s = __builtin_ctz(occ);
-            if (applyRule(b, s)) mask |= wakeBits.bits[s];
+        if (b->orderedCells) {
+            // The rules append to the lists themselves.
+            next.resize(nextLen);
+            for (unsigned occ = b->orderedCells; occ; occ &= occ - 1) {
+                const int s = __builtin_ctz(occ);
+                if (applyRule(b, s)) mask |= wakeBits.bits[s];
+            }
+            nextLen = next.size();
         }
-        b->listFlags &= ~uint32_t(OnCurrent);
-        wakeIntoFlat(b, mask, *next_, OnNext, wakeSink_);
+        b->listFlags &= ~(uint32_t(OnCurrent) | kSignalWakeBits);
+        if (next.size() < nextLen + 7) next.resize(nextLen + 7 + 1024);
+        nextLen = wakeIntoFlat(b, mask, next.data(), nextLen, OnNext, wakeSink_);
     }
+    next.resize(nextLen);
     activeBlockCount = int32_t(i);
     cur.clear();
 }

@@ -123,6 +123,7 @@ Universe::Universe()
     : bucketHead_(kBuckets, nullptr), bucketTail_(kBuckets, nullptr), current_(&lists_[0]), next_(&lists_[1]) {
     table_.assign(1024, TableEntry{});
     tableMask_ = table_.size() - 1;
+    wakeSink_.listFlags = ~0u;
 }
 
 void Universe::setThreads(int count) {
@@ -155,7 +156,7 @@ Universe::~Universe() {
 // beyond its own storage.
 UniverseBlock* Universe::allocBlock() {
     if (!freeBlocks_) {
-        constexpr size_t kChunk = 512;
+        constexpr size_t kChunk = kChunkBlocks;
         chunks_.push_back(std::make_unique<UniverseBlock[]>(kChunk));
         UniverseBlock* base = chunks_.back().get();
         for (size_t i = kChunk; i-- > 0;) {
@@ -541,7 +542,7 @@ size_t Universe::partCount() const {
 }
 
 size_t Universe::storageBytes() const {
-    size_t bytes = chunks_.size() * 512 * sizeof(UniverseBlock);
+    size_t bytes = chunks_.size() * kChunkBlocks * sizeof(UniverseBlock);
     bytes += table_.capacity() * sizeof(TableEntry) + 2 * kBuckets * sizeof(void*);
     forEachBlock([&](const UniverseBlock* b) {
         if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
@@ -553,7 +554,7 @@ size_t Universe::worklistBytes() const {
     size_t bytes = (lists_[0].capacity() + lists_[1].capacity() + moveList_.capacity() + commitList_.capacity() +
                     scratchOwners_.capacity()) * sizeof(void*);
     bytes += scratch_.capacity() * sizeof(Scratch) + moveRequests_.capacity() * sizeof(MoveRequest);
-    bytes += queue_.capacity() * sizeof(QueuedClaim) + signalWake_.capacity();
+    bytes += queue_.capacity() * sizeof(QueuedClaim);
     return bytes;
 }
 

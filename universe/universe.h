@@ -390,11 +390,17 @@ private:
     // the ordered walk then reads the wake masks from there.
     int threads_ = 1;
     std::unique_ptr<SignalPool> pool_;
-    std::vector<uint8_t> signalWake_;
-    void evaluateSignalRange(size_t begin, size_t end);
-    // Stands in for a missing wake candidate's list flags; every flag is set,
-    // so it is never appended.
-    uint32_t wakeSink_ = ~0u;
+    // A pass that evaluates the signal cells of every block on the current
+    // list, either in list order or, when most stored blocks are active, in
+    // storage order (which the memory system can follow); it leaves each
+    // block's wake mask in the spare high bits of its listFlags, where the
+    // ordered walk takes it.
+    enum class SignalOrder { List, Storage };
+    void evaluateSignalRange(SignalOrder order, size_t begin, size_t end);
+    static constexpr size_t kChunkBlocks = 512;
+    // Stands in for a missing wake candidate; every list flag is set, so it
+    // is never appended. Not part of the universe.
+    UniverseBlock wakeSink_;
 
     // Block storage: blocks come from chunks and go back to a free list.
     std::vector<std::unique_ptr<UniverseBlock[]>> chunks_;

@@ -68,30 +68,32 @@ inline void wakeInto(UniverseBlock* b, unsigned mask, std::vector<UniverseBlock*
     if (mask & 4) add(b->neighbour[1]);
 }
 
-// The same walk without branches on the mask: each candidate is written to
-// the end of the list and kept only when it is wanted, exists and is not on
-// the list yet. A missing candidate stands on `sink`, whose flags are all set.
-inline void wakeIntoFlat(UniverseBlock* b, unsigned mask, std::vector<UniverseBlock*>& list, uint32_t flag,
-                         uint32_t& sink) {
-    const size_t n = list.size();
-    list.resize(n + 7);
-    UniverseBlock** out = list.data() + n;
-    auto add = [&](UniverseBlock* c, bool wanted) {
-        c = wanted ? c : nullptr;
-        uint32_t* flags = c ? &c->listFlags : &sink;
-        const bool take = !(*flags & flag);
-        *out = c;
-        out += take;
-        *flags |= flag;
+// The same walk without branches on the mask: each candidate is written at
+// out[n] and kept (n advances) only when it is wanted, exists and is not on
+// the list yet. A missing or unwanted candidate is replaced by `sink`, whose
+// flags are all set. out must have room for n + 7 entries; returns the new
+// length.
+inline size_t wakeIntoFlat(UniverseBlock* b, unsigned mask, UniverseBlock** out, size_t n, uint32_t flag,
+                           UniverseBlock& sink) {
+    auto add = [&](UniverseBlock* c, unsigned wanted) {
+        // Selects by arithmetic: the compiler may not turn a data-dependent
+        // choice into a branch here.
+        const uintptr_t keep = uintptr_t(0) - uintptr_t(wanted != 0 && c != nullptr);
+        UniverseBlock* t = reinterpret_cast<UniverseBlock*>((reinterpret_cast<uintptr_t>(c) & keep) |
+                                                            (reinterpret_cast<uintptr_t>(&sink) & ~keep));
+        const uint32_t f = t->listFlags;
+        out[n] = t;
+        n += (f & flag) == 0;
+        t->listFlags = f | flag;
     };
     add(b->neighbour[3], mask & 8);
     add(b->neighbour[2], mask & 2);
     add(b->neighbour[5], mask & 32);
-    add(b, mask != 0);
+    add(b, mask);
     add(b->neighbour[4], mask & 16);
     add(b->neighbour[0], mask & 1);
     add(b->neighbour[1], mask & 4);
-    list.resize(size_t(out - list.data()));
+    return n;
 }
 
 // Phase-1 signal evaluation of one block: writes `nextOutputs` of its
@@ -101,6 +103,11 @@ inline void wakeIntoFlat(UniverseBlock* b, unsigned mask, std::vector<UniverseBl
 // any thread.
 unsigned evaluateSignals(UniverseBlock* b);
 
+// Where the signal pass leaves a block's wake mask: listFlags bits 16..21,
+// set and cleared within phase 1.
+constexpr int kSignalWakeShift = 16;
+constexpr uint32_t kSignalWakeBits = 63u << kSignalWakeShift;
+
 }  // namespace universe_detail
 
 // Helper threads for phase 1. Each pass hands every helper one contiguous
@@ -109,15 +116,16 @@ unsigned evaluateSignals(UniverseBlock* b);
 struct Universe::SignalPool {
     explicit SignalPool(Universe& u, int helpers);
     ~SignalPool();
-    // Evaluates blocks [0, count) of the current list into signalWake_.
-    void run(size_t count);
+    // Shares out [0, count) of the given order's range.
+    void run(SignalOrder order, size_t count);
 
 private:
     void helperLoop(int index);
     Universe& universe_;
     const size_t shares_;  // helpers + the caller
     std::vector<std::thread> helpers_;
-    size_t count_ = 0;  // published by the epoch bump
+    SignalOrder order_ = SignalOrder::List;  // both published by the epoch bump
+    size_t count_ = 0;
     std::atomic<uint32_t> epoch_{0};
     std::atomic<int32_t> remaining_{0};
     std::atomic<int32_t> sleepers_{0};
