@@ -457,15 +457,16 @@ void Universe::evaluatePhase() {
     const size_t listed = cur.size();
     const size_t stored = chunks_.size() * kChunkBlocks;
     bool passed = false;
-    if (listed >= 256) {
-        const bool dense = listed * 3 >= stored;
+    if (listed > 0 && listed >= signalPassMinimum) {
+        const bool dense = storageOrderAlways || listed * 3 >= stored;
+        const bool shared = pool_ && listed >= signalPassMinimum * size_t(threads_);
         if (dense && pool_)
             pool_->run(SignalOrder::Storage, stored);
         else if (dense)
             evaluateSignalRange(SignalOrder::Storage, 0, stored);
-        else if (pool_ && listed >= 256 * size_t(threads_))
+        else if (shared)
             pool_->run(SignalOrder::List, listed);
-        passed = dense || (pool_ && listed >= 256 * size_t(threads_));
+        passed = dense || shared;
     }
     const size_t ahead = passed ? listed : 0;
     // The wake enlists write past the next list's logical length `nextLen`

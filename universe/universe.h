@@ -302,6 +302,12 @@ public:
     // are the same for every count. Call between generations only.
     void setThreads(int count);
     int threads() const { return threads_; }
+    // Phase-1 tuning, so that tests can run the separate signal pass on
+    // small universes: below `signalPassMinimum` listed blocks (per thread,
+    // with helpers) there is none, and with `storageOrderAlways` it runs in
+    // storage order whatever the share of active blocks.
+    size_t signalPassMinimum = 256;
+    bool storageOrderAlways = false;
 
     // Recomputes every derived per-block cache (occupied set, rule classes,
     // neighbour pointers) from the stored fields and the lookup table, e.g.
