@@ -143,7 +143,7 @@ void Universe::rebuildCaches() {
         bz = floorDiv(b->originZ, 3);
         for (int d = 0; d < 6; ++d)
             b->neighbour[d] =
-                table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])].block;
+                tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
     });
 }
 
@@ -159,6 +159,10 @@ UniverseBlock* Universe::allocBlock() {
         constexpr size_t kChunk = kChunkBlocks;
         chunks_.push_back(std::make_unique<UniverseBlock[]>(kChunk));
         UniverseBlock* base = chunks_.back().get();
+        if (tagged_ && (reinterpret_cast<uintptr_t>(base + kChunk) >> kTagShift) != 0) {
+            for (TableEntry& e : table_) e.word &= kAddressBits;
+            tagged_ = false;
+        }
         for (size_t i = kChunk; i-- > 0;) {
             base[i].chainNext = freeBlocks_;
             freeBlocks_ = base + i;
@@ -197,22 +201,33 @@ static inline void blockCoords(const UniverseBlock* b, int32_t& bx, int32_t& by,
     bz = Universe::floorDiv(b->originZ, 3);
 }
 
-// Entries keep the full hash next to the pointer: a probe only touches a
-// block when the hashes match, and rehashing and deletion never touch blocks.
+// Entries keep a tag of the hash in the pointer's top bits: a probe only
+// touches a block when the tags match.
 size_t Universe::tableIndex(int32_t bx, int32_t by, int32_t bz) const {
     const uint64_t h = mixKey(bx, by, bz);
     size_t i = size_t(h) & tableMask_;
     const int32_t ox = bx * 2, oy = by * 2, oz = bz * 3;
     for (;;) {
         const TableEntry& e = table_[i];
-        if (!e.block) return i;
-        if (e.hash == h && e.block->originX == ox && e.block->originY == oy && e.block->originZ == oz) return i;
+        if (!e.word) return i;
+        const UniverseBlock* b = entryBlock(e);
+        if ((!tagged_ || (e.word >> kTagShift) == (h >> kTagShift)) && b->originX == ox && b->originY == oy &&
+            b->originZ == oz)
+            return i;
         i = (i + 1) & tableMask_;
     }
 }
 
 UniverseBlock* Universe::findBlock(int32_t x, int32_t y, int32_t z) const {
-    return table_[tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3))].block;
+    return tableBlock(tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3)));
+}
+
+// The full hash is not kept, so the home slot comes from the block's
+// coordinates (only growing and erasing need it).
+size_t Universe::homeOf(const TableEntry& e) const {
+    int32_t bx, by, bz;
+    blockCoords(entryBlock(e), bx, by, bz);
+    return size_t(mixKey(bx, by, bz)) & tableMask_;
 }
 
 void Universe::tableGrow() {
@@ -221,9 +236,9 @@ void Universe::tableGrow() {
     table_.assign(old.size() * 2, TableEntry{});
     tableMask_ = table_.size() - 1;
     for (const TableEntry& e : old)
-        if (e.block) {
-            size_t i = size_t(e.hash) & tableMask_;
-            while (table_[i].block) i = (i + 1) & tableMask_;
+        if (e.word) {
+            size_t i = homeOf(e);
+            while (table_[i].word) i = (i + 1) & tableMask_;
             table_[i] = e;
         }
 }
@@ -233,22 +248,22 @@ void Universe::tableInsert(UniverseBlock* b) {
     if ((blockCount_ + 1) * 10 > table_.size() * 7) tableGrow();
     int32_t bx, by, bz;
     blockCoords(b, bx, by, bz);
-    table_[tableIndex(bx, by, bz)] = TableEntry{mixKey(bx, by, bz), b};
+    table_[tableIndex(bx, by, bz)] = makeEntry(mixKey(bx, by, bz), b);
 }
 
 void Universe::tableErase(UniverseBlock* b) {
     int32_t bx, by, bz;
     blockCoords(b, bx, by, bz);
     size_t i = tableIndex(bx, by, bz);
-    if (table_[i].block != b) return;
+    if (tableBlock(i) != b) return;
     table_[i] = TableEntry{};
     // Backward-shift deletion keeps probe sequences unbroken without tombstones.
     size_t j = i;
     for (;;) {
         j = (j + 1) & tableMask_;
         const TableEntry e = table_[j];
-        if (!e.block) break;
-        const size_t home = size_t(e.hash) & tableMask_;
+        if (!e.word) break;
+        const size_t home = homeOf(e);
         const bool between = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
         if (!between) {
             table_[i] = e;
@@ -289,7 +304,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     ++blockCount_;
     for (int d = 0; d < 6; ++d) {
         UniverseBlock* n =
-            table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])].block;
+            tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
         b->neighbour[d] = n;
         if (n) n->neighbour[directionTable.opposite[d]] = b;
     }
@@ -307,7 +322,7 @@ void Universe::destroyBlock(UniverseBlock* b) {
 
 UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
     const int32_t bx = floorDiv(x, 2), by = floorDiv(y, 2), bz = floorDiv(z, 3);
-    UniverseBlock* b = table_[tableIndex(bx, by, bz)].block;
+    UniverseBlock* b = tableBlock(tableIndex(bx, by, bz));
     if (!b && create) b = createBlock(bx, by, bz);
     return b;
 }

@@ -365,10 +365,25 @@ private:
 
     std::vector<UniverseBlock*> bucketHead_;
     std::vector<UniverseBlock*> bucketTail_;
+    // One word per entry: the block pointer, with the top 16 bits of the
+    // key's hash in the pointer's unused top bits, so that a probe touches a
+    // block only when the tags match. (Should the system ever hand out
+    // addresses that use those bits, the table drops the tags: `tagged_`.)
     struct TableEntry {
-        uint64_t hash = 0;
-        UniverseBlock* block = nullptr;
+        uintptr_t word = 0;
     };
+    static constexpr int kTagShift = 48;
+    static constexpr uintptr_t kAddressBits = (uintptr_t(1) << kTagShift) - 1;
+    bool tagged_ = true;
+    UniverseBlock* entryBlock(const TableEntry& e) const {
+        return reinterpret_cast<UniverseBlock*>(tagged_ ? e.word & kAddressBits : e.word);
+    }
+    UniverseBlock* tableBlock(size_t i) const { return entryBlock(table_[i]); }
+    TableEntry makeEntry(uint64_t hash, UniverseBlock* b) const {
+        const uintptr_t p = reinterpret_cast<uintptr_t>(b);
+        return TableEntry{tagged_ ? p | uintptr_t(hash >> kTagShift << kTagShift) : p};
+    }
+    size_t homeOf(const TableEntry& e) const;
     std::vector<TableEntry> table_;
     size_t tableMask_ = 0;
     size_t blockCount_ = 0;
