@@ -381,12 +381,12 @@ void Universe::SignalPool::helperLoop(int index) {
         if (quit_.load()) return;
         size_t begin, end;
         shareOf(count_, size_t(index), shares_, begin, end);
-        universe_.evaluateSignalRange(order_, begin, end);
+        universe_.runPass(order_, begin, end);
         remaining_.fetch_sub(1, std::memory_order_release);
     }
 }
 
-void Universe::SignalPool::run(SignalOrder order, size_t count) {
+void Universe::SignalPool::run(Pass order, size_t count) {
     order_ = order;
     count_ = count;
     remaining_.store(int32_t(helpers_.size()), std::memory_order_relaxed);
@@ -394,7 +394,7 @@ void Universe::SignalPool::run(SignalOrder order, size_t count) {
     if (sleepers_.load() != 0) epoch_.notify_all();
     size_t begin, end;
     shareOf(count, 0, shares_, begin, end);
-    universe_.evaluateSignalRange(order, begin, end);
+    universe_.runPass(order, begin, end);
     while (remaining_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
@@ -409,12 +409,18 @@ inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, boo
         const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
         for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) __builtin_prefetch(p + off);
     }
-    if (neighbours && i + kNeighboursAhead < list.size()) {
+    if (i + kNeighboursAhead < list.size()) {
+        // The signals need the neighbours' outputs; the walk after a signal
+        // pass needs only their list flags, for the wake enlists.
         const UniverseBlock* b = list[i + kNeighboursAhead];
         for (const UniverseBlock* n : b->neighbour)
             if (n) {
-                __builtin_prefetch(n->cells.outputs);
-                __builtin_prefetch(n->cells.outputs + 11);
+                if (neighbours) {
+                    __builtin_prefetch(n->cells.outputs);
+                    __builtin_prefetch(n->cells.outputs + 11);
+                } else {
+                    __builtin_prefetch(&n->listFlags);
+                }
             }
     }
 }
@@ -424,8 +430,19 @@ inline void keepSignalWake(UniverseBlock* b) {
 }
 }  // namespace
 
-void Universe::evaluateSignalRange(SignalOrder order, size_t begin, size_t end) {
-    if (order == SignalOrder::List) {
+void Universe::runPass(Pass pass, size_t begin, size_t end) {
+    if (pass == Pass::Commits) {
+        UniverseBlock* const* list = commitList_.data();
+        for (size_t i = begin; i < end; ++i) {
+            UniverseBlock* b = list[i];
+            if (i + 4 < end) __builtin_prefetch(list[i + 4]->cells.outputs);
+            if (b->scratch >= 0) continue;
+            std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+            b->listFlags &= ~uint32_t(OnCommit);
+        }
+        return;
+    }
+    if (pass == Pass::ListSignals) {
         const std::vector<UniverseBlock*>& list = *current_;
         for (size_t i = begin; i < end; ++i) {
             prefetchAhead(list, i, true);
@@ -461,11 +478,11 @@ void Universe::evaluatePhase() {
         const bool dense = storageOrderAlways || listed * 3 >= stored;
         const bool shared = pool_ && listed >= signalPassMinimum * size_t(threads_);
         if (dense && pool_)
-            pool_->run(SignalOrder::Storage, stored);
+            pool_->run(Pass::StorageSignals, stored);
         else if (dense)
-            evaluateSignalRange(SignalOrder::Storage, 0, stored);
+            runPass(Pass::StorageSignals, 0, stored);
         else if (shared)
-            pool_->run(SignalOrder::List, listed);
+            pool_->run(Pass::ListSignals, listed);
         passed = dense || shared;
     }
     const size_t ahead = passed ? listed : 0;
@@ -553,8 +570,16 @@ void Universe::movePhase() {
 }
 
 void Universe::commitPhase() {
+    // With helpers, the blocks without moves or turns are committed first,
+    // in parallel: their commit only copies their own signals, and clearing
+    // their flag early changes nothing that outlives this phase (a relink
+    // below may put such a block on the list again, and committing it twice
+    // copies the same signals twice).
+    const size_t copied = pool_ && commitList_.size() >= signalPassMinimum * size_t(threads_) ? commitList_.size() : 0;
+    if (copied) pool_->run(Pass::Commits, copied);
     for (size_t i = 0; i < commitList_.size(); ++i) {
         UniverseBlock* b = commitList_[i];
+        if (i < copied && b->scratch < 0) continue;
         bool moved = false;
         if (b->scratch >= 0) {
             for (int s = 0; s < 12; ++s) {

@@ -411,13 +411,15 @@ private:
     // the ordered walk then reads the wake masks from there.
     int threads_ = 1;
     std::unique_ptr<SignalPool> pool_;
-    // A pass that evaluates the signal cells of every block on the current
-    // list, either in list order or, when most stored blocks are active, in
-    // storage order (which the memory system can follow); it leaves each
-    // block's wake mask in the spare high bits of its listFlags, where the
-    // ordered walk takes it.
-    enum class SignalOrder { List, Storage };
-    void evaluateSignalRange(SignalOrder order, size_t begin, size_t end);
+    // Passes that helpers share out. The signal passes evaluate the signal
+    // cells of every block on the current list, either in list order or,
+    // when most stored blocks are active, in storage order (which the memory
+    // system can follow); they leave each block's wake mask in the spare
+    // high bits of its listFlags, where the ordered walk takes it. The
+    // commit pass commits the blocks of the commit list that hold no moves
+    // or turns (their commit is a plain copy) ahead of the ordered walk.
+    enum class Pass { ListSignals, StorageSignals, Commits };
+    void runPass(Pass pass, size_t begin, size_t end);
     static constexpr size_t kChunkBlocks = 512;
     // Stands in for a missing wake candidate; every list flag is set, so it
     // is never appended. Not part of the universe.

@@ -117,14 +117,14 @@ struct Universe::SignalPool {
     explicit SignalPool(Universe& u, int helpers);
     ~SignalPool();
     // Shares out [0, count) of the given order's range.
-    void run(SignalOrder order, size_t count);
+    void run(Pass order, size_t count);
 
 private:
     void helperLoop(int index);
     Universe& universe_;
     const size_t shares_;  // helpers + the caller
     std::vector<std::thread> helpers_;
-    SignalOrder order_ = SignalOrder::List;  // both published by the epoch bump
+    Pass order_ = Pass::ListSignals;  // both published by the epoch bump
     size_t count_ = 0;
     std::atomic<uint32_t> epoch_{0};
     std::atomic<int32_t> remaining_{0};
