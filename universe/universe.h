@@ -12,7 +12,10 @@
 //     insertion within the chain) is the order of saving, of the load passes,
 //     of the marker search and of the clean-up, and those orders are visible
 //     in results. Each bucket keeps a tail pointer so appends are O(1).
-//   * an open-addressing table keyed by block coordinates for O(1) lookup.
+//   * an open-addressing table keyed by block coordinates for O(1) lookup;
+//     an entry is one word, the block pointer with a 16-bit hash tag in its
+//     unused top bits (the table is a sizeable share of a large universe's
+//     memory).
 //   Each block also keeps pointers to its six face-neighbour blocks, so rules
 //   and waking never hash.
 //
@@ -33,6 +36,27 @@
 //   pointer. Links are set only by linking (placing, moving into, relinking)
 //   and are part of the semantics: an unlinked face sees no input.
 //
+// Rule classes and signal lanes
+//   Nearly all parts of a large machine are Conductors and NorGates, whose
+//   rules only read the neighbours' outputs and write their own
+//   nextOutputs. Each block keeps three slot masks derived from type and
+//   frame: conductors, NOR gates with perpendicular axes, and every other
+//   cell that has a rule ("ordered": actuators, sources, odd NOR gates).
+//   setField and placing keep them current (the only ways a type or frame
+//   changes: loading, placing, phase-2 turns, phase-3 moves); rebuildCaches
+//   recomputes them, and verifyConsistency checks them. Phase 1 evaluates
+//   the two signal classes of a block as twelve byte lanes with the same
+//   instructions whatever the signals (the input gather is fixed by the slot
+//   geometry; the links, read as they stand, select the inputs that count),
+//   and runs the ordered cells' rules in slot order.
+//
+// Threads
+//   Because the signal rules read nothing that phase 1 changes, they can run
+//   before the ordered walk, in any order and on several threads; the walk
+//   then enlists, runs the ordered rules and appends in exactly the list
+//   order. Helpers wait between passes and join one barrier per phase; the
+//   results are the same for every thread count.
+//
 // Transient move state
 //   The move claim, source and incoming fields live for one generation only
 //   and only for touched cells, so they sit in a scratch record that a block
@@ -46,9 +70,10 @@
 //   1 = next, 2 = commit, 4 = move, 8 = current; a bit is set exactly while
 //   the block is on that list.
 //
-// Threading: the universe has no lock. Only the worker thread touches it
-// during a generation; everything else goes through the document's pause
-// handshake. The one exception is `inputPulse`, a single byte.
+// Threading: the universe has no lock. Only the worker thread (and, inside
+// a phase, its helpers) touches it during a generation; everything else goes
+// through the document's pause handshake. The one exception is `inputPulse`,
+// a single byte.
 #pragma once
 
 #include <atomic>
@@ -199,6 +224,10 @@ struct UniverseBlock {
     void setRegion(int s, RegionEntry* r);
     void setTerminalBinding(int s, StimulusChannel* c);
 };
+
+// A large universe is mostly blocks: keep one within 224 bytes (the rule
+// classes fill what was padding).
+static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 224);
 
 struct CellRef {
     UniverseBlock* block = nullptr;
