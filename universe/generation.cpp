@@ -407,7 +407,7 @@ constexpr size_t kBlockAhead = 6, kNeighboursAhead = 3;
 inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, bool neighbours) {
     if (i + kBlockAhead < list.size()) {
         const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
-        for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) __builtin_prefetch(p + off);
+        for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) prefetchLine(p + off);
     }
     if (i + kNeighboursAhead < list.size()) {
         // The signals need the neighbours' outputs; the walk after a signal
@@ -416,10 +416,10 @@ inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, boo
         for (const UniverseBlock* n : b->neighbour)
             if (n) {
                 if (neighbours) {
-                    __builtin_prefetch(n->cells.outputs);
-                    __builtin_prefetch(n->cells.outputs + 11);
+                    prefetchLine(n->cells.outputs);
+                    prefetchLine(n->cells.outputs + 11);
                 } else {
-                    __builtin_prefetch(&n->listFlags);
+                    prefetchLine(&n->listFlags);
                 }
             }
     }
@@ -435,7 +435,7 @@ void Universe::runPass(Pass pass, size_t begin, size_t end) {
         UniverseBlock* const* list = commitList_.data();
         for (size_t i = begin; i < end; ++i) {
             UniverseBlock* b = list[i];
-            if (i + 4 < end) __builtin_prefetch(list[i + 4]->cells.outputs);
+            if (i + 4 < end) prefetchLine(list[i + 4]->cells.outputs);
             if (b->scratch >= 0) continue;
             std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
             b->listFlags &= ~uint32_t(OnCommit);
