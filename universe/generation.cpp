@@ -231,8 +231,8 @@ inline void store12(uint8_t* p, __m128i v) {
 // 0xFF in lane s when bit s of m is set.
 inline __m128i laneMask(unsigned m) {
     const __m128i select = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
-    const __m128i spread = _mm_set_epi64x(int64_t((m >> 8) & 0xFF) * 0x0101010101010101ll,
-                                          int64_t(m & 0xFF) * 0x0101010101010101ll);
+    const __m128i spread = _mm_set_epi64x(int64_t(uint64_t((m >> 8) & 0xFF) * 0x0101010101010101ull),
+                                          int64_t(uint64_t(m & 0xFF) * 0x0101010101010101ull));
     return _mm_cmpeq_epi8(_mm_and_si128(spread, select), select);
 }
 // The face lane masks as vectors, built once.
