@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
         {"bank program", [] { return programBankText(); }, 3000 / q, 300 / q},
         {"bank alternating", [] { return bankText(workloads::RingPattern::Alternating); }, 3000 / q, 300 / q},
         {"drivers 200", [] { return driversText(200); }, uint64_t(quick ? 2500 : 25000), 2500 / q},
-        {"drivers 2000", [] { return driversText(2000); }, 3000 / q, 300 / q},
+        {"drivers 2000", [] { return driversText(2000); }, 1000 / q, 100 / q},
         {"random 68k", [] { return randomText(68000); }, 1000 / q, 100 / q},
         {"load 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0},
         {"save 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0, true},
