@@ -59,6 +59,7 @@ struct Result {
     double peakMb = 0;        // resident, whole process
     double literalGenPerSec = 0;
     double extra = 0;         // MB/s for load and save
+    double bytesPerSlot = 0;  // persistent storage per cell slot, after loading
 };
 
 std::string bankText(workloads::RingPattern pattern) {
@@ -112,13 +113,15 @@ size_t evaluationsNow(const Universe& u) {
 Result runStepping(const std::string& text, uint64_t generations, uint64_t literalGenerations, int threads) {
     Result r;
     {
-        Universe counter;
-        std::istringstream in(text);
-        readGridFile(counter, in);
         double evaluations = 0;
-        for (uint64_t g = 0; g < generations; ++g) {
-            evaluations += double(evaluationsNow(counter));
-            counter.stepGeneration();
+        {
+            Universe counter;
+            std::istringstream in(text);
+            readGridFile(counter, in);
+            for (uint64_t g = 0; g < generations; ++g) {
+                evaluations += double(evaluationsNow(counter));
+                counter.stepGeneration();
+            }
         }
         Universe u;
         u.setThreads(threads);
@@ -150,6 +153,7 @@ Result runLoad(const std::string& text) {
     readGridFile(u, in);
     r.extra = double(text.size()) / 1e6 / seconds(t0, Clock::now());
     r.peakMb = double(peakRssKb()) / 1000.0;
+    r.bytesPerSlot = double(u.storageBytes()) / double(u.blockCount() * 12);
     return r;
 }
 
@@ -236,7 +240,7 @@ int main(int argc, char** argv) {
     std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const Workload& w : workloads) {
         if (!only.empty() && only != w.name) continue;
-        std::vector<double> gen, eval, ns, peak, literal, extra;
+        std::vector<double> gen, eval, ns, peak, literal, extra, perSlot;
         for (int k = 0; k < runs; ++k) {
             Result r;
             const bool ok = inChild(
@@ -256,6 +260,7 @@ int main(int argc, char** argv) {
             peak.push_back(r.peakMb);
             if (r.literalGenPerSec > 0) literal.push_back(r.literalGenPerSec);
             extra.push_back(r.extra);
+            perSlot.push_back(r.bytesPerSlot);
         }
         if (w.generations) {
             const double lit = median(literal);
@@ -263,7 +268,11 @@ int main(int argc, char** argv) {
                         static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
                         median(peak), lit, lit > 0 ? median(gen) / lit : 0.0);
         } else {
-            std::printf("| %s | - | %.0f MB/s | | | %.0f | | |\n", w.name, median(extra), median(peak));
+            if (w.save)
+                std::printf("| %s | - | %.0f MB/s | | | %.0f | | |\n", w.name, median(extra), median(peak));
+            else
+                std::printf("| %s | - | %.0f MB/s | %.1f bytes/slot | | %.0f | | |\n", w.name, median(extra),
+                            median(perSlot), median(peak));
         }
         std::fflush(stdout);
     }
