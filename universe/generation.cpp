@@ -486,10 +486,17 @@ void Universe::evaluatePhase() {
         passed = dense || shared;
     }
     const size_t ahead = passed ? listed : 0;
-    // The wake enlists write past the next list's logical length `nextLen`
-    // into slack kept at its end, so they need no branch per candidate.
+    // The wake enlists go to a staging buffer first, where each candidate
+    // is written and kept or not without a branch; the buffer joins the
+    // next list when it fills and before any rule appends to the list.
     std::vector<UniverseBlock*>& next = *next_;
-    size_t nextLen = next.size();
+    if (wakeStage_.size() < kWakeStage) wakeStage_.resize(kWakeStage);
+    UniverseBlock** stage = wakeStage_.data();
+    size_t staged = 0;
+    auto flush = [&] {
+        if (staged) next.insert(next.end(), stage, stage + staged);
+        staged = 0;
+    };
     size_t i = 0;
     for (; i < cur.size(); ++i) {
         UniverseBlock* b = cur[i];
@@ -502,19 +509,22 @@ void Universe::evaluatePhase() {
         // No rule changes a part type or frame in this phase, so the ordered
         // set can be read once.
         if (b->orderedCells) {
-            // The rules append to the lists themselves.
-            next.resize(nextLen);
+            flush();
             for (unsigned occ = b->orderedCells; occ; occ &= occ - 1) {
                 const int s = __builtin_ctz(occ);
                 if (applyRule(b, s)) mask |= wakeBits.bits[s];
             }
-            nextLen = next.size();
         }
         b->listFlags &= ~(uint32_t(OnCurrent) | kSignalWakeBits);
-        if (next.size() < nextLen + 7) next.resize(nextLen + 7 + 1024);
-        nextLen = wakeIntoFlat(b, mask, next.data(), nextLen, OnNext, wakeSink_);
+        // Only "any report at all" is a branch; it goes the same way for
+        // nearly every block of a given machine (signal blocks report,
+        // movers do not).
+        if (mask) {
+            staged = wakeIntoFlat(b, mask, stage, staged, OnNext, wakeSink_);
+            if (staged > kWakeStage - 7) flush();
+        }
     }
-    next.resize(nextLen);
+    flush();
     activeBlockCount = int32_t(i);
     cur.clear();
 }

@@ -35,8 +35,11 @@ void UniverseBlock::setField(int slot, WideField f, int32_t v) {
     // The incoming frame takes no part in the rules.
     const bool ruled = f == WType || f == WFront || f == WSide || f == WUp;
     if (v >= 0 && v < kEscape) {
+        // Moves rewrite every field of a claimed cell, mostly with the
+        // values it has; only a real change needs a new class.
+        const bool changed = byte != uint8_t(v);
         byte = uint8_t(v);
-        if (ruled) classify(slot);
+        if (ruled && changed) classify(slot);
         return;
     }
     if (!extras) extras = std::make_unique<BlockExtras>();

@@ -450,6 +450,9 @@ private:
     enum class Pass { ListSignals, StorageSignals, Commits };
     void runPass(Pass pass, size_t begin, size_t end);
     static constexpr size_t kChunkBlocks = 512;
+    // Phase 1's staging buffer for wake enlists (see evaluatePhase).
+    static constexpr size_t kWakeStage = 1024;
+    std::vector<UniverseBlock*> wakeStage_;
     // Stands in for a missing wake candidate; every list flag is set, so it
     // is never appended. Not part of the universe.
     UniverseBlock wakeSink_;
