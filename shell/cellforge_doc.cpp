@@ -13,7 +13,17 @@ CCellforgeDoc::CCellforgeDoc(QObject* parent)
     engine_->universe().onConflict = [](const std::string& text) {
         CMainFrame::showMessage(QString::fromStdString(text));
     };
+    const int threads = defaultThreads();
+    engine_->withUniverse([threads](Universe& u) { u.setThreads(threads); });
 }
+
+namespace {
+int documentThreads = 1;
+}
+
+void CCellforgeDoc::setDefaultThreads(int threads) { documentThreads = threads < 1 ? 1 : threads > 64 ? 64 : threads; }
+
+int CCellforgeDoc::defaultThreads() { return documentThreads; }
 
 CCellforgeDoc::~CCellforgeDoc() {
     engine_->setFirstViewCentre(nullptr);

@@ -27,6 +27,12 @@ public:
     explicit CCellforgeDoc(QObject* parent = nullptr);
     ~CCellforgeDoc() override;
 
+    // Threads that each new document's universe evaluates its rules on
+    // (`cellforge --threads N`). The default, 1, leaves the second core of
+    // a two-core machine to drawing, so the view stays smooth.
+    static void setDefaultThreads(int threads);
+    static int defaultThreads();
+
     CellforgeDocument& engine() { return *engine_; }
     Universe& universe() { return engine_->universe(); }
 

@@ -276,7 +276,7 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
             return nullptr;
         }
         const size_t slot = u.tableIndex(bx, by, bz);
-        if (u.table_[slot].block) {
+        if (u.tableBlock(slot)) {
             error = "block " + std::to_string(i) + " appears twice";
             return nullptr;
         }
@@ -411,6 +411,8 @@ void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     swap(a.regions_, b.regions_);
     swap(a.chunks_, b.chunks_);
     swap(a.freeBlocks_, b.freeBlocks_);
+    // Whether table entries may carry tags depends on where the chunks lie.
+    swap(a.tagged_, b.tagged_);
     a.rebuildCaches();
     b.rebuildCaches();
 }

@@ -6,7 +6,12 @@
 // the same walk. Moves claim cells first-in first-out; requests with the same
 // vector merge (the later claim wins), requests with different vectors that
 // meet block each other.
+#include <algorithm>
 #include <cstring>
+#include <thread>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <sstream>
 
 #include "universe/universe.h"
@@ -60,10 +65,18 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
     };
     switch (type) {
     case Conductor:
-    case NorGate:
-        // Evaluated inline by the phase-1 walk; one gets here only with a
-        // side or up outside the direction table, and then does nothing.
+        // Evaluated with the signal cells of its block.
         return false;
+    case NorGate: {
+        // Only a NorGate whose axes are not perpendicular gets here (the
+        // others are signal cells). Behind, side, up and their opposites;
+        // with such a frame this can include the front face, as the rule says.
+        if (c.side >= 6 || c.up >= 6) return false;
+        const unsigned watched = (1u << behind) | (1u << c.side) | (1u << c.up) |
+                                 (1u << directionTable.opposite[c.side]) | (1u << directionTable.opposite[c.up]);
+        c.nextOutputs = anyInput(b, s, watched) ? uint8_t(0) : uint8_t(1u << f);
+        return frontChange(c);
+    }
     case Pusher:
         if (hasInput(b, s, behind)) requestMoveAt(f, target());
         return false;
@@ -184,59 +197,346 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
 
 // ---------------------------------------------------------------- phases
 
+// ---------------------------------------------------------------- signal cells
+//
+// The twelve cells of a block are evaluated together, as byte lanes: for
+// each direction d the neighbours' outputs are gathered into one vector (a
+// byte shift of this block's outputs joined with a byte shift of the
+// neighbour block's in direction d; the slot geometry fixes both shifts),
+// and bit opposite(d) of each lane is the input from d. The links select
+// which inputs count. Every lane takes the same instructions whatever the
+// signals are, so the evaluation costs the same on any data.
+
+namespace {
+// Which slots lie on each face of the block (byte lanes 0..11).
+constexpr unsigned kLanesX0 = 0x03F, kLanesX1 = 0xFC0;  // xi = 0 / 1
+constexpr unsigned kLanesY0 = 0x1C7, kLanesY1 = 0xE38;  // yi = 0 / 1
+constexpr unsigned kLanesZ0 = 0x249, kLanesZ2 = 0x924;  // zi = 0 / 2
+constexpr unsigned kLanesZ01 = 0x6DB, kLanesZ12 = 0xDB6;  // zi < 2 / zi > 0
+
+// The wake mask of a set of reporting slots.
+inline unsigned wakeOfReports(unsigned r) {
+    return unsigned((r & kLanesY1) != 0) | unsigned((r & kLanesY0) != 0) << 1 | unsigned((r & kLanesX1) != 0) << 2 |
+           unsigned((r & kLanesX0) != 0) << 3 | unsigned((r & kLanesZ2) != 0) << 4 | unsigned((r & kLanesZ0) != 0) << 5;
+}
+
+const uint8_t kNoOutputs[16] = {};
+const UniverseBlock kNoBlock{};  // zero outputs
+}  // namespace
+
+#if defined(__SSE2__)
+
+namespace {
+inline __m128i load12(const uint8_t* p) {
+    uint64_t lo;
+    uint32_t hi;
+    std::memcpy(&lo, p, 8);
+    std::memcpy(&hi, p + 8, 4);
+    return _mm_set_epi64x(int64_t(hi), int64_t(lo));
+}
+inline void store12(uint8_t* p, __m128i v) {
+    const uint64_t lo = uint64_t(_mm_cvtsi128_si64(v));
+    const uint32_t hi = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+    std::memcpy(p, &lo, 8);
+    std::memcpy(p + 8, &hi, 4);
+}
+// 0xFF in lane s when bit s of m is set.
+inline __m128i laneMask(unsigned m) {
+    const __m128i select = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+    const __m128i spread = _mm_set_epi64x(int64_t(uint64_t((m >> 8) & 0xFF) * 0x0101010101010101ull),
+                                          int64_t(uint64_t(m & 0xFF) * 0x0101010101010101ull));
+    return _mm_cmpeq_epi8(_mm_and_si128(spread, select), select);
+}
+// The face lane masks as vectors, built once.
+struct FaceLanes {
+    alignas(16) uint8_t bytes[8][16];
+    constexpr FaceLanes() : bytes{} {
+        const unsigned sets[8] = {kLanesX0, kLanesX1, kLanesY0, kLanesY1, kLanesZ0, kLanesZ2, kLanesZ01, kLanesZ12};
+        for (int k = 0; k < 8; ++k)
+            for (int s = 0; s < 12; ++s) bytes[k][s] = (sets[k] >> s) & 1 ? 0xFF : 0;
+    }
+    __m128i at(int k) const { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes[k])); }
+};
+constexpr FaceLanes faceLanes{};
+
+inline __m128i nonZero(__m128i v) { return _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_set1_epi8(-1)); }
+// Bit `from` of each lane, moved to bit `to`.
+inline __m128i laneBit(__m128i v, int from, int to) {
+    return _mm_slli_epi16(_mm_and_si128(_mm_srli_epi16(v, from), _mm_set1_epi8(1)), to);
+}
+}  // namespace
+
+unsigned universe_detail::evaluateSignals(UniverseBlock* b) {
+    const unsigned cond = b->conductorCells, nor = b->norCells;
+    if ((cond | nor) == 0) return 0;
+    // A missing neighbour reads as a block without signals; chosen by
+    // arithmetic, since which neighbours exist varies from block to block.
+    auto outputsOf = [&](int d) {
+        const uintptr_t n = reinterpret_cast<uintptr_t>(b->neighbour[d]);
+        const uintptr_t keep = uintptr_t(0) - uintptr_t(n != 0);
+        const UniverseBlock* nb =
+            reinterpret_cast<const UniverseBlock*>((n & keep) | (reinterpret_cast<uintptr_t>(&kNoBlock) & ~keep));
+        return load12(nb->cells.outputs);
+    };
+    const __m128i self = load12(b->cells.outputs);
+    const FaceLanes& L = faceLanes;
+    const __m128i x0 = L.at(0), x1 = L.at(1), y0 = L.at(2), y1 = L.at(3), z0 = L.at(4), z2 = L.at(5), z01 = L.at(6),
+                  z12 = L.at(7);
+    // Lane s of `from` is the outputs byte of the cell next to slot s in
+    // direction d; the input from d is its bit opposite(d).
+    __m128i from, in;
+    from = _mm_or_si128(_mm_and_si128(_mm_srli_si128(self, 3), y0), _mm_and_si128(_mm_slli_si128(outputsOf(0), 3), y1));
+    in = laneBit(from, 2, 0);
+    from = _mm_or_si128(_mm_and_si128(_mm_srli_si128(self, 6), x0), _mm_and_si128(_mm_slli_si128(outputsOf(1), 6), x1));
+    in = _mm_or_si128(in, laneBit(from, 3, 1));
+    from = _mm_or_si128(_mm_and_si128(_mm_slli_si128(self, 3), y1), _mm_and_si128(_mm_srli_si128(outputsOf(2), 3), y0));
+    in = _mm_or_si128(in, laneBit(from, 0, 2));
+    from = _mm_or_si128(_mm_and_si128(_mm_slli_si128(self, 6), x1), _mm_and_si128(_mm_srli_si128(outputsOf(3), 6), x0));
+    in = _mm_or_si128(in, laneBit(from, 1, 3));
+    from = _mm_or_si128(_mm_and_si128(_mm_srli_si128(self, 1), z01), _mm_and_si128(_mm_slli_si128(outputsOf(4), 2), z2));
+    in = _mm_or_si128(in, laneBit(from, 5, 4));
+    from = _mm_or_si128(_mm_and_si128(_mm_slli_si128(self, 1), z12), _mm_and_si128(_mm_srli_si128(outputsOf(5), 2), z0));
+    in = _mm_or_si128(in, laneBit(from, 4, 5));
+    in = _mm_and_si128(in, load12(b->cells.links));
+
+    // The front face and the face behind, one bit per lane.
+    const __m128i front = load12(b->cells.front);
+    __m128i frontBit = _mm_setzero_si128(), behindBit = _mm_setzero_si128();
+    for (int d = 0; d < 6; ++d) {
+        const __m128i is = _mm_cmpeq_epi8(front, _mm_set1_epi8(char(d)));
+        frontBit = _mm_or_si128(frontBit, _mm_and_si128(is, _mm_set1_epi8(char(1 << d))));
+        behindBit = _mm_or_si128(behindBit, _mm_and_si128(is, _mm_set1_epi8(char(1 << directionTable.opposite[d]))));
+    }
+    const __m128i all = _mm_set1_epi8(63);
+    const __m128i isCond = laneMask(cond), isNor = laneMask(nor), isSignal = _mm_or_si128(isCond, isNor);
+    // Conductor: fed from behind -> every face but the back one, else none.
+    const __m128i fed = _mm_and_si128(nonZero(_mm_and_si128(in, behindBit)), isCond);
+    const __m128i condNext = _mm_and_si128(fed, _mm_xor_si128(all, behindBit));
+    // NorGate: any input on the faces other than the front -> none, else the front.
+    const __m128i blocked = nonZero(_mm_andnot_si128(frontBit, in));
+    const __m128i norNext = _mm_and_si128(_mm_andnot_si128(blocked, frontBit), isNor);
+    const __m128i old = load12(b->cells.nextOutputs);
+    const __m128i next = _mm_or_si128(_mm_or_si128(condNext, norNext), _mm_andnot_si128(isSignal, old));
+    store12(b->cells.nextOutputs, next);
+    // Report: the front face changes.
+    const __m128i change = _mm_and_si128(_mm_xor_si128(load12(b->cells.outputs), next), _mm_and_si128(frontBit, isSignal));
+    return wakeOfReports(unsigned(_mm_movemask_epi8(nonZero(change))));
+}
+
+#else  // portable form of the same evaluation, one lane at a time
+
+unsigned universe_detail::evaluateSignals(UniverseBlock* b) {
+    const unsigned cond = b->conductorCells, nor = b->norCells;
+    unsigned reports = 0;
+    for (unsigned m = cond | nor; m; m &= m - 1) {
+        const int s = __builtin_ctz(m);
+        unsigned in = 0;
+        for (int d = 0; d < 6; ++d) {
+            const NeighbourSlot& n = neighbourSlots.at[s][d];
+            const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
+            const uint8_t* out = nb ? nb->cells.outputs : kNoOutputs;
+            in |= unsigned((out[n.slot] >> directionTable.opposite[d]) & 1) << d;
+        }
+        in &= b->cells.links[s];
+        const int f = b->cells.front[s], behind = directionTable.opposite[f];
+        uint8_t next;
+        if ((cond >> s) & 1)
+            next = (in >> behind) & 1 ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
+        else
+            next = in & ~(1u << f) ? uint8_t(0) : uint8_t(1u << f);
+        b->cells.nextOutputs[s] = next;
+        reports |= unsigned(((b->cells.outputs[s] ^ next) >> f) & 1) << s;
+    }
+    return wakeOfReports(reports);
+}
+
+#endif
+
+// ---------------------------------------------------------------- phase-1 threads
+
+Universe::SignalPool::SignalPool(Universe& u, int helpers) : universe_(u), shares_(size_t(helpers) + 1) {
+    for (int i = 0; i < helpers; ++i) helpers_.emplace_back([this, i] { helperLoop(i + 1); });
+}
+
+Universe::SignalPool::~SignalPool() {
+    quit_.store(true);
+    epoch_.fetch_add(1);
+    epoch_.notify_all();
+    for (std::thread& t : helpers_) t.join();
+}
+
+namespace {
+// Share k of n of a list of `count` blocks.
+inline void shareOf(size_t count, size_t k, size_t n, size_t& begin, size_t& end) {
+    begin = count * k / n;
+    end = count * (k + 1) / n;
+}
+}  // namespace
+
+void Universe::SignalPool::helperLoop(int index) {
+    uint32_t seen = 0;
+    for (;;) {
+        // Between generations the next pass usually comes within a few
+        // microseconds, so yield for a while before sleeping.
+        uint32_t now = epoch_.load(std::memory_order_acquire);
+        for (int spin = 0; now == seen && spin < 4000; ++spin) {
+            std::this_thread::yield();
+            now = epoch_.load(std::memory_order_acquire);
+        }
+        if (now == seen) {
+            sleepers_.fetch_add(1);
+            epoch_.wait(seen);
+            sleepers_.fetch_sub(1);
+            now = epoch_.load(std::memory_order_acquire);
+        }
+        seen = now;
+        if (quit_.load()) return;
+        size_t begin, end;
+        shareOf(count_, size_t(index), shares_, begin, end);
+        universe_.runPass(order_, begin, end);
+        remaining_.fetch_sub(1, std::memory_order_release);
+    }
+}
+
+void Universe::SignalPool::run(Pass order, size_t count) {
+    order_ = order;
+    count_ = count;
+    remaining_.store(int32_t(helpers_.size()), std::memory_order_relaxed);
+    epoch_.fetch_add(1);  // publishes the job
+    if (sleepers_.load() != 0) epoch_.notify_all();
+    size_t begin, end;
+    shareOf(count, 0, shares_, begin, end);
+    universe_.runPass(order, begin, end);
+    while (remaining_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+}
+
+namespace {
+// The walk is memory-bound on large machines, and the list order follows
+// the signals, so the hardware cannot guess it: fetch the block a few steps
+// ahead, and the outputs of the neighbours of one whose pointers have
+// arrived by now.
+constexpr size_t kBlockAhead = 6, kNeighboursAhead = 3;
+inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, bool neighbours) {
+    if (i + kBlockAhead < list.size()) {
+        const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
+        for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) prefetchLine(p + off);
+    }
+    if (i + kNeighboursAhead < list.size()) {
+        // The signals need the neighbours' outputs; the walk after a signal
+        // pass needs only their list flags, for the wake enlists.
+        const UniverseBlock* b = list[i + kNeighboursAhead];
+        for (const UniverseBlock* n : b->neighbour)
+            if (n) {
+                if (neighbours) {
+                    prefetchLine(n->cells.outputs);
+                    prefetchLine(n->cells.outputs + 11);
+                } else {
+                    prefetchLine(&n->listFlags);
+                }
+            }
+    }
+}
+
+inline void keepSignalWake(UniverseBlock* b) {
+    b->listFlags |= evaluateSignals(b) << kSignalWakeShift;
+}
+}  // namespace
+
+void Universe::runPass(Pass pass, size_t begin, size_t end) {
+    if (pass == Pass::Commits) {
+        UniverseBlock* const* list = commitList_.data();
+        for (size_t i = begin; i < end; ++i) {
+            UniverseBlock* b = list[i];
+            if (i + 4 < end) prefetchLine(list[i + 4]->cells.outputs);
+            if (b->scratch >= 0) continue;
+            std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+            b->listFlags &= ~uint32_t(OnCommit);
+        }
+        return;
+    }
+    if (pass == Pass::ListSignals) {
+        const std::vector<UniverseBlock*>& list = *current_;
+        for (size_t i = begin; i < end; ++i) {
+            prefetchAhead(list, i, true);
+            keepSignalWake(list[i]);
+        }
+        return;
+    }
+    // Storage order: every stored block, free ones included (their flags
+    // are 0), picking those on the current list.
+    for (size_t k = begin; k < end;) {
+        UniverseBlock* chunk = chunks_[k / kChunkBlocks].get();
+        const size_t stop = std::min(end, (k / kChunkBlocks + 1) * kChunkBlocks);
+        for (; k < stop; ++k) {
+            UniverseBlock* b = chunk + k % kChunkBlocks;
+            if (b->listFlags & OnCurrent) keepSignalWake(b);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- phase 1
+
 void Universe::evaluatePhase() {
     std::vector<UniverseBlock*>& cur = *current_;
+    // The signal cells read only outputs, which nothing changes in phase 1,
+    // and write only their own nextOutputs, so they can be evaluated ahead
+    // of the ordered walk, in any order and on any thread; the walk then
+    // only picks up their wake masks. Blocks appended during the walk are
+    // new and evaluated by it. Small lists are not worth a separate pass.
+    const size_t listed = cur.size();
+    const size_t stored = chunks_.size() * kChunkBlocks;
+    bool passed = false;
+    if (listed > 0 && listed >= signalPassMinimum) {
+        const bool dense = storageOrderAlways || listed * 3 >= stored;
+        const bool shared = pool_ && listed >= signalPassMinimum * size_t(threads_);
+        if (dense && pool_)
+            pool_->run(Pass::StorageSignals, stored);
+        else if (dense)
+            runPass(Pass::StorageSignals, 0, stored);
+        else if (shared)
+            pool_->run(Pass::ListSignals, listed);
+        passed = dense || shared;
+    }
+    const size_t ahead = passed ? listed : 0;
+    // The wake enlists go to a staging buffer first, where each candidate
+    // is written and kept or not without a branch; the buffer joins the
+    // next list when it fills and before any rule appends to the list.
+    std::vector<UniverseBlock*>& next = *next_;
+    if (wakeStage_.size() < kWakeStage) wakeStage_.resize(kWakeStage);
+    UniverseBlock** stage = wakeStage_.data();
+    size_t staged = 0;
+    auto flush = [&] {
+        if (staged) next.insert(next.end(), stage, stage + staged);
+        staged = 0;
+    };
     size_t i = 0;
     for (; i < cur.size(); ++i) {
         UniverseBlock* b = cur[i];
-        // The walk is memory-bound on large machines: fetch the next block
-        // while this one is evaluated.
-        if (i + 2 < cur.size()) {
-            const char* p = reinterpret_cast<const char*>(cur[i + 2]);
-            for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) __builtin_prefetch(p + off);
-        }
+        prefetchAhead(cur, i, i >= ahead);
         if (!(b->listFlags & OnCommit)) {
             commitList_.push_back(b);
             b->listFlags |= OnCommit;
         }
-        unsigned mask = 0;
-        // No rule changes a part type, so the occupied set can be read once.
-        for (unsigned occ = b->occupied; occ; occ &= occ - 1) {
-            const int s = __builtin_ctz(occ);
-            CellCore c = b->cells[s];
-            const unsigned t = c.type;
-            bool report;
-            // The two signal elements make up nearly all of a large machine;
-            // they are evaluated here, the actuators out of line.
-            if (t == Conductor && c.front < 6) {
-                // Fed when linked behind and the part there drives out of
-                // its face f, which points at this cell.
-                const int f = c.front, behind = directionTable.opposite[f];
-                bool fed = false;
-                if ((c.links >> behind) & 1) {
-                    const NeighbourSlot& n = neighbourSlots.at[s][behind];
-                    const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[behind];
-                    fed = (nb->cells[n.slot].outputs >> f) & 1;
-                }
-                const uint8_t next = fed ? uint8_t(63 ^ (1u << behind)) : uint8_t(0);
-                c.nextOutputs = next;
-                report = ((c.outputs ^ next) >> f) & 1;
-            } else if (t == NorGate && c.front < 6 && c.side < 6 && c.up < 6) {
-                const int f = c.front;
-                // Behind, side, up and their opposites; with a degenerate frame
-                // this can include the front face, as the rule says.
-                const unsigned watched = (1u << directionTable.opposite[f]) | (1u << c.side) | (1u << c.up) |
-                                         (1u << directionTable.opposite[c.side]) | (1u << directionTable.opposite[c.up]);
-                c.nextOutputs = anyInput(b, s, watched) ? uint8_t(0) : uint8_t(1u << f);
-                report = frontChange(c);
-            } else {
-                report = applyRule(b, s);
+        unsigned mask = i < ahead ? b->listFlags >> kSignalWakeShift : evaluateSignals(b);
+        // No rule changes a part type or frame in this phase, so the ordered
+        // set can be read once.
+        if (b->orderedCells) {
+            flush();
+            for (unsigned occ = b->orderedCells; occ; occ &= occ - 1) {
+                const int s = __builtin_ctz(occ);
+                if (applyRule(b, s)) mask |= wakeBits.bits[s];
             }
-            if (report) mask |= wakeBits.bits[s];
         }
-        b->listFlags &= ~uint32_t(OnCurrent);
-        if (mask) wakeInto(b, mask, *next_, OnNext);
+        b->listFlags &= ~(uint32_t(OnCurrent) | kSignalWakeBits);
+        // Only "any report at all" is a branch; it goes the same way for
+        // nearly every block of a given machine (signal blocks report,
+        // movers do not).
+        if (mask) {
+            staged = wakeIntoFlat(b, mask, stage, staged, OnNext, wakeSink_);
+            if (staged > kWakeStage - 7) flush();
+        }
     }
+    flush();
     activeBlockCount = int32_t(i);
     cur.clear();
 }
@@ -292,8 +592,16 @@ void Universe::movePhase() {
 }
 
 void Universe::commitPhase() {
+    // With helpers, the blocks without moves or turns are committed first,
+    // in parallel: their commit only copies their own signals, and clearing
+    // their flag early changes nothing that outlives this phase (a relink
+    // below may put such a block on the list again, and committing it twice
+    // copies the same signals twice).
+    const size_t copied = pool_ && commitList_.size() >= signalPassMinimum * size_t(threads_) ? commitList_.size() : 0;
+    if (copied) pool_->run(Pass::Commits, copied);
     for (size_t i = 0; i < commitList_.size(); ++i) {
         UniverseBlock* b = commitList_[i];
+        if (i < copied && b->scratch < 0) continue;
         bool moved = false;
         if (b->scratch >= 0) {
             for (int s = 0; s < 12; ++s) {
@@ -386,6 +694,16 @@ std::string Universe::verifyConsistency() const {
                 if (b->neighbour[d] != n) err << "neighbour pointer " << d << " stale\n";
             }
             if (b->scratch != -1) err << "scratch left between generations\n";
+            {
+                UniverseBlock fresh;
+                fresh.cells = b->cells;
+                fresh.classifyAll();
+                if (fresh.occupied != b->occupied) err << "occupied set stale\n";
+                if (fresh.conductorCells != b->conductorCells || fresh.norCells != b->norCells ||
+                    fresh.orderedCells != b->orderedCells)
+                    err << "rule classes stale at block " << b->originX << "," << b->originY << "," << b->originZ
+                        << "\n";
+            }
             for (int s = 0; s < 12; ++s) {
                 const CellCore c = b->cells[s];
                 if (c.type != 0 && !inCoordinateRange(b->cellX(s), b->cellY(s), b->cellZ(s)))

@@ -2,6 +2,7 @@
 // the cell operations used by loaders and rules alike.
 #include "universe/universe.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -31,8 +32,14 @@ static uint8_t& byteOf(CellCore c, WideField f) {
 void UniverseBlock::setField(int slot, WideField f, int32_t v) {
     if (f == WType) occupied = uint16_t(v != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
     uint8_t& byte = byteOf(cells[slot], f);
+    // The incoming frame takes no part in the rules.
+    const bool ruled = f == WType || f == WFront || f == WSide || f == WUp;
     if (v >= 0 && v < kEscape) {
+        // Moves rewrite every field of a claimed cell, mostly with the
+        // values it has; only a real change needs a new class.
+        const bool changed = byte != uint8_t(v);
         byte = uint8_t(v);
+        if (ruled && changed) classify(slot);
         return;
     }
     if (!extras) extras = std::make_unique<BlockExtras>();
@@ -42,6 +49,46 @@ void UniverseBlock::setField(int slot, WideField f, int32_t v) {
     }
     byte = kEscape;
     extras->wide[slot * WCount + f] = v;
+    if (ruled) classify(slot);
+}
+
+namespace {
+// The lattice axis of a direction: 0 for y, 1 for x, 2 for z.
+constexpr int axisOf(int d) { return d < 4 ? d & 1 : 2; }
+}  // namespace
+
+// Escaped bytes (255) are never in the table, so an escaped type has no rule
+// and an escaped frame makes a signal element fall back to the ordered path
+// (or to nothing, as its rule says).
+void UniverseBlock::classify(int s) {
+    const uint16_t bit = uint16_t(1u << s);
+    conductorCells = uint16_t(conductorCells & ~bit);
+    norCells = uint16_t(norCells & ~bit);
+    orderedCells = uint16_t(orderedCells & ~bit);
+    const int t = cells.type[s], f = cells.front[s], sd = cells.side[s], u = cells.up[s];
+    if (t == Conductor) {
+        if (f < 6) conductorCells |= bit;
+    } else if (t == NorGate) {
+        // With three perpendicular axes the watched faces are all but the
+        // front; any other frame in the table takes the general rule.
+        if (f < 6 && sd < 6 && u < 6) {
+            const int a = axisOf(f), b = axisOf(sd), c = axisOf(u);
+            if (a != b && a != c && b != c)
+                norCells |= bit;
+            else
+                orderedCells |= bit;
+        }
+    } else if (t >= Pusher && t <= Drive) {
+        orderedCells |= bit;
+    }
+}
+
+void UniverseBlock::classifyAll() {
+    occupied = 0;
+    for (int s = 0; s < 12; ++s) {
+        if (cells.type[s] != 0) occupied = uint16_t(occupied | (1u << s));
+        classify(s);
+    }
 }
 
 void UniverseBlock::setRegion(int s, RegionEntry* r) {
@@ -79,6 +126,15 @@ Universe::Universe()
     : bucketHead_(kBuckets, nullptr), bucketTail_(kBuckets, nullptr), current_(&lists_[0]), next_(&lists_[1]) {
     table_.assign(1024, TableEntry{});
     tableMask_ = table_.size() - 1;
+    wakeSink_.listFlags = ~0u;
+}
+
+void Universe::setThreads(int count) {
+    count = std::max(1, std::min(count, 64));
+    if (count == threads_) return;
+    pool_.reset();
+    threads_ = count;
+    if (count > 1) pool_ = std::make_unique<SignalPool>(*this, count - 1);
 }
 
 Universe::~Universe() {
@@ -90,9 +146,13 @@ Universe::~Universe() {
 // beyond its own storage.
 UniverseBlock* Universe::allocBlock() {
     if (!freeBlocks_) {
-        constexpr size_t kChunk = 512;
+        constexpr size_t kChunk = kChunkBlocks;
         chunks_.push_back(std::make_unique<UniverseBlock[]>(kChunk));
         UniverseBlock* base = chunks_.back().get();
+        if (tagged_ && (reinterpret_cast<uintptr_t>(base + kChunk) >> kTagShift) != 0) {
+            for (TableEntry& e : table_) e.word &= kAddressBits;
+            tagged_ = false;
+        }
         for (size_t i = kChunk; i-- > 0;) {
             base[i].chainNext = freeBlocks_;
             freeBlocks_ = base + i;
@@ -131,23 +191,34 @@ static inline void blockCoords(const UniverseBlock* b, int32_t& bx, int32_t& by,
     bz = Universe::floorDiv(b->originZ, 3);
 }
 
-// Entries keep the full hash next to the pointer: a probe only touches a
-// block when the hashes match, and rehashing and deletion never touch blocks.
+// Entries keep a tag of the hash in the pointer's top bits: a probe only
+// touches a block when the tags match.
 size_t Universe::tableIndex(int32_t bx, int32_t by, int32_t bz) const {
     const uint64_t h = mixKey(bx, by, bz);
     size_t i = size_t(h) & tableMask_;
     const int32_t ox = bx * 2, oy = by * 2, oz = bz * 3;
     for (;;) {
         const TableEntry& e = table_[i];
-        if (!e.block) return i;
-        if (e.hash == h && e.block->originX == ox && e.block->originY == oy && e.block->originZ == oz) return i;
+        if (!e.word) return i;
+        const UniverseBlock* b = entryBlock(e);
+        if ((!tagged_ || (e.word >> kTagShift) == (h >> kTagShift)) && b->originX == ox && b->originY == oy &&
+            b->originZ == oz)
+            return i;
         i = (i + 1) & tableMask_;
     }
 }
 
 UniverseBlock* Universe::findBlock(int32_t x, int32_t y, int32_t z) const {
     if (!inLattice(x, y, z)) return nullptr;
-    return table_[tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3))].block;
+    return tableBlock(tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3)));
+}
+
+// The full hash is not kept, so the home slot comes from the block's
+// coordinates (only growing and erasing need it).
+size_t Universe::homeOf(const TableEntry& e) const {
+    int32_t bx, by, bz;
+    blockCoords(entryBlock(e), bx, by, bz);
+    return size_t(mixKey(bx, by, bz)) & tableMask_;
 }
 
 void Universe::tableGrow() {
@@ -156,9 +227,9 @@ void Universe::tableGrow() {
     table_.assign(old.size() * 2, TableEntry{});
     tableMask_ = table_.size() - 1;
     for (const TableEntry& e : old)
-        if (e.block) {
-            size_t i = size_t(e.hash) & tableMask_;
-            while (table_[i].block) i = (i + 1) & tableMask_;
+        if (e.word) {
+            size_t i = homeOf(e);
+            while (table_[i].word) i = (i + 1) & tableMask_;
             table_[i] = e;
         }
 }
@@ -168,22 +239,22 @@ void Universe::tableInsert(UniverseBlock* b) {
     if ((blockCount_ + 1) * 10 > table_.size() * 7) tableGrow();
     int32_t bx, by, bz;
     blockCoords(b, bx, by, bz);
-    table_[tableIndex(bx, by, bz)] = TableEntry{mixKey(bx, by, bz), b};
+    table_[tableIndex(bx, by, bz)] = makeEntry(mixKey(bx, by, bz), b);
 }
 
 void Universe::tableErase(UniverseBlock* b) {
     int32_t bx, by, bz;
     blockCoords(b, bx, by, bz);
     size_t i = tableIndex(bx, by, bz);
-    if (table_[i].block != b) return;
+    if (tableBlock(i) != b) return;
     table_[i] = TableEntry{};
     // Backward-shift deletion keeps probe sequences unbroken without tombstones.
     size_t j = i;
     for (;;) {
         j = (j + 1) & tableMask_;
         const TableEntry e = table_[j];
-        if (!e.block) break;
-        const size_t home = size_t(e.hash) & tableMask_;
+        if (!e.word) break;
+        const size_t home = homeOf(e);
         const bool between = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
         if (!between) {
             table_[i] = e;
@@ -203,8 +274,8 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->listFlags = 0;
     b->scratch = -1;
     b->chainNext = nullptr;
-    b->occupied = 0;
     b->cells.resetAll();
+    b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
     next_->push_back(b);
     b->listFlags |= OnNext;
     current_->push_back(b);
@@ -224,7 +295,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     ++blockCount_;
     for (int d = 0; d < 6; ++d) {
         UniverseBlock* n =
-            table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])].block;
+            tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
         b->neighbour[d] = n;
         if (n) n->neighbour[directionTable.opposite[d]] = b;
     }
@@ -243,7 +314,7 @@ void Universe::destroyBlock(UniverseBlock* b) {
 UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
     if (!inLattice(x, y, z)) return nullptr;
     const int32_t bx = floorDiv(x, 2), by = floorDiv(y, 2), bz = floorDiv(z, 3);
-    UniverseBlock* b = table_[tableIndex(bx, by, bz)].block;
+    UniverseBlock* b = tableBlock(tableIndex(bx, by, bz));
     if (!b && create) b = createBlock(bx, by, bz);
     return b;
 }
@@ -375,6 +446,7 @@ void Universe::placeCell(const UniverseCell& cell) {
     CellRef ref{b, s};
     unlinkCell(ref);
     b->cells.reset(s);
+    b->classify(s);
     CellCore c = b->cells[s];
     b->setField(s, WType, cell.partType);
     b->setField(s, WFront, cell.front);
@@ -483,7 +555,7 @@ size_t Universe::partCount() const {
 }
 
 size_t Universe::storageBytes() const {
-    size_t bytes = chunks_.size() * 512 * sizeof(UniverseBlock);
+    size_t bytes = chunks_.size() * kChunkBlocks * sizeof(UniverseBlock);
     bytes += table_.capacity() * sizeof(TableEntry) + 2 * kBuckets * sizeof(void*);
     forEachBlock([&](const UniverseBlock* b) {
         if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
@@ -613,6 +685,7 @@ void Universe::rebuildCaches() {
             for (int s = 0; s < 12; ++s)
                 if (b->cells.type[s] != 0) occ = uint16_t(occ | (1u << s));
             b->occupied = occ;
+            b->classifyAll();
             tableInsert(b);
             ++blockCount_;
             last = b;
@@ -624,6 +697,6 @@ void Universe::rebuildCaches() {
         blockCoords(b, bx, by, bz);
         for (int d = 0; d < 6; ++d)
             b->neighbour[d] =
-                table_[tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])].block;
+                tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
     });
 }

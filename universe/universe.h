@@ -12,7 +12,10 @@
 //     insertion within the chain) is the order of saving, of the load passes,
 //     of the marker search and of the clean-up, and those orders are visible
 //     in results. Each bucket keeps a tail pointer so appends are O(1).
-//   * an open-addressing table keyed by block coordinates for O(1) lookup.
+//   * an open-addressing table keyed by block coordinates for O(1) lookup;
+//     an entry is one word, the block pointer with a 16-bit hash tag in its
+//     unused top bits (the table is a sizeable share of a large universe's
+//     memory).
 //   Each block also keeps pointers to its six face-neighbour blocks, so rules
 //   and waking never hash.
 //
@@ -32,6 +35,27 @@
 //   enough, and the neighbour is reached through the block's neighbour
 //   pointer. Links are set only by linking (placing, moving into, relinking)
 //   and are part of the semantics: an unlinked face sees no input.
+//
+// Rule classes and signal lanes
+//   Nearly all parts of a large machine are Conductors and NorGates, whose
+//   rules only read the neighbours' outputs and write their own
+//   nextOutputs. Each block keeps three slot masks derived from type and
+//   frame: conductors, NOR gates with perpendicular axes, and every other
+//   cell that has a rule ("ordered": actuators, sources, odd NOR gates).
+//   setField and placing keep them current (the only ways a type or frame
+//   changes: loading, placing, phase-2 turns, phase-3 moves); rebuildCaches
+//   recomputes them, and verifyConsistency checks them. Phase 1 evaluates
+//   the two signal classes of a block as twelve byte lanes with the same
+//   instructions whatever the signals (the input gather is fixed by the slot
+//   geometry; the links, read as they stand, select the inputs that count),
+//   and runs the ordered cells' rules in slot order.
+//
+// Threads
+//   Because the signal rules read nothing that phase 1 changes, they can run
+//   before the ordered walk, in any order and on several threads; the walk
+//   then enlists, runs the ordered rules and appends in exactly the list
+//   order. Helpers wait between passes and join one barrier per phase; the
+//   results are the same for every thread count.
 //
 // Transient move state
 //   The move claim, source and incoming fields live for one generation only
@@ -55,9 +79,10 @@
 //   bound (2^30, well past the limit): beyond it nothing is found or made, so
 //   block arithmetic (origins, neighbour keys) never leaves 32 bits.
 //
-// Threading: the universe has no lock. Only the worker thread touches it
-// during a generation; everything else goes through the document's pause
-// handshake. The one exception is `inputPulse`, a single byte.
+// Threading: the universe has no lock. Only the worker thread (and, inside
+// a phase, its helpers) touches it during a generation; everything else goes
+// through the document's pause handshake. The one exception is `inputPulse`,
+// a single byte.
 #pragma once
 
 #include <atomic>
@@ -177,6 +202,12 @@ struct UniverseBlock {
     std::unique_ptr<BlockExtras> extras;
     int32_t scratch = -1;  // index of this generation's scratch record
     uint16_t occupied = 0;  // bit s: cell s holds a part (type != 0)
+    // Rule classes, derived from each cell's type and frame (classify()):
+    // phase 1 evaluates the two signal classes for all twelve slots at once
+    // and runs the rule of each ordered cell in slot order.
+    uint16_t conductorCells = 0;  // Conductor whose front is in the table
+    uint16_t norCells = 0;        // NorGate whose three axes are perpendicular
+    uint16_t orderedCells = 0;    // any other cell with a rule (actuators, odd NorGates)
     CellColumns cells;
 
     int32_t field(int slot, WideField f) const;
@@ -195,9 +226,17 @@ struct UniverseBlock {
     UniverseCell cell(int s) const;
 
     void setField(int slot, WideField f, int32_t v);
+    // Recomputes slot s's rule class from its type and frame bytes.
+    void classify(int s);
+    // Recomputes `occupied` and the rule classes of all twelve slots.
+    void classifyAll();
     void setRegion(int s, RegionEntry* r);
     void setTerminalBinding(int s, StimulusChannel* c);
 };
+
+// A large universe is mostly blocks: keep one within 224 bytes (the rule
+// classes fill what was padding).
+static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 224);
 
 struct CellRef {
     UniverseBlock* block = nullptr;
@@ -297,13 +336,25 @@ public:
     }
     void requestMove(int32_t direction, int32_t x, int32_t y, int32_t z);
 
-    // Debug check: rebuilds list flags, links, neighbour pointers, chain and
-    // table membership from scratch and compares them with the kept ones.
+    // Threads that evaluate phase 1 (1 = the calling thread alone). Results
+    // are the same for every count. Call between generations only.
+    void setThreads(int count);
+    int threads() const { return threads_; }
+    // Phase-1 tuning, so that tests can run the separate signal pass on
+    // small universes: below `signalPassMinimum` listed blocks (per thread,
+    // with helpers) there is none, and with `storageOrderAlways` it runs in
+    // storage order whatever the share of active blocks.
+    size_t signalPassMinimum = 256;
+    bool storageOrderAlways = false;
+
+    // Debug check: rebuilds list flags, links, neighbour pointers, rule
+    // classes, chain and table membership from scratch and compares them
+    // with the kept ones.
     // Returns an empty string when everything agrees, else a description.
     std::string verifyConsistency() const;
 
-    // Recomputes every derived structure (occupied masks, bucket tails, the
-    // block count, the lookup table and neighbour pointers) from the stored
+    // Recomputes every derived structure (occupied masks, rule classes, bucket
+    // tails, the block count, the lookup table and neighbour pointers) from the stored
     // ones: the bucket chains and the cell columns. Anything that replaces
     // stored state wholesale (a checkpoint restore) goes through here.
     void rebuildCaches();
@@ -341,6 +392,8 @@ public:
 private:
     friend class UniverseCheckpoint;
     struct Scratch;
+    struct SignalPool;
+    friend struct SignalPool;
 
     UniverseBlock* blockAt(int32_t x, int32_t y, int32_t z, bool create);
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
@@ -364,10 +417,25 @@ private:
 
     std::vector<UniverseBlock*> bucketHead_;
     std::vector<UniverseBlock*> bucketTail_;
+    // One word per entry: the block pointer, with the top 16 bits of the
+    // key's hash in the pointer's unused top bits, so that a probe touches a
+    // block only when the tags match. (Should the system ever hand out
+    // addresses that use those bits, the table drops the tags: `tagged_`.)
     struct TableEntry {
-        uint64_t hash = 0;
-        UniverseBlock* block = nullptr;
+        uintptr_t word = 0;
     };
+    static constexpr int kTagShift = 48;
+    static constexpr uintptr_t kAddressBits = (uintptr_t(1) << kTagShift) - 1;
+    bool tagged_ = true;
+    UniverseBlock* entryBlock(const TableEntry& e) const {
+        return reinterpret_cast<UniverseBlock*>(tagged_ ? e.word & kAddressBits : e.word);
+    }
+    UniverseBlock* tableBlock(size_t i) const { return entryBlock(table_[i]); }
+    TableEntry makeEntry(uint64_t hash, UniverseBlock* b) const {
+        const uintptr_t p = reinterpret_cast<uintptr_t>(b);
+        return TableEntry{tagged_ ? p | uintptr_t(hash >> kTagShift << kTagShift) : p};
+    }
+    size_t homeOf(const TableEntry& e) const;
     std::vector<TableEntry> table_;
     size_t tableMask_ = 0;
     size_t blockCount_ = 0;
@@ -389,6 +457,28 @@ private:
     std::vector<QueuedClaim> queue_;  // move-claim FIFO
 
     std::vector<std::unique_ptr<RegionEntry>> regions_;
+
+    // Phase-1 threads: helpers evaluate the signal cells of a share of the
+    // current list into signalWake_ while the caller does its own share;
+    // the ordered walk then reads the wake masks from there.
+    int threads_ = 1;
+    std::unique_ptr<SignalPool> pool_;
+    // Passes that helpers share out. The signal passes evaluate the signal
+    // cells of every block on the current list, either in list order or,
+    // when most stored blocks are active, in storage order (which the memory
+    // system can follow); they leave each block's wake mask in the spare
+    // high bits of its listFlags, where the ordered walk takes it. The
+    // commit pass commits the blocks of the commit list that hold no moves
+    // or turns (their commit is a plain copy) ahead of the ordered walk.
+    enum class Pass { ListSignals, StorageSignals, Commits };
+    void runPass(Pass pass, size_t begin, size_t end);
+    static constexpr size_t kChunkBlocks = 512;
+    // Phase 1's staging buffer for wake enlists (see evaluatePhase).
+    static constexpr size_t kWakeStage = 1024;
+    std::vector<UniverseBlock*> wakeStage_;
+    // Stands in for a missing wake candidate; every list flag is set, so it
+    // is never appended. Not part of the universe.
+    UniverseBlock wakeSink_;
 
     // Block storage: blocks come from chunks and go back to a free list.
     std::vector<std::unique_ptr<UniverseBlock[]>> chunks_;

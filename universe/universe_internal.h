@@ -1,9 +1,23 @@
 // Internals shared by the engine's translation units: the slot-neighbour
 // table and the per-generation scratch record.
 #pragma once
+#include <atomic>
+#include <thread>
+
 #include "universe/universe.h"
 
 namespace universe_detail {
+
+// Fetches the cache line at p ahead of use. GCC's dead-code pass drops a
+// plain __builtin_prefetch whose address comes from a load in a loop like
+// ours, so on x86 the instruction is written out.
+inline void prefetchLine(const void* p) {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+#else
+    __builtin_prefetch(p);
+#endif
+}
 
 // For slot s and direction d: the neighbour's slot and whether it lies in
 // the same block (otherwise it lies in the face-neighbour block d).
@@ -65,7 +79,69 @@ inline void wakeInto(UniverseBlock* b, unsigned mask, std::vector<UniverseBlock*
     if (mask & 4) add(b->neighbour[1]);
 }
 
+// The same walk without branches on the mask: each candidate is written at
+// out[n] and kept (n advances) only when it is wanted, exists and is not on
+// the list yet. A missing or unwanted candidate is replaced by `sink`, whose
+// flags are all set. out must have room for n + 7 entries; returns the new
+// length.
+inline size_t wakeIntoFlat(UniverseBlock* b, unsigned mask, UniverseBlock** out, size_t n, uint32_t flag,
+                           UniverseBlock& sink) {
+    auto add = [&](UniverseBlock* c, unsigned wanted) {
+        // Selects by arithmetic: the compiler may not turn a data-dependent
+        // choice into a branch here.
+        const uintptr_t keep = uintptr_t(0) - uintptr_t(wanted != 0 && c != nullptr);
+        UniverseBlock* t = reinterpret_cast<UniverseBlock*>((reinterpret_cast<uintptr_t>(c) & keep) |
+                                                            (reinterpret_cast<uintptr_t>(&sink) & ~keep));
+        const uint32_t f = t->listFlags;
+        out[n] = t;
+        n += (f & flag) == 0;
+        t->listFlags = f | flag;
+    };
+    add(b->neighbour[3], mask & 8);
+    add(b->neighbour[2], mask & 2);
+    add(b->neighbour[5], mask & 32);
+    add(b, mask);
+    add(b->neighbour[4], mask & 16);
+    add(b->neighbour[0], mask & 1);
+    add(b->neighbour[1], mask & 4);
+    return n;
+}
+
+// Phase-1 signal evaluation of one block: writes `nextOutputs` of its
+// conductor and NOR cells (the other cells keep theirs) and returns the wake
+// mask of their reports. Reads only the block, its neighbours' `outputs` and
+// its own frame and links, so blocks can be evaluated in any order and on
+// any thread.
+unsigned evaluateSignals(UniverseBlock* b);
+
+// Where the signal pass leaves a block's wake mask: listFlags bits 16..21,
+// set and cleared within phase 1.
+constexpr int kSignalWakeShift = 16;
+constexpr uint32_t kSignalWakeBits = 63u << kSignalWakeShift;
+
 }  // namespace universe_detail
+
+// Helper threads for phase 1. Each pass hands every helper one contiguous
+// share of the current list; the caller evaluates the first share itself
+// and then waits for the others (the one barrier of the phase).
+struct Universe::SignalPool {
+    explicit SignalPool(Universe& u, int helpers);
+    ~SignalPool();
+    // Shares out [0, count) of the given order's range.
+    void run(Pass order, size_t count);
+
+private:
+    void helperLoop(int index);
+    Universe& universe_;
+    const size_t shares_;  // helpers + the caller
+    std::vector<std::thread> helpers_;
+    Pass order_ = Pass::ListSignals;  // both published by the epoch bump
+    size_t count_ = 0;
+    std::atomic<uint32_t> epoch_{0};
+    std::atomic<int32_t> remaining_{0};
+    std::atomic<int32_t> sleepers_{0};
+    std::atomic<bool> quit_{false};
+};
 
 struct Universe::Scratch {
     int32_t moveRequest[12];

@@ -1,11 +1,13 @@
-// cellforge [PROJECT.prj]: the desktop program.
+// cellforge [--threads N] [PROJECT.prj]: the desktop program.
 //
 // Without an argument the program starts with no document. A project given
 // on the command line is opened exactly as "&Open..." would open it.
+// --threads N lets every document evaluate its rules on N threads (default 1).
 #include <QApplication>
 #include <QStringList>
 #include <QSurfaceFormat>
 
+#include "shell/cellforge_doc.h"
 #include "shell/main_frame.h"
 #include "shell/recent_files.h"
 
@@ -22,7 +24,14 @@ int main(int argc, char** argv) {
 
     CMainFrame frame;
     frame.show();
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1) frame.openProjectFile(args.at(1));
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    if (args.size() >= 2 && args.at(0) == QLatin1String("--threads")) {
+        bool ok = false;
+        const int threads = args.at(1).toInt(&ok);
+        if (ok && threads >= 1) CCellforgeDoc::setDefaultThreads(threads);
+        args.remove(0, 2);
+    }
+    if (!args.isEmpty()) frame.openProjectFile(args.at(0));
     return app.exec();
 }

@@ -53,6 +53,7 @@ const char* kUsage =
     "  --size WxH              size of the drawn view in pixels (default 640x480)\n"
     "  --write-eps             write the Drive coordinates of the first view to dump.eps after the run\n"
     "  --stats                 print generation, active blocks and speed after the run\n"
+    "  --threads N             evaluate the rules on N threads (1 to 64, default 1; same results)\n"
     "  --progress              show a progress bar on stderr (default when stderr is a terminal)\n"
     "  --no-progress           never show the progress bar\n"
     "  -h, --help              show this help\n";
@@ -79,6 +80,7 @@ struct Options {
     std::set<uint32_t> pulses;
     std::string save;
     bool stats = false;
+    int threads = 1;
     int progress = -1;  // -1: when stderr is a terminal
     std::string file;
     std::string memory;
@@ -247,6 +249,11 @@ int main(int argc, char** argv) {
             opt.writeEps = true;
         } else if (a == "--stats") {
             opt.stats = true;
+        } else if (a == "--threads") {
+            const char* v = value("--threads");
+            uint64_t n;
+            if (!v || !parseUnsigned(v, 64, n) || n == 0) return usageError("option --threads needs a number from 1 to 64");
+            opt.threads = int(n);
         } else if (a == "--progress") {
             opt.progress = 1;
         } else if (a == "--no-progress") {
@@ -368,6 +375,7 @@ int main(int argc, char** argv) {
         doc->writeMemory(opt.corner[0], opt.corner[1], opt.corner[2], opt.offset, readProgramImage(in));
     }
 
+    doc->withUniverse([&opt](Universe& un) { un.setThreads(opt.threads); });
     Universe& u = doc->universe();
     SteppingDriver& driver = doc->driver();
     uint32_t startGeneration = 0;

@@ -1,122 +1,280 @@
-// Engine benchmarks on the standard workloads:
-//   MemoryBank  - 49,152 Conductors and NorGates in 192 rings of 256 that all
-//                 change every generation (an alternating bit pattern).
-//   Drivers     - 200 self-propelled groups for 25,000 generations, through
-//                 two clean-ups; reports the peak memory of the universe.
-//   RandomLoad/RandomSave - a 1,000,000-part random universe through the
-//                 grid reader and writer; reports MB/s and bytes per slot.
-#include <benchmark/benchmark.h>
+// Engine benchmark: the standard workloads, each run in a process of its
+// own (so that its peak resident memory is its own), several times; prints
+// medians as a table, with the literal model's rate on the same workload
+// from the same run.
+//
+//   bank random    - the 32-module memory bank (49,152 Conductors and
+//                    NorGates) holding a random bit pattern: the headline
+//   bank program   - the same bank after a random 8192-byte program image
+//                    was written into it
+//   bank alternating - every cell flips every generation
+//   drivers 200    - 200 self-propelled groups for 25,000 generations,
+//                    through two clean-ups
+//   drivers 2000   - 2,000 groups
+//   random 68k     - 68,000 parts of every type, densely packed
+//   load / save    - a 1,000,000-part universe through the grid reader and
+//                    writer
+//
+// A cell evaluation is one part's rule run in phase 1 (a part in a block on
+// the current active list). The literal model is the test oracle, a direct
+// rendering of the rules; it runs fewer generations.
+//
+// usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <memory>
+#include <functional>
+#include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "files/grid_file.h"
+#include "files/memory_image.h"
+#include "naive_model.h"
 #include "tools/workloads.h"
 #include "universe/universe.h"
 
 namespace {
 
-size_t peakRssBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return size_t(std::stoull(line.substr(6))) * 1024;
-    return 0;
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+size_t peakRssKb() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return size_t(ru.ru_maxrss);
 }
 
-const std::string& bankText() {
-    static const std::string text = [] {
-        std::ostringstream out;
-        workloads::BankOptions o;
-        o.pattern = workloads::RingPattern::Alternating;
-        workloads::writeMemoryBank(out, o);
-        return out.str();
-    }();
-    return text;
+struct Result {
+    double genPerSec = 0, evalPerSec = 0, nsPerEval = 0;
+    double peakMb = 0;        // resident, whole process
+    double literalGenPerSec = 0;
+    double extra = 0;         // MB/s for load and save
+    double bytesPerSlot = 0;  // persistent storage per cell slot, after loading
+};
+
+std::string bankText(workloads::RingPattern pattern) {
+    std::ostringstream out;
+    workloads::BankOptions o;
+    o.pattern = pattern;
+    workloads::writeMemoryBank(out, o);
+    return out.str();
 }
 
-const std::string& randomText() {
-    static const std::string text = [] {
-        std::ostringstream out;
-        workloads::RandomOptions o;
-        workloads::writeRandomParts(out, o);
-        return out.str();
-    }();
-    return text;
-}
-
-void MemoryBank(benchmark::State& state) {
+// The bank after a random program image was written into its modules, as
+// grid text (so that the literal model reads the same universe).
+std::string programBankText() {
     Universe u;
-    std::istringstream in(bankText());
+    std::istringstream in(bankText(workloads::RingPattern::Ones));
     readGridFile(u, in);
-    const size_t parts = u.partCount();
-    for (auto _ : state) u.stepGeneration();
-    state.counters["gen/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["cells/s"] = benchmark::Counter(double(state.iterations()) * double(parts), benchmark::Counter::kIsRate);
-    state.counters["active"] = u.activeBlockCount;
+    std::mt19937 rng(7);
+    std::vector<int32_t> image(8192);
+    for (int32_t& v : image) v = int32_t(rng() % 64);
+    writeMemoryImage(u, 0, 0, 0, 0, image);
+    std::ostringstream out;
+    u.writeBlocks(out);
+    return out.str();
 }
-BENCHMARK(MemoryBank)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
-void Drivers(benchmark::State& state) {
-    std::ostringstream text;
-    workloads::writeDrivers(text, workloads::DriverOptions{});
-    size_t peakUniverse = 0, generations = 0;
-    for (auto _ : state) {
-        Universe u;
-        std::istringstream in(text.str());
-        readGridFile(u, in);
-        for (int g = 0; g < 25000; ++g) {
-            u.stepGeneration();
-            // Memory peaks just before each clean-up; sampling there keeps the
-            // (whole-universe) measurement out of the timed loop otherwise.
-            if (g % 10000 == 9998 || g == 24999) peakUniverse = std::max(peakUniverse, u.memoryBytes());
+std::string driversText(int groups) {
+    std::ostringstream out;
+    workloads::DriverOptions o;
+    o.groups = groups;
+    workloads::writeDrivers(out, o);
+    return out.str();
+}
+
+std::string randomText(int64_t parts) {
+    std::ostringstream out;
+    workloads::RandomOptions o;
+    o.parts = parts;
+    workloads::writeRandomParts(out, o);
+    return out.str();
+}
+
+size_t evaluationsNow(const Universe& u) {
+    size_t n = 0;
+    for (const UniverseBlock* b : u.currentList()) n += size_t(__builtin_popcount(b->occupied));
+    return n;
+}
+
+// Runs `generations` generations on the engine and `literalGenerations` on
+// the literal model. Evaluations are counted on a separate engine copy, so
+// the timed loop is the plain loop.
+Result runStepping(const std::string& text, uint64_t generations, uint64_t literalGenerations, int threads) {
+    Result r;
+    {
+        double evaluations = 0;
+        {
+            Universe counter;
+            std::istringstream in(text);
+            readGridFile(counter, in);
+            for (uint64_t g = 0; g < generations; ++g) {
+                evaluations += double(evaluationsNow(counter));
+                counter.stepGeneration();
+            }
         }
-        generations += 25000;
-        benchmark::DoNotOptimize(u.blockCount());
+        Universe u;
+        u.setThreads(threads);
+        std::istringstream in2(text);
+        readGridFile(u, in2);
+        const auto t0 = Clock::now();
+        for (uint64_t g = 0; g < generations; ++g) u.stepGeneration();
+        const double s = seconds(t0, Clock::now());
+        r.genPerSec = double(generations) / s;
+        r.evalPerSec = evaluations / s;
+        r.nsPerEval = evaluations > 0 ? s * 1e9 / evaluations : 0;
     }
-    state.counters["gen/s"] = benchmark::Counter(double(generations), benchmark::Counter::kIsRate);
-    state.counters["peakUniverseMB"] = double(peakUniverse) / 1e6;
-    state.counters["peakRssMB"] = double(peakRssBytes()) / 1e6;
-}
-BENCHMARK(Drivers)->Unit(benchmark::kMillisecond)->Iterations(1);
-
-void RandomLoad(benchmark::State& state) {
-    const std::string& text = randomText();
-    size_t blocks = 0, bytes = 0, lists = 0;
-    for (auto _ : state) {
-        auto u = std::make_unique<Universe>();
-        std::istringstream in(text);
-        readGridFile(*u, in);
-        state.PauseTiming();  // teardown is not part of loading
-        blocks = u->blockCount();
-        bytes = u->storageBytes();
-        lists = u->worklistBytes();
-        u.reset();
-        state.ResumeTiming();
+    r.peakMb = double(peakRssKb()) / 1000.0;
+    if (literalGenerations) {
+        naive::Model model;
+        model.readGridText(text);
+        const auto t0 = Clock::now();
+        for (uint64_t g = 0; g < literalGenerations; ++g) model.step();
+        r.literalGenPerSec = double(literalGenerations) / seconds(t0, Clock::now());
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
-    state.counters["bytes/slot"] = double(bytes) / double(blocks * 12);
-    state.counters["worklistMB"] = double(lists) / 1e6;
-    state.counters["blocks"] = double(blocks);
+    return r;
 }
-BENCHMARK(RandomLoad)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-void RandomSave(benchmark::State& state) {
+Result runLoad(const std::string& text) {
+    Result r;
+    const auto t0 = Clock::now();
     Universe u;
-    std::istringstream in(randomText());
+    std::istringstream in(text);
     readGridFile(u, in);
-    size_t written = 0;
-    for (auto _ : state) {
-        std::ostringstream out;
-        u.writeBlocks(out);
-        written += out.str().size();
-    }
-    state.SetBytesProcessed(int64_t(written));
+    r.extra = double(text.size()) / 1e6 / seconds(t0, Clock::now());
+    r.peakMb = double(peakRssKb()) / 1000.0;
+    r.bytesPerSlot = double(u.storageBytes()) / double(u.blockCount() * 12);
+    return r;
 }
-BENCHMARK(RandomSave)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+Result runSave(const std::string& text) {
+    Result r;
+    Universe u;
+    std::istringstream in(text);
+    readGridFile(u, in);
+    std::ostringstream out;
+    const auto t0 = Clock::now();
+    u.writeBlocks(out);
+    r.extra = double(out.str().size()) / 1e6 / seconds(t0, Clock::now());
+    r.peakMb = double(peakRssKb()) / 1000.0;
+    return r;
+}
+
+// Runs one measurement in a child process and reads its result back.
+bool inChild(const std::function<Result()>& f, Result& out) {
+    int fd[2];
+    if (pipe(fd) != 0) return false;
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        close(fd[0]);
+        const Result r = f();
+        const ssize_t w = write(fd[1], &r, sizeof r);
+        _exit(w == ssize_t(sizeof r) ? 0 : 1);
+    }
+    close(fd[1]);
+    const ssize_t n = read(fd[0], &out, sizeof out);
+    close(fd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return n == ssize_t(sizeof out) && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+struct Workload {
+    const char* name;
+    std::function<std::string()> text;
+    uint64_t generations, literalGenerations;  // 0 generations: load or save
+    bool save = false;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    int runs = 5, threads = 1;
+    bool quick = false;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--threads" && i + 1 < argc)
+            threads = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--quick")
+            quick = true;
+        else if (a == "--only" && i + 1 < argc)
+            only = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]\n");
+            return 2;
+        }
+    }
+    const uint64_t q = quick ? 10 : 1;
+    const std::vector<Workload> workloads = {
+        {"bank random", [] { return bankText(workloads::RingPattern::Random); }, 3000 / q, 300 / q},
+        {"bank program", [] { return programBankText(); }, 3000 / q, 300 / q},
+        {"bank alternating", [] { return bankText(workloads::RingPattern::Alternating); }, 3000 / q, 300 / q},
+        {"drivers 200", [] { return driversText(200); }, uint64_t(quick ? 2500 : 25000), 2500 / q},
+        {"drivers 2000", [] { return driversText(2000); }, 1000 / q, 100 / q},
+        {"random 68k", [] { return randomText(68000); }, 1000 / q, 100 / q},
+        {"load 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0},
+        {"save 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0, true},
+    };
+    std::printf("engine_bench: %d run(s) per workload, %d thread(s), medians\n\n", runs, threads);
+    std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | peak RSS MB | literal gen/s | vs literal |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Workload& w : workloads) {
+        if (!only.empty() && only != w.name) continue;
+        std::vector<double> gen, eval, ns, peak, literal, extra, perSlot;
+        for (int k = 0; k < runs; ++k) {
+            Result r;
+            const bool ok = inChild(
+                [&]() -> Result {
+                    const std::string text = w.text();
+                    if (w.generations) return runStepping(text, w.generations, k == 0 ? w.literalGenerations : 0, threads);
+                    return w.save ? runSave(text) : runLoad(text);
+                },
+                r);
+            if (!ok) {
+                std::fprintf(stderr, "engine_bench: %s: the measuring process failed\n", w.name);
+                return 1;
+            }
+            gen.push_back(r.genPerSec);
+            eval.push_back(r.evalPerSec);
+            ns.push_back(r.nsPerEval);
+            peak.push_back(r.peakMb);
+            if (r.literalGenPerSec > 0) literal.push_back(r.literalGenPerSec);
+            extra.push_back(r.extra);
+            perSlot.push_back(r.bytesPerSlot);
+        }
+        if (w.generations) {
+            const double lit = median(literal);
+            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.0f | %.0f | %.1fx |\n", w.name,
+                        static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
+                        median(peak), lit, lit > 0 ? median(gen) / lit : 0.0);
+        } else {
+            if (w.save)
+                std::printf("| %s | - | %.0f MB/s | | | %.0f | | |\n", w.name, median(extra), median(peak));
+            else
+                std::printf("| %s | - | %.0f MB/s | %.1f bytes/slot | | %.0f | | |\n", w.name, median(extra),
+                            median(perSlot), median(peak));
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -103,6 +103,26 @@ void stepEngine(U& u) {
     u.stepGeneration();
 }
 
+// How the engine evaluates phase 1: the thread count, and whether the
+// separate signal pass runs even on small universes (and in which order).
+struct EngineMode {
+  int threads = 1;
+  bool forcePass = false;
+  bool storageOrder = false;
+};
+const EngineMode kOneThread{};
+// Two threads, the signal pass shared out in list order (or storage order
+// when most blocks are active).
+const EngineMode kTwoThreads{2, true, false};
+// Two threads, the signal pass always in storage order.
+const EngineMode kTwoThreadsStorage{2, true, true};
+
+void applyMode(Universe& u, const EngineMode& mode) {
+  u.setThreads(mode.threads);
+  if (mode.forcePass) u.signalPassMinimum = 1;
+  u.storageOrderAlways = mode.storageOrder;
+}
+
 // Both implementations side by side.
 struct Pair {
   naive::Model model;
@@ -111,7 +131,8 @@ struct Pair {
   int naiveSkipped = 0;
   long long engineSkipped = 0;
 
-  explicit Pair(const std::string& gridText) {
+  explicit Pair(const std::string& gridText, const EngineMode& mode = kOneThread) {
+    applyMode(engine, mode);
     engine.onConflict = [this](const std::string& m) { engineConflicts.push_back(m); };
     std::istringstream a(gridText);
     naiveSkipped = model.readGrid(a);
@@ -173,11 +194,11 @@ struct Pair {
 
 // Runs one seed; returns an empty string on agreement, else a report.
 std::string runSeed(uint64_t seed, const random_universe::Params& params, int generations,
-                    int compareEvery) {
+                    int compareEvery, const EngineMode& mode) {
   const std::string text = random_universe::generate(seed, params);
   std::ostringstream name;
   name << "seed" << seed;
-  Pair p(text);
+  Pair p(text, mode);
   std::string problem = p.compareLoad();
   std::ostringstream report;
   if (!problem.empty()) {
@@ -200,6 +221,9 @@ std::string runSeed(uint64_t seed, const random_universe::Params& params, int ge
       return report.str();
     }
   }
+  // The engine's own bookkeeping (lists, links, rule classes) must hold too.
+  const std::string kept = p.engine.verifyConsistency();
+  if (!kept.empty()) return "seed " + std::to_string(seed) + ", engine inconsistent: " + kept;
   return {};
 }
 
@@ -220,14 +244,16 @@ void announceSeed(int seed) {
 
 // Runs seeds first..first+count-1 through both models; one expectation for
 // the lot, listing the first disagreements.
-void expectSeedsAgree(const random_universe::Params& params, int first, int count, int generations, int every) {
+void expectSeedsAgree(const random_universe::Params& params, int first, int count, int generations, int every,
+                      const EngineMode& mode = kOneThread) {
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::string> failures;
   for (int seed = first; seed < first + count; ++seed) {
     if (!seedSelected(seed)) continue;
     announceSeed(seed);
     const int gens = generations > 0 ? generations : 1 + (seed * 7919) % 60;  // 1..60
-    const std::string problem = runSeed(static_cast<uint64_t>(seed), params, gens, every);
+    const std::string problem = runSeed(static_cast<uint64_t>(seed), params, gens, every, mode);
+
     if (!problem.empty()) failures.push_back(problem);
   }
   const double seconds =
@@ -243,7 +269,7 @@ TEST(Differential, RandomUniversesAgreeWithNaiveModel) {
 }
 
 // Movers only, denser, with more bonds: stresses group moves and merges.
-TEST(Differential, DenseMoverUniversesAgreeWithNaiveModel) {
+random_universe::Params denseMoverParams() {
   random_universe::Params params;
   params.density = 0.6;
   params.bondChance = 0.4;
@@ -259,25 +285,31 @@ TEST(Differential, DenseMoverUniversesAgreeWithNaiveModel) {
   params.typeWeights[naive::Source] = 8;
   params.typeWeights[naive::Conductor] = 4;
   params.outputChance = 0.2;
-  expectSeedsAgree(params, 1001, 100, 40, 4);
+  return params;
+}
+TEST(Differential, DenseMoverUniversesAgreeWithNaiveModel) {
+  expectSeedsAgree(denseMoverParams(), 1001, 100, 40, 4);
 }
 
 // Every universe malformed somewhere (truncated, a non-number, an over-long
 // word, a huge count, "7abc", a number beyond 32 bits, a lone "record"), or
 // with a box near the coordinate limit: exercises the reader's failure paths.
-TEST(Differential, MalformedGridsAgreeWithNaiveModel) {
+random_universe::Params malformedParams() {
   random_universe::Params params;
   params.minEdge = 4;
   params.maxEdge = 7;
   params.malformedChance = 1;
   params.farChance = 0.3;
-  expectSeedsAgree(params, 3001, 200, 3, 3);
+  return params;
+}
+TEST(Differential, MalformedGridsAgreeWithNaiveModel) {
+  expectSeedsAgree(malformedParams(), 3001, 200, 3, 3);
 }
 
 // Twin regions whose blocks share hash buckets (so creation order shows in
 // the written form), with many rotators, binders and cutters (so the order
 // of evaluation shows in the turns and bonds).
-TEST(Differential, OrderSensitiveUniversesAgreeWithNaiveModel) {
+random_universe::Params orderSensitiveParams() {
   random_universe::Params params;
   params.hashTwinChance = 1;
   params.density = 0.5;
@@ -295,7 +327,56 @@ TEST(Differential, OrderSensitiveUniversesAgreeWithNaiveModel) {
   params.typeWeights[naive::Conductor] = 6;
   params.typeWeights[naive::NorGate] = 3;
   params.outputChance = 0.25;
-  expectSeedsAgree(params, 2001, 100, 40, 4);
+  return params;
+}
+TEST(Differential, OrderSensitiveUniversesAgreeWithNaiveModel) {
+  expectSeedsAgree(orderSensitiveParams(), 2001, 100, 40, 4);
+}
+
+// Signal-element universes: conductors and NOR gates in every frame (odd
+// ones included), with many outputs set, so that most blocks are evaluated
+// as signal lanes; movers among them keep relinking them.
+random_universe::Params signalParams() {
+  random_universe::Params params;
+  params.density = 0.6;
+  params.minEdge = 8;
+  params.maxEdge = 14;
+  for (int t = 0; t <= 10; ++t) params.typeWeights[t] = 0;
+  params.typeWeights[naive::Conductor] = 20;
+  params.typeWeights[naive::NorGate] = 14;
+  params.typeWeights[naive::Source] = 2;
+  params.typeWeights[naive::PulseInput] = 2;
+  params.typeWeights[naive::Drive] = 1;
+  params.typeWeights[naive::Rotator] = 2;
+  params.outputChance = 0.4;
+  params.oddChance = 0.05;
+  return params;
+}
+TEST(Differential, SignalUniversesAgreeWithNaiveModel) {
+  expectSeedsAgree(signalParams(), 4001, 60, 30, 3);
+}
+
+// The same suites with phase 1 on two threads, and with the signal pass
+// forced on (in list and in storage order) even where a universe is small.
+TEST(DifferentialTwoThreads, RandomUniversesAgreeWithNaiveModel) {
+  expectSeedsAgree(random_universe::Params{}, 1, 300, 0, 5, kTwoThreads);
+  expectSeedsAgree(random_universe::Params{}, 1, 100, 0, 5, kTwoThreadsStorage);
+}
+TEST(DifferentialTwoThreads, DenseMoverUniversesAgreeWithNaiveModel) {
+  expectSeedsAgree(denseMoverParams(), 1001, 100, 40, 4, kTwoThreads);
+  expectSeedsAgree(denseMoverParams(), 1001, 50, 40, 4, kTwoThreadsStorage);
+}
+TEST(DifferentialTwoThreads, MalformedGridsAgreeWithNaiveModel) {
+  expectSeedsAgree(malformedParams(), 3001, 200, 3, 3, kTwoThreads);
+  expectSeedsAgree(malformedParams(), 3001, 100, 3, 3, kTwoThreadsStorage);
+}
+TEST(DifferentialTwoThreads, OrderSensitiveUniversesAgreeWithNaiveModel) {
+  expectSeedsAgree(orderSensitiveParams(), 2001, 100, 40, 4, kTwoThreads);
+  expectSeedsAgree(orderSensitiveParams(), 2001, 50, 40, 4, kTwoThreadsStorage);
+}
+TEST(DifferentialTwoThreads, SignalUniversesAgreeWithNaiveModel) {
+  expectSeedsAgree(signalParams(), 4001, 60, 30, 3, kTwoThreads);
+  expectSeedsAgree(signalParams(), 4001, 60, 30, 3, kTwoThreadsStorage);
 }
 
 
@@ -310,7 +391,13 @@ std::string entry(int type, int front, int side, int outputs = 0, int bonds = 0)
 }
 
 // Small hand-written universes, compared after every generation.
-TEST(Differential, HandWrittenUniversesAgreeWithNaiveModel) {
+void expectHandWrittenAgree(const EngineMode& mode);
+TEST(Differential, HandWrittenUniversesAgreeWithNaiveModel) { expectHandWrittenAgree(kOneThread); }
+TEST(DifferentialTwoThreads, HandWrittenUniversesAgreeWithNaiveModel) {
+  expectHandWrittenAgree(kTwoThreads);
+  expectHandWrittenAgree(kTwoThreadsStorage);
+}
+void expectHandWrittenAgree(const EngineMode& mode) {
   const std::vector<std::pair<std::string, std::string>> grids = {
       {"conductor row fed by a source",
        "0 -1 0 1 4 1\n" + entry(9, 0, 1, 1) + entry(1, 0, 1) + entry(1, 0, 1) + entry(1, 0, 1)},
@@ -345,7 +432,7 @@ TEST(Differential, HandWrittenUniversesAgreeWithNaiveModel) {
            entry(11, 0, 1, 63) + entry(-1, 1, 0, 5) + entry(10, 0, 8)},
   };
   for (const auto& [name, text] : grids) {
-    Pair p(text);
+    Pair p(text, mode);
     ASSERT_EQ(p.compareLoad(), "") << name;
     for (int g = 1; g <= 30; ++g) {
       p.step(g == 5);
@@ -372,7 +459,10 @@ TEST(Differential, CoordinateEdgeUniversesAgreeWithNaiveModel) {
 // A long run that crosses the clean-up of generation 10000: self-propelled
 // Drive pairs (a Drive bonded to the part in front of it) travel away and
 // leave a trail of empty blocks behind, which the clean-up removes.
-TEST(Differential, LongRunAcrossCleanUp) {
+void expectLongRunAgrees(const EngineMode& mode);
+TEST(Differential, LongRunAcrossCleanUp) { expectLongRunAgrees(kOneThread); }
+TEST(DifferentialTwoThreads, LongRunAcrossCleanUp) { expectLongRunAgrees(kTwoThreadsStorage); }
+void expectLongRunAgrees(const EngineMode& mode) {
   std::ostringstream grid;
   // Drive at (0,0,0) facing +y, side +x, bonded to a part at (0,1,0): +x.
   grid << "0 0 0 1 2 1\n" << entry(10, 0, 1, 0, 1 << 0) << entry(11, 0, 1, 0, 1 << 2);
@@ -387,7 +477,7 @@ TEST(Differential, LongRunAcrossCleanUp) {
        << entry(9, 0, 1, 1) << entry(1, 0, 1) << entry(1, 0, 1) << entry(1, 0, 1);
   const std::string text = grid.str();
 
-  Pair p(text);
+  Pair p(text, mode);
   ASSERT_EQ(p.compareLoad(), "");
   const size_t blocksAtStart = p.model.blockCount();
   size_t blocksBeforeCleanUp = 0;
@@ -408,7 +498,10 @@ TEST(Differential, LongRunAcrossCleanUp) {
 }
 
 // Random universes with many Drives, run past the clean-up.
-TEST(Differential, LongRandomRunsAcrossCleanUp) {
+void expectLongRandomRunsAgree(const EngineMode& mode);
+TEST(Differential, LongRandomRunsAcrossCleanUp) { expectLongRandomRunsAgree(kOneThread); }
+TEST(DifferentialTwoThreads, LongRandomRunsAcrossCleanUp) { expectLongRandomRunsAgree(kTwoThreads); }
+void expectLongRandomRunsAgree(const EngineMode& mode) {
   random_universe::Params params;
   params.minEdge = 6;
   params.maxEdge = 7;
@@ -417,7 +510,7 @@ TEST(Differential, LongRandomRunsAcrossCleanUp) {
   params.malformedChance = 0;
   for (uint64_t seed : {7001ull, 7002ull, 7003ull}) {
     const std::string text = random_universe::generate(seed, params);
-    Pair p(text);
+    Pair p(text, mode);
     ASSERT_EQ(p.compareLoad(), "") << "seed " << seed;
     for (int g = 1; g <= 10005; ++g) {
       p.step(g % 97 == 0);
