@@ -16,6 +16,7 @@
 #include "files/document.h"
 #include "files/monitor.h"
 #include "files/terminals.h"
+#include "universe/byte_codec.h"
 #include "universe/checkpoint.h"
 
 namespace {
@@ -26,58 +27,8 @@ constexpr size_t kTrailerBytes = 4;
 // About 160 million parts; beyond this a file is refused before it is read.
 constexpr uint64_t kMaxCheckpointBytes = uint64_t(4) << 30;
 
-struct Out {
-    std::string& s;
-    void u8(uint8_t v) { s.push_back(char(v)); }
-    void u32(uint32_t v) {
-        char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-        s.append(b, 4);
-    }
-    void i32(int32_t v) { u32(uint32_t(v)); }
-    void u64(uint64_t v) {
-        u32(uint32_t(v));
-        u32(uint32_t(v >> 32));
-    }
-    void str(const std::string& v) {
-        u32(uint32_t(v.size()));
-        s.append(v);
-    }
-};
-
-struct In {
-    const unsigned char* p;
-    size_t left;
-    bool failed = false;
-    bool take(size_t n) {
-        if (failed || n > left) failed = true;
-        return !failed;
-    }
-    uint8_t u8() {
-        if (!take(1)) return 0;
-        --left;
-        return *p++;
-    }
-    uint32_t u32() {
-        if (!take(4)) return 0;
-        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-        p += 4;
-        left -= 4;
-        return v;
-    }
-    int32_t i32() { return int32_t(u32()); }
-    uint64_t u64() {
-        const uint64_t lo = u32();
-        return lo | uint64_t(u32()) << 32;
-    }
-    bool str(std::string& v) {
-        const uint32_t n = u32();
-        if (!take(n)) return false;
-        v.assign(reinterpret_cast<const char*>(p), n);
-        p += n;
-        left -= n;
-        return true;
-    }
-};
+using Out = ByteWriter;
+using In = ByteReader;
 
 uint32_t crcOf(const void* data, size_t n, uint32_t crc = 0) {
     const auto* p = static_cast<const Bytef*>(data);
