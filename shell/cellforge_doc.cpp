@@ -6,6 +6,12 @@
 #include "shell/cellforge_view.h"
 #include "shell/main_frame.h"
 
+namespace {
+// Nice 5 weighs the worker at about a third of the drawing thread when they
+// share a core; with a core to itself it runs at full speed.
+constexpr int kWorkerNice = 5;
+}  // namespace
+
 CCellforgeDoc::CCellforgeDoc(QObject* parent)
     : QObject(parent), engine_(std::make_unique<CellforgeDocument>()) {
     // Conflicts come from grid loading (this thread) and from the stimulus
@@ -15,6 +21,9 @@ CCellforgeDoc::CCellforgeDoc(QObject* parent)
     };
     const int threads = defaultThreads();
     engine_->withUniverse([threads](Universe& u) { u.setThreads(threads); });
+    // The view must keep drawing while the universe runs flat out: the
+    // worker yields the processor to the drawing whenever both want it.
+    engine_->driver().setWorkerNice(kWorkerNice);
 }
 
 namespace {

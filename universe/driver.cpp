@@ -1,5 +1,11 @@
 #include "universe/driver.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "universe/directions.h"
@@ -86,6 +92,7 @@ void SteppingDriver::stopWorker() {
     waitFor([this] { return exited.load() != 0; });
     thread_.join();
     workerId_.store(std::thread::id());
+    workerTid_.store(0);
 }
 
 void SteppingDriver::setHooks(GenerationHooks* hooks) {
@@ -211,8 +218,30 @@ void SteppingDriver::runGeneration() {
     if (hooks) hooks->afterGeneration(u);
 }
 
+// Thread priorities are per thread on Linux: PRIO_PROCESS with a thread id
+// (0 for the calling thread) changes that thread alone.
+static void applyNice(int64_t tid, int nice) { ::setpriority(PRIO_PROCESS, id_t(tid), nice); }
+
+void SteppingDriver::setWorkerNice(int nice) {
+    nice = std::max(0, std::min(nice, 19));
+    workerNice_.store(nice);
+    // Stored before the id is read, while the worker stores its id before it
+    // reads the value: one of the two applies it.
+    if (const int64_t tid = workerTid_.load()) applyNice(tid, nice);
+}
+
+int SteppingDriver::workerNiceNow() const {
+    const int64_t tid = workerTid_.load();
+    if (tid == 0) return 0;
+    errno = 0;
+    const int n = ::getpriority(PRIO_PROCESS, id_t(tid));
+    return errno == 0 ? n : 0;
+}
+
 void SteppingDriver::workerLoop() {
     workerId_.store(std::this_thread::get_id());
+    workerTid_.store(int64_t(::syscall(SYS_gettid)));
+    if (const int nice = workerNice_.load()) applyNice(0, nice);
     while (running.load() != 0) {
         pausePoint();
         if (running.load() == 0) break;

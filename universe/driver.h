@@ -142,6 +142,15 @@ public:
 
     Universe& universe() { return universe_; }
 
+    // Runs the worker thread at a lower priority (a nice value, 0 to 19),
+    // now and whenever it is started again. On a machine with few cores a
+    // worker in "Go" otherwise takes a whole core from the drawing; the
+    // desktop program lowers it, tools that only simulate do not.
+    void setWorkerNice(int nice);
+    // The worker's current nice value as the system reports it (0 when no
+    // worker runs); for tests.
+    int workerNiceNow() const;
+
 private:
     void workerLoop();
     void pausePoint();
@@ -156,6 +165,8 @@ private:
     Universe& universe_;
     std::thread thread_;                        // touched by the controlling thread only
     std::atomic<std::thread::id> workerId_{};  // lets the worker recognise itself
+    std::atomic<int32_t> workerNice_{0};
+    std::atomic<int64_t> workerTid_{0};  // the worker's kernel thread id while it runs
     std::atomic<uint32_t> wakeCount_{0};
     std::atomic<int32_t> readers_{0};
     std::atomic<GenerationHooks*> hooks_{nullptr};

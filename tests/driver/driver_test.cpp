@@ -1,5 +1,9 @@
 // The worker thread and its flags, seen through the document. Every wait is
 // a handshake with the worker (waitUntilStopped, pauseForRead), never a sleep.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <sstream>
 
 #include "files/document.h"
@@ -29,6 +33,27 @@ TEST(Driver, NewDocumentWaitsWithGoStepAndSlowEnabled) {
     EXPECT_EQ(doc.driver().idle.load(), 1);
     EXPECT_EQ(doc.driver().runUntil.load(), 0u);
     EXPECT_EQ(generationOf(doc), 0u);
+}
+
+// The lowered priority reaches the running worker at once, and a restarted
+// worker takes it again; the document's own thread keeps its priority.
+TEST(Driver, WorkerNiceReachesTheRunningAndTheRestartedWorker) {
+    CellforgeDocument doc;
+    doc.driver().waitUntilStopped();
+    errno = 0;
+    const int own = getpriority(PRIO_PROCESS, 0);  // the test may itself run niced
+    EXPECT_EQ(doc.driver().workerNiceNow(), own);
+    const int lower = std::min(own + 5, 19);
+    doc.driver().setWorkerNice(lower);
+    EXPECT_EQ(doc.driver().workerNiceNow(), lower);
+    ASSERT_TRUE(doc.restartWorker());
+    doc.driver().waitUntilStopped();
+    EXPECT_EQ(doc.driver().workerNiceNow(), lower);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), own);
+    // Still a working worker.
+    doc.stepCommand();
+    doc.driver().waitUntilStopped();
+    EXPECT_EQ(generationOf(doc), 1u);
 }
 
 TEST(Driver, RunUntilStopsExactlyAtTheLimitAndUndoesGoAndStep) {
