@@ -855,14 +855,14 @@ bool CMainFrame::runAnimationFile(const QString& path) {
     const QString why = unreadableReason(QFileInfo(path));
     InputFile in(path.toStdString());
     if (!why.isEmpty() || !in.isOpen()) {
-        showTransient(QStringLiteral("Could not open animation specification %1%2")
+        showTransient(QStringLiteral("Could not open animation file %1%2")
                           .arg(QDir::toNativeSeparators(path), why.isEmpty() ? QString() : QString(QStringLiteral(": ") + why)));
         return false;
     }
-    auto spec = std::make_unique<AnimationSpec>(readAnimationSpec(in));
-    const size_t n = spec->entries.size();
-    const QString folder = QString::fromStdString(spec->folder);
-    runner_.install(std::move(spec));
+    auto plan = std::make_unique<AnimationSpec>(readAnimationSpec(in));
+    const size_t n = plan->entries.size();
+    const QString folder = QString::fromStdString(plan->folder);
+    runner_.install(std::move(plan));
     if (!QFileInfo(folder).isDir())
         showTransient(QStringLiteral("Animation: the output folder %1 does not exist").arg(folder));
     else

@@ -69,7 +69,7 @@ TEST(EndToEnd, ListingInMissingDirectory) {
 // Standard input that is no file (a directory, a device) reads as an empty
 // source; a device as an output is written like a file. Run through the
 // shell, since only a redirection can hand the program such a stream.
-TEST(EndToEnd, SpecialFilesAsInputAndOutput) {
+TEST(EndToEnd, NonRegularFilesAsInputAndOutput) {
     TempDir dir;
     const auto out = dir / "out.txt", err = dir / "err.txt";
     auto run = [&](const std::string& args, const std::string& input) {

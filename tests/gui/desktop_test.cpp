@@ -441,7 +441,7 @@ private slots:
         QVERIFY(!frame_->animationRunner().installed());
         QVERIFY2(message().startsWith(QStringLiteral("Animation: finished")), qPrintable(message()));
         QVERIFY(!frame_->runAnimationFile(work_->filePath(QStringLiteral("none.asf"))));
-        QVERIFY2(message().startsWith(QStringLiteral("Could not open animation specification")), qPrintable(message()));
+        QVERIFY2(message().startsWith(QStringLiteral("Could not open animation file")), qPrintable(message()));
     }
 
     void cascadeLeavesEveryWindowUsable() {

@@ -24,7 +24,7 @@
 
 namespace {
 
-class SpecialFiles : public ::testing::Test {
+class NonRegularFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directory(dir.file("folder.grd"));
@@ -32,7 +32,7 @@ protected:
         writeText(dir.file("g.grd"), "0 0 0 1 1 1 1 0 1 0 0 0 0 0 0 0 0 0 0 0 0\n");
     }
     // Every kind of path that is not a readable regular file.
-    std::vector<std::string> specials() const {
+    std::vector<std::string> nonRegularPaths() const {
         return {dir.file("folder.grd"), dir.file("pipe.grd"), "/dev/null", "/dev/zero", dir.file("missing.grd")};
     }
     KeepCwd keep;
@@ -41,7 +41,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SpecialFiles, InputFileOpensOnlyRegularFilesAndNeverBlocks) {
+TEST_F(NonRegularFiles, InputFileOpensOnlyRegularFilesAndNeverBlocks) {
     EXPECT_EQ(checkInputFile(dir.file("g.grd")), FileCheck::Regular);
     EXPECT_EQ(checkInputFile(dir.file("folder.grd")), FileCheck::NotRegular);
     EXPECT_EQ(checkInputFile(dir.file("pipe.grd")), FileCheck::NotRegular);
@@ -55,7 +55,7 @@ TEST_F(SpecialFiles, InputFileOpensOnlyRegularFilesAndNeverBlocks) {
     std::string first;
     in >> first;
     EXPECT_EQ(first, "0");
-    for (const std::string& p : specials()) {
+    for (const std::string& p : nonRegularPaths()) {
         InputFile s(p);
         EXPECT_FALSE(s.isOpen()) << p;
         EXPECT_TRUE(s.fail()) << p;
@@ -66,7 +66,7 @@ TEST_F(SpecialFiles, InputFileOpensOnlyRegularFilesAndNeverBlocks) {
 
 // chmod 000 does not stop root from reading, so the refusal can only be
 // tested as another user.
-TEST_F(SpecialFiles, UnreadableFileIsRefused) {
+TEST_F(NonRegularFiles, UnreadableFileIsRefused) {
     writeText(dir.file("locked.grd"), "0 0 0 1 1 1 1 0 1 0 0 0 0 0 0 0 0 0 0 0 0\n");
     ::chmod(dir.file("locked.grd").c_str(), 0);
     if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions do not stop reads";
@@ -78,8 +78,8 @@ TEST_F(SpecialFiles, UnreadableFileIsRefused) {
     EXPECT_EQ(u.partCount(), 0u);
 }
 
-TEST_F(SpecialFiles, ReadersByNameTreatThemAsFilesThatDoNotOpen) {
-    for (const std::string& p : specials()) {
+TEST_F(NonRegularFiles, ReadersByNameTreatThemAsFilesThatDoNotOpen) {
+    for (const std::string& p : nonRegularPaths()) {
         SCOPED_TRACE(p);
         Universe u;
         GridReadResult r;
@@ -103,7 +103,7 @@ TEST_F(SpecialFiles, ReadersByNameTreatThemAsFilesThatDoNotOpen) {
 
 // A stream that fails inside its buffer (an ifstream on a directory throws
 // from underflow) reads like the end of input in every stream reader.
-TEST_F(SpecialFiles, StreamReadersTakeAReadErrorAsTheEnd) {
+TEST_F(NonRegularFiles, StreamReadersTakeAReadErrorAsTheEnd) {
     auto folder = [&] { return std::ifstream(dir.file("folder.grd")); };
     {
         auto in = folder();
@@ -144,7 +144,7 @@ TEST_F(SpecialFiles, StreamReadersTakeAReadErrorAsTheEnd) {
     }
 }
 
-TEST_F(SpecialFiles, LoadSequenceSkipsSpecialFilesWithoutBlocking) {
+TEST_F(NonRegularFiles, LoadSequenceSkipsNonRegularFilesWithoutBlocking) {
     std::filesystem::create_directory(dir.file("t.trm"));
     ASSERT_EQ(::mkfifo(dir.file("s.sti").c_str(), 0600), 0);
     std::filesystem::create_directory(dir.file("v.uvw"));
@@ -179,7 +179,7 @@ TEST_F(SpecialFiles, LoadSequenceSkipsSpecialFilesWithoutBlocking) {
     EXPECT_EQ(q.document->universe().partCount(), 0u);
 }
 
-TEST_F(SpecialFiles, RegularOnlyOutputsNeverOpenAFifo) {
+TEST_F(NonRegularFiles, RegularOnlyOutputsNeverOpenAFifo) {
     const std::string pipe = dir.file("pipe.grd");
     EXPECT_TRUE(outputAllowed(pipe, OutputPolicy::AnyFile));
     EXPECT_FALSE(outputAllowed(pipe, OutputPolicy::RegularOnly));
