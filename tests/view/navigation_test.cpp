@@ -4,22 +4,12 @@
 #include <cmath>
 
 #include "universe/universe.h"
+#include "view_test_parts.h"
 #include "view/navigation.h"
 #include "view/snapshot.h"
 
 namespace {
 
-UniverseCell part(int32_t type, int32_t x, int32_t y, int32_t z, int32_t front = 0, int32_t side = 1) {
-    UniverseCell c;
-    c.partType = type;
-    c.x = x;
-    c.y = y;
-    c.z = z;
-    c.front = front;
-    c.side = side;
-    c.up = deriveUp(front, side);
-    return c;
-}
 
 // Window position of a world point through the view's projection, and its
 // depth along the viewing direction.

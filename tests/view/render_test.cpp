@@ -14,6 +14,7 @@
 
 #include "universe/driver.h"
 #include "universe/universe.h"
+#include "view_test_parts.h"
 #include "view/bitmap.h"
 #include "view/drive_dump.h"
 #include "view/offscreen.h"
@@ -27,17 +28,6 @@ struct Pixel {
     int r, g, b;
 };
 
-UniverseCell part(int32_t type, int32_t x, int32_t y, int32_t z, int32_t front = 0, int32_t side = 1) {
-    UniverseCell c;
-    c.partType = type;
-    c.x = x;
-    c.y = y;
-    c.z = z;
-    c.front = front;
-    c.side = side;
-    c.up = deriveUp(front, side);
-    return c;
-}
 
 // Where a world point lands in the window, from the camera matrix and the
 // standard 45-degree perspective, computed without OpenGL.
