@@ -85,7 +85,7 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
         w.i32(by);
         w.i32(bz);
         w.u32(b->listFlags);
-        w.bytes(&b->cells, sizeof b->cells);
+        b->cells.forEachColumn([&](const uint8_t* column) { w.bytes(column, 12); });
         uint8_t mask = 0;
         if (const BlockExtras* x = b->extras.get()) {
             for (int s = 0; s < 12; ++s) {
@@ -245,7 +245,7 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
         ++u.blockCount_;
         blocks.push_back(b);
 
-        r.bytes(&b->cells, sizeof b->cells);
+        b->cells.forEachColumn([&](uint8_t* column) { r.bytes(column, 12); });
         const uint8_t mask = r.u8();
         if (r.failed) return cutOff();
         if (mask & ~(kHasRegions | kHasBindings | kHasWide)) {

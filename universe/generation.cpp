@@ -172,7 +172,7 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
         const QueuedClaim qc = queue_[head];
         // A position beyond the edge fails its claim before its block is
         // looked up: a part would move there, so the whole request is blocked.
-        if (qc.direction >= 0) {
+        if (qc.direction >= 0 && !farFromEdge(qc.from.block)) {
             const CellRef f = qc.from;
             if (!inCoordinateRange(int64_t(f.block->cellX(f.slot)) + directionTable.dx[qc.direction],
                                    int64_t(f.block->cellY(f.slot)) + directionTable.dy[qc.direction],
@@ -227,12 +227,23 @@ const UniverseBlock kNoBlock{};  // zero outputs
 #if defined(__SSE2__)
 
 namespace {
-inline __m128i load12(const uint8_t* p) {
-    uint64_t lo;
-    uint32_t hi;
-    std::memcpy(&lo, p, 8);
-    std::memcpy(&hi, p + 8, 4);
-    return _mm_set_epi64x(int64_t(hi), int64_t(lo));
+// A column and the first four bytes of the one after it (see CellColumns:
+// those are never written while phase 1 reads them). Lanes 12..15 are
+// masked off or never stored.
+inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+// presentFaces, from the six pointers at once.
+inline unsigned presentFacesOf(const UniverseBlock* b) {
+    const __m128i zero = _mm_setzero_si128();
+    unsigned null = 0;
+    for (int k = 0; k < 3; ++k) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b->neighbour + 2 * k));
+        const __m128i halves = _mm_cmpeq_epi32(p, zero);
+        const __m128i both = _mm_and_si128(halves, _mm_shuffle_epi32(halves, 0xB1));
+        null |= unsigned(_mm_movemask_pd(_mm_castsi128_pd(both))) << (2 * k);
+    }
+    const unsigned there = ~null & 63;  // bit d: neighbour[d] exists
+    // Directions 0..5 to wake-mask bits: 1 and 2 trade places.
+    return (there & 0x39) | (there & 2) << 1 | (there & 4) >> 1;
 }
 inline void store12(uint8_t* p, __m128i v) {
     const uint64_t lo = uint64_t(_mm_cvtsi128_si64(v));
@@ -272,13 +283,11 @@ unsigned universe_detail::evaluateSignals(UniverseBlock* b) {
     // A missing neighbour reads as a block without signals; chosen by
     // arithmetic, since which neighbours exist varies from block to block.
     auto outputsOf = [&](int d) {
-        const uintptr_t n = reinterpret_cast<uintptr_t>(b->neighbour[d]);
-        const uintptr_t keep = uintptr_t(0) - uintptr_t(n != 0);
-        const UniverseBlock* nb =
-            reinterpret_cast<const UniverseBlock*>((n & keep) | (reinterpret_cast<uintptr_t>(&kNoBlock) & ~keep));
-        return load12(nb->cells.outputs);
+        const UniverseBlock* n = b->neighbour[d];
+        return load16(n ? n->cells.outputs : kNoBlock.cells.outputs);
     };
-    const __m128i self = load12(b->cells.outputs);
+    const __m128i self = load16(b->cells.outputs);
+    const unsigned present = presentFacesOf(b);
     const FaceLanes& L = faceLanes;
     const __m128i x0 = L.at(0), x1 = L.at(1), y0 = L.at(2), y1 = L.at(3), z0 = L.at(4), z2 = L.at(5), z01 = L.at(6),
                   z12 = L.at(7);
@@ -297,10 +306,10 @@ unsigned universe_detail::evaluateSignals(UniverseBlock* b) {
     in = _mm_or_si128(in, laneBit(from, 5, 4));
     from = _mm_or_si128(_mm_and_si128(_mm_slli_si128(self, 1), z12), _mm_and_si128(_mm_srli_si128(outputsOf(5), 2), z0));
     in = _mm_or_si128(in, laneBit(from, 4, 5));
-    in = _mm_and_si128(in, load12(b->cells.links));
+    in = _mm_and_si128(in, load16(b->cells.links));
 
     // The front face and the face behind, one bit per lane.
-    const __m128i front = load12(b->cells.front);
+    const __m128i front = load16(b->cells.front);
     __m128i frontBit = _mm_setzero_si128(), behindBit = _mm_setzero_si128();
     for (int d = 0; d < 6; ++d) {
         const __m128i is = _mm_cmpeq_epi8(front, _mm_set1_epi8(char(d)));
@@ -315,12 +324,13 @@ unsigned universe_detail::evaluateSignals(UniverseBlock* b) {
     // NorGate: any input on the faces other than the front -> none, else the front.
     const __m128i blocked = nonZero(_mm_andnot_si128(frontBit, in));
     const __m128i norNext = _mm_and_si128(_mm_andnot_si128(blocked, frontBit), isNor);
-    const __m128i old = load12(b->cells.nextOutputs);
+    const __m128i old = load16(b->cells.nextOutputs);
     const __m128i next = _mm_or_si128(_mm_or_si128(condNext, norNext), _mm_andnot_si128(isSignal, old));
     store12(b->cells.nextOutputs, next);
     // Report: the front face changes.
-    const __m128i change = _mm_and_si128(_mm_xor_si128(load12(b->cells.outputs), next), _mm_and_si128(frontBit, isSignal));
-    return wakeOfReports(unsigned(_mm_movemask_epi8(nonZero(change))));
+    const __m128i change = _mm_and_si128(_mm_xor_si128(self, next), _mm_and_si128(frontBit, isSignal));
+    const unsigned reports = unsigned(_mm_movemask_epi8(nonZero(change)));
+    return (wakeOfReports(reports) & present) | unsigned(reports != 0) * kWakeSelf;
 }
 
 #else  // portable form of the same evaluation, one lane at a time
@@ -347,7 +357,7 @@ unsigned universe_detail::evaluateSignals(UniverseBlock* b) {
         b->cells.nextOutputs[s] = next;
         reports |= unsigned(((b->cells.outputs[s] ^ next) >> f) & 1) << s;
     }
-    return wakeOfReports(reports);
+    return (wakeOfReports(reports) & presentFaces(b)) | unsigned(reports != 0) * kWakeSelf;
 }
 
 #endif
@@ -522,17 +532,19 @@ void Universe::evaluatePhase() {
         // set can be read once.
         if (b->orderedCells) {
             flush();
+            unsigned ruled = 0;
             for (unsigned occ = b->orderedCells; occ; occ &= occ - 1) {
                 const int s = __builtin_ctz(occ);
-                if (applyRule(b, s)) mask |= wakeBits.bits[s];
+                if (applyRule(b, s)) ruled |= wakeBits.bits[s];
             }
+            if (ruled) mask |= (ruled & presentFaces(b)) | kWakeSelf;
         }
         b->listFlags &= ~(uint32_t(OnCurrent) | kSignalWakeBits);
         // Only "any report at all" is a branch; it goes the same way for
         // nearly every block of a given machine (signal blocks report,
         // movers do not).
         if (mask) {
-            staged = wakeIntoFlat(b, mask, stage, staged, OnNext, wakeSink_);
+            staged = wakeIntoFlat(b, mask, stage, staged, OnNext, wakeSinks_);
             if (staged > kWakeStage - 7) flush();
         }
     }
@@ -623,10 +635,9 @@ void Universe::commitPhase() {
                         trackedMoved = 1;
                         trackedDirection = moveRequests_[r].direction;
                     }
-                    b->setField(s, WType, sc.incomingType[s]);
-                    b->setField(s, WFront, c.inFront != kEscape ? c.inFront : b->field(s, WInFront));
-                    b->setField(s, WSide, c.inSide != kEscape ? c.inSide : b->field(s, WInSide));
-                    b->setField(s, WUp, c.inUp != kEscape ? c.inUp : b->field(s, WInUp));
+                    b->setPart(s, sc.incomingType[s], c.inFront != kEscape ? c.inFront : b->field(s, WInFront),
+                               c.inSide != kEscape ? c.inSide : b->field(s, WInSide),
+                               c.inUp != kEscape ? c.inUp : b->field(s, WInUp));
                     linkCell(CellRef{b, s});
                     moved = true;
                 }

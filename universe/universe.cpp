@@ -17,39 +17,16 @@ int32_t UniverseBlock::field(int slot, WideField f) const {
     return extras && extras->wide ? extras->wide[slot * WCount + f] : kEscape;
 }
 
-static uint8_t& byteOf(CellCore c, WideField f) {
-    switch (f) {
-    case WType: return c.type;
-    case WFront: return c.front;
-    case WSide: return c.side;
-    case WUp: return c.up;
-    case WInFront: return c.inFront;
-    case WInSide: return c.inSide;
-    default: return c.inUp;
-    }
-}
-
-void UniverseBlock::setField(int slot, WideField f, int32_t v) {
+void UniverseBlock::setEscaped(int slot, WideField f, int32_t v) {
     if (f == WType) occupied = uint16_t(v != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
-    uint8_t& byte = byteOf(cells[slot], f);
-    // The incoming frame takes no part in the rules.
-    const bool ruled = f == WType || f == WFront || f == WSide || f == WUp;
-    if (v >= 0 && v < kEscape) {
-        // Moves rewrite every field of a claimed cell, mostly with the
-        // values it has; only a real change needs a new class.
-        const bool changed = byte != uint8_t(v);
-        byte = uint8_t(v);
-        if (ruled && changed) classify(slot);
-        return;
-    }
     if (!extras) extras = std::make_unique<BlockExtras>();
     if (!extras->wide) {
         extras->wide = std::make_unique<int32_t[]>(12 * WCount);
         for (int i = 0; i < 12 * WCount; ++i) extras->wide[i] = kEscape;
     }
-    byte = kEscape;
+    column(f)[slot] = kEscape;
     extras->wide[slot * WCount + f] = v;
-    if (ruled) classify(slot);
+    if (f <= WUp) classify(slot);
 }
 
 namespace {
@@ -126,7 +103,7 @@ Universe::Universe()
     : bucketHead_(kBuckets, nullptr), bucketTail_(kBuckets, nullptr), current_(&lists_[0]), next_(&lists_[1]) {
     table_.assign(1024, TableEntry{});
     tableMask_ = table_.size() - 1;
-    wakeSink_.listFlags = ~0u;
+    for (UniverseBlock& sink : wakeSinks_) sink.listFlags = ~0u;
 }
 
 void Universe::setThreads(int count) {

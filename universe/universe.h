@@ -151,18 +151,35 @@ struct CellCore {
     uint8_t& links;  // bit d: linked to the cell in direction d
 };
 
+//
+// The column order in memory serves the signal evaluation, which loads 16
+// bytes for a 12-byte column: each column it loads (outputs, links, front,
+// nextOutputs) is followed by one that phase 1's parallel passes never
+// write. Checkpoints store the columns in `forEachColumn` order, whatever
+// the layout.
 struct CellColumns {
     uint8_t type[12];
-    uint8_t front[12];
-    uint8_t side[12];
-    uint8_t up[12];
     uint8_t inFront[12];
     uint8_t inSide[12];
     uint8_t inUp[12];
-    uint8_t outputs[12];
     uint8_t nextOutputs[12];
     uint8_t bonds[12];
+    uint8_t outputs[12];
     uint8_t links[12];
+    uint8_t front[12];
+    uint8_t side[12];
+    uint8_t up[12];
+
+    template <class F>
+    void forEachColumn(F&& f) {
+        for (uint8_t* column : {type, front, side, up, inFront, inSide, inUp, outputs, nextOutputs, bonds, links})
+            f(column);
+    }
+    template <class F>
+    void forEachColumn(F&& f) const {
+        for (const uint8_t* column : {type, front, side, up, inFront, inSide, inUp, outputs, nextOutputs, bonds, links})
+            f(column);
+    }
 
     CellCore operator[](int s) {
         return CellCore{type[s],    front[s],   side[s],        up[s],    inFront[s], inSide[s],
@@ -195,6 +212,10 @@ struct BlockExtras {
 };
 
 struct UniverseBlock {
+private:
+    void setEscaped(int slot, WideField f, int32_t v);
+
+public:
     int32_t originX = 0, originY = 0, originZ = 0;
     uint32_t listFlags = 0;
     UniverseBlock* neighbour[6] = {};  // face-neighbour blocks by direction
@@ -225,7 +246,51 @@ struct UniverseBlock {
     // Full value of one cell, for readers outside the hot path.
     UniverseCell cell(int s) const;
 
-    void setField(int slot, WideField f, int32_t v);
+    // Stores one field; a value that does not fit a byte is escaped.
+    void setField(int slot, WideField f, int32_t v) {
+        if (v >= 0 && v < kEscape) {
+            uint8_t& byte = column(f)[slot];
+            if (f == WType) occupied = uint16_t(v != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
+            // Moves rewrite every field of a claimed cell, mostly with the
+            // values it has; only a real change of a field the rules read
+            // (not the incoming frame) needs a new class.
+            const bool changed = byte != uint8_t(v);
+            byte = uint8_t(v);
+            if (f <= WUp && changed) classify(slot);
+            return;
+        }
+        setEscaped(slot, f, v);
+    }
+    // Type and frame together, classified once (the commit of a move).
+    void setPart(int slot, int32_t type, int32_t front, int32_t side, int32_t up) {
+        if (uint32_t(type) < kEscape && uint32_t(front) < kEscape && uint32_t(side) < kEscape &&
+            uint32_t(up) < kEscape) {
+            const bool changed = cells.type[slot] != type || cells.front[slot] != front ||
+                                 cells.side[slot] != side || cells.up[slot] != up;
+            occupied = uint16_t(type != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
+            cells.type[slot] = uint8_t(type);
+            cells.front[slot] = uint8_t(front);
+            cells.side[slot] = uint8_t(side);
+            cells.up[slot] = uint8_t(up);
+            if (changed) classify(slot);
+            return;
+        }
+        setField(slot, WType, type);
+        setField(slot, WFront, front);
+        setField(slot, WSide, side);
+        setField(slot, WUp, up);
+    }
+    uint8_t* column(WideField f) {
+        switch (f) {
+        case WType: return cells.type;
+        case WFront: return cells.front;
+        case WSide: return cells.side;
+        case WUp: return cells.up;
+        case WInFront: return cells.inFront;
+        case WInSide: return cells.inSide;
+        default: return cells.inUp;
+        }
+    }
     // Recomputes slot s's rule class from its type and frame bytes.
     void classify(int s);
     // Recomputes `occupied` and the rule classes of all twelve slots.
@@ -370,6 +435,13 @@ public:
         return x >= -kCoordinateLimit && x <= kCoordinateLimit && y >= -kCoordinateLimit && y <= kCoordinateLimit &&
                z >= -kCoordinateLimit && z <= kCoordinateLimit;
     }
+    // True when every cell of the block and every cell one step from it lie
+    // within the edge, so that no step from the block needs the test above.
+    static bool farFromEdge(const UniverseBlock* b) {
+        const int64_t x = b->originX, y = b->originY, z = b->originZ;
+        return x - 1 >= -kCoordinateLimit && x + 2 <= kCoordinateLimit && y - 1 >= -kCoordinateLimit &&
+               y + 2 <= kCoordinateLimit && z - 1 >= -kCoordinateLimit && z + 3 <= kCoordinateLimit;
+    }
     static constexpr int64_t kLatticeBound = int64_t(1) << 30;
     static bool inLattice(int64_t x, int64_t y, int64_t z) {
         return x >= -kLatticeBound && x <= kLatticeBound && y >= -kLatticeBound && y <= kLatticeBound &&
@@ -476,9 +548,9 @@ private:
     // Phase 1's staging buffer for wake enlists (see evaluatePhase).
     static constexpr size_t kWakeStage = 1024;
     std::vector<UniverseBlock*> wakeStage_;
-    // Stands in for a missing wake candidate; every list flag is set, so it
-    // is never appended. Not part of the universe.
-    UniverseBlock wakeSink_;
+    // Stand in for unwanted wake candidates; every list flag is set, so
+    // they are never appended. Not part of the universe.
+    UniverseBlock wakeSinks_[7];
 
     // Block storage: blocks come from chunks and go back to a free list.
     std::vector<std::unique_ptr<UniverseBlock[]>> chunks_;

@@ -79,45 +79,56 @@ inline void wakeInto(UniverseBlock* b, unsigned mask, std::vector<UniverseBlock*
     if (mask & 4) add(b->neighbour[1]);
 }
 
-// The same walk without branches on the mask: each candidate is written at
-// out[n] and kept (n advances) only when it is wanted, exists and is not on
-// the list yet. A missing or unwanted candidate is replaced by `sink`, whose
-// flags are all set. out must have room for n + 7 entries; returns the new
-// length.
+// Wake masks as phase 1 carries them: bits 0..5 name the face neighbours
+// to wake in wakeInto's bit order, counting only neighbours that exist, and
+// kWakeSelf stands for the block itself (set whenever anything reported).
+// A neighbour that does not exist when the mask is formed needs no bit: a
+// block created later in the phase is put on the next list at once.
+constexpr unsigned kWakeSelf = 64;
+
+// The faces of b that have a neighbour block, as wake-mask bits.
+inline unsigned presentFaces(const UniverseBlock* b) {
+    return unsigned(b->neighbour[0] != nullptr) | unsigned(b->neighbour[2] != nullptr) << 1 |
+           unsigned(b->neighbour[1] != nullptr) << 2 | unsigned(b->neighbour[3] != nullptr) << 3 |
+           unsigned(b->neighbour[4] != nullptr) << 4 | unsigned(b->neighbour[5] != nullptr) << 5;
+}
+
+// The walk of wakeInto for a mask in the form above, without branches on
+// it: each candidate is written at out[n] and kept (n advances) only when
+// it is wanted and not on the list yet. An unwanted candidate is replaced by
+// one of seven sinks (one per position, so that consecutive candidates do
+// not wait on each other's flag stores), whose flags are all set. out must
+// have room for n + 7 entries; returns the new length.
 inline size_t wakeIntoFlat(UniverseBlock* b, unsigned mask, UniverseBlock** out, size_t n, uint32_t flag,
-                           UniverseBlock& sink) {
-    auto add = [&](UniverseBlock* c, unsigned wanted) {
-        // Selects by arithmetic: the compiler may not turn a data-dependent
-        // choice into a branch here.
-        const uintptr_t keep = uintptr_t(0) - uintptr_t(wanted != 0 && c != nullptr);
-        UniverseBlock* t = reinterpret_cast<UniverseBlock*>((reinterpret_cast<uintptr_t>(c) & keep) |
-                                                            (reinterpret_cast<uintptr_t>(&sink) & ~keep));
+                           UniverseBlock* sinks) {
+    auto add = [&](UniverseBlock* c, unsigned wanted, UniverseBlock* sink) {
+        UniverseBlock* t = wanted ? c : sink;
         const uint32_t f = t->listFlags;
         out[n] = t;
         n += (f & flag) == 0;
         t->listFlags = f | flag;
     };
-    add(b->neighbour[3], mask & 8);
-    add(b->neighbour[2], mask & 2);
-    add(b->neighbour[5], mask & 32);
-    add(b, mask);
-    add(b->neighbour[4], mask & 16);
-    add(b->neighbour[0], mask & 1);
-    add(b->neighbour[1], mask & 4);
+    add(b->neighbour[3], mask & 8, sinks + 0);
+    add(b->neighbour[2], mask & 2, sinks + 1);
+    add(b->neighbour[5], mask & 32, sinks + 2);
+    add(b, mask & kWakeSelf, sinks + 3);
+    add(b->neighbour[4], mask & 16, sinks + 4);
+    add(b->neighbour[0], mask & 1, sinks + 5);
+    add(b->neighbour[1], mask & 4, sinks + 6);
     return n;
 }
 
 // Phase-1 signal evaluation of one block: writes `nextOutputs` of its
 // conductor and NOR cells (the other cells keep theirs) and returns the wake
-// mask of their reports. Reads only the block, its neighbours' `outputs` and
+// mask of their reports, in the form above. Reads only the block, its neighbours' `outputs` and
 // its own frame and links, so blocks can be evaluated in any order and on
 // any thread.
 unsigned evaluateSignals(UniverseBlock* b);
 
-// Where the signal pass leaves a block's wake mask: listFlags bits 16..21,
+// Where the signal pass leaves a block's wake mask: listFlags bits 16..22,
 // set and cleared within phase 1.
 constexpr int kSignalWakeShift = 16;
-constexpr uint32_t kSignalWakeBits = 63u << kSignalWakeShift;
+constexpr uint32_t kSignalWakeBits = 127u << kSignalWakeShift;
 
 }  // namespace universe_detail
 
