@@ -125,6 +125,14 @@ inline size_t wakeIntoFlat(UniverseBlock* b, unsigned mask, UniverseBlock** out,
 // any thread.
 unsigned evaluateSignals(UniverseBlock* b);
 
+// The kernels behind evaluateSignals; every one gives the same results.
+// signalKernel is the one this processor runs.
+using SignalKernel = unsigned (*)(UniverseBlock*);
+unsigned evaluateSignalsLanewise(UniverseBlock* b);  // one lane at a time
+unsigned evaluateSignalsPlain(UniverseBlock* b);     // SSE2
+unsigned evaluateSignalsShuffled(UniverseBlock* b);  // SSSE3 byte shuffles
+extern const SignalKernel signalKernel;
+
 // Where the signal pass leaves a block's wake mask: listFlags bits 16..22,
 // set and cleared within phase 1.
 constexpr int kSignalWakeShift = 16;

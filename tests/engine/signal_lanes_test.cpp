@@ -6,7 +6,9 @@
 // catch a planted stale class.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "random_universe.h"
 #include "universe/driver.h"
 #include "universe/universe.h"
+#include "universe/universe_internal.h"
 
 namespace {
 
@@ -247,3 +250,53 @@ TEST(PhaseOneThreads, DriverHandshakeWithHelpers) {
 }
 
 }  // namespace
+
+// The vector kernels against the lane-by-lane one, on blocks no file would
+// hold: random types and frames (escaped and out-of-table bytes included),
+// random links and signals, neighbours present or missing at random.
+TEST(SignalKernels, AgreeWithTheLanewiseFormOnRandomBlocks) {
+    using namespace universe_detail;
+    std::mt19937 rng(12345);
+    auto byte = [&](int n) { return uint8_t(rng() % unsigned(n)); };
+    auto fill = [&](UniverseBlock& b) {
+        for (int s = 0; s < 12; ++s) {
+            const unsigned pick = rng() % 16;
+            b.cells.type[s] = pick < 6 ? uint8_t(Conductor) : pick < 12 ? uint8_t(NorGate) : pick < 15 ? byte(11) : kEscape;
+            uint8_t* frame[3] = {b.cells.front, b.cells.side, b.cells.up};
+            for (uint8_t* column : frame) column[s] = rng() % 8 == 0 ? (rng() % 2 ? kEscape : byte(40)) : byte(6);
+            b.cells.links[s] = byte(64);
+            b.cells.outputs[s] = byte(64);
+            b.cells.nextOutputs[s] = byte(256);
+            b.cells.bonds[s] = byte(64);
+        }
+        b.classifyAll();
+    };
+    std::vector<SignalKernel> kernels = {evaluateSignalsPlain};
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("ssse3")) kernels.push_back(evaluateSignalsShuffled);
+#endif
+    auto around = std::make_unique<UniverseBlock[]>(6);
+    for (int round = 0; round < 4000; ++round) {
+        UniverseBlock reference;
+        fill(reference);
+        for (int d = 0; d < 6; ++d) {
+            fill(around[d]);
+            reference.neighbour[d] = rng() % 4 == 0 ? nullptr : &around[d];
+        }
+        auto copyOf = [&](UniverseBlock& to) {
+            to.cells = reference.cells;
+            to.classifyAll();
+            for (int d = 0; d < 6; ++d) to.neighbour[d] = reference.neighbour[d];
+        };
+        UniverseBlock lanewise;
+        copyOf(lanewise);
+        const unsigned expected = evaluateSignalsLanewise(&lanewise);
+        for (size_t k = 0; k < kernels.size(); ++k) {
+            UniverseBlock vector;
+            copyOf(vector);
+            ASSERT_EQ(kernels[k](&vector), expected) << "kernel " << k << " round " << round;
+            ASSERT_EQ(0, std::memcmp(&vector.cells, &lanewise.cells, sizeof vector.cells))
+                << "kernel " << k << " round " << round;
+        }
+    }
+}
