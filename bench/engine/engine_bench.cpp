@@ -15,12 +15,18 @@
 //   load / save    - a 1,000,000-part universe through the grid reader and
 //                    writer
 //
+// Cycles per evaluation are time-stamp-counter ticks, which count at the
+// processor's nominal clock whatever its current one.
+//
 // A cell evaluation is one part's rule run in phase 1 (a part in a block on
 // the current active list). The literal model is the test oracle, a direct
 // rendering of the rules; it runs fewer generations.
 //
 // usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]
 #include <sys/resource.h>
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +54,14 @@ using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
+uint64_t ticks() {
+#if defined(__x86_64__)
+    return __rdtsc();
+#else
+    return 0;
+#endif
+}
+
 size_t peakRssKb() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
@@ -56,6 +70,7 @@ size_t peakRssKb() {
 
 struct Result {
     double genPerSec = 0, evalPerSec = 0, nsPerEval = 0;
+    double cyclesPerEval = 0;  // time-stamp counter ticks (the nominal clock), x86 only
     double peakMb = 0;        // resident, whole process
     double literalGenPerSec = 0;
     double extra = 0;         // MB/s for load and save
@@ -128,8 +143,11 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
         std::istringstream in2(text);
         readGridFile(u, in2);
         const auto t0 = Clock::now();
+        const uint64_t c0 = ticks();
         for (uint64_t g = 0; g < generations; ++g) u.stepGeneration();
+        const uint64_t c1 = ticks();
         const double s = seconds(t0, Clock::now());
+        r.cyclesPerEval = evaluations > 0 ? double(c1 - c0) / evaluations : 0;
         r.genPerSec = double(generations) / s;
         r.evalPerSec = evaluations / s;
         r.nsPerEval = evaluations > 0 ? s * 1e9 / evaluations : 0;
@@ -236,11 +254,11 @@ int main(int argc, char** argv) {
         {"save 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0, true},
     };
     std::printf("engine_bench: %d run(s) per workload, %d thread(s), medians\n\n", runs, threads);
-    std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | peak RSS MB | literal gen/s | vs literal |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const Workload& w : workloads) {
         if (!only.empty() && only != w.name) continue;
-        std::vector<double> gen, eval, ns, peak, literal, extra, perSlot;
+        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot;
         for (int k = 0; k < runs; ++k) {
             Result r;
             const bool ok = inChild(
@@ -257,6 +275,7 @@ int main(int argc, char** argv) {
             gen.push_back(r.genPerSec);
             eval.push_back(r.evalPerSec);
             ns.push_back(r.nsPerEval);
+            cycles.push_back(r.cyclesPerEval);
             peak.push_back(r.peakMb);
             if (r.literalGenPerSec > 0) literal.push_back(r.literalGenPerSec);
             extra.push_back(r.extra);
@@ -264,14 +283,14 @@ int main(int argc, char** argv) {
         }
         if (w.generations) {
             const double lit = median(literal);
-            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.0f | %.0f | %.1fx |\n", w.name,
+            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx |\n", w.name,
                         static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
-                        median(peak), lit, lit > 0 ? median(gen) / lit : 0.0);
+                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0);
         } else {
             if (w.save)
-                std::printf("| %s | - | %.0f MB/s | | | %.0f | | |\n", w.name, median(extra), median(peak));
+                std::printf("| %s | - | %.0f MB/s | | | | %.0f | | |\n", w.name, median(extra), median(peak));
             else
-                std::printf("| %s | - | %.0f MB/s | %.1f bytes/slot | | %.0f | | |\n", w.name, median(extra),
+                std::printf("| %s | - | %.0f MB/s | %.1f bytes/slot | | | %.0f | | |\n", w.name, median(extra),
                             median(perSlot), median(peak));
         }
         std::fflush(stdout);
