@@ -355,6 +355,8 @@ void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     swap(a.queue_, b.queue_);
     swap(a.regions_, b.regions_);
     swap(a.chunks_, b.chunks_);
+    a.dropPartition();
+    b.dropPartition();
     swap(a.freeBlocks_, b.freeBlocks_);
     // Whether table entries may carry tags depends on where the chunks lie.
     swap(a.tagged_, b.tagged_);

@@ -215,6 +215,21 @@ inline void shareOf(size_t count, size_t k, size_t n, size_t& begin, size_t& end
 }
 }  // namespace
 
+namespace {
+// Passes follow each other within microseconds: spin on the processor
+// first (a system call would cost more than the wait), then give the core
+// away.
+inline void waitAMoment(int spin) {
+    if (spin < 2000) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    } else {
+        std::this_thread::yield();
+    }
+}
+}  // namespace
+
 void Universe::SignalPool::helperLoop(int index) {
     uint32_t seen = 0;
     for (;;) {
@@ -222,7 +237,7 @@ void Universe::SignalPool::helperLoop(int index) {
         // microseconds, so yield for a while before sleeping.
         uint32_t now = epoch_.load(std::memory_order_acquire);
         for (int spin = 0; now == seen && spin < 4000; ++spin) {
-            std::this_thread::yield();
+            waitAMoment(spin);
             now = epoch_.load(std::memory_order_acquire);
         }
         if (now == seen) {
@@ -235,7 +250,7 @@ void Universe::SignalPool::helperLoop(int index) {
         if (quit_.load()) return;
         size_t begin, end;
         shareOf(count_, size_t(index), shares_, begin, end);
-        universe_.runPass(order_, begin, end);
+        universe_.runPass(order_, size_t(index), begin, end);
         remaining_.fetch_sub(1, std::memory_order_release);
     }
 }
@@ -248,8 +263,8 @@ void Universe::SignalPool::run(Pass order, size_t count) {
     if (sleepers_.load() != 0) epoch_.notify_all();
     size_t begin, end;
     shareOf(count, 0, shares_, begin, end);
-    universe_.runPass(order, begin, end);
-    while (remaining_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+    universe_.runPass(order, 0, begin, end);
+    for (int spin = 0; remaining_.load(std::memory_order_acquire) != 0; ++spin) waitAMoment(spin);
 }
 
 namespace {
@@ -280,12 +295,302 @@ inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, boo
 }
 
 inline void keepSignalWake(UniverseBlock* b) {
-    b->listFlags |= evaluateSignals(b) << kSignalWakeShift;
+    b->listFlags |= evaluateSignals(b) << kSignalWakeShift | b->listPos << kListPosShift;
 }
+
+// Wake keys: candidate `index` of the block at list index `pos` has key
+// pos * 8 + index, in wakeIntoFlat's order; a block joins the next list at
+// its smallest key. For the neighbour in direction d, the face of that
+// neighbour's mask that points back, and its candidate index.
+struct WakeFaceTable {
+    uint32_t bit[6];
+    uint32_t index[6];
+    constexpr WakeFaceTable() : bit{}, index{} {
+        constexpr uint32_t faceBit[6] = {1, 4, 2, 8, 16, 32};
+        constexpr uint32_t candidate[6] = {5, 6, 1, 0, 4, 2};
+        for (int d = 0; d < 6; ++d) {
+            bit[d] = faceBit[directionTable.opposite[d]] << kSignalWakeShift;
+            index[d] = candidate[directionTable.opposite[d]];
+        }
+    }
+};
+constexpr WakeFaceTable wakeFaces{};
+constexpr uint32_t kSelfCandidate = 3;
+constexpr size_t kKeysAhead = 8;
+// Stands in for a missing neighbour: on no list, so it wakes nothing.
+const UniverseBlock noNeighbour{};
+
+inline UniverseBlock* blockIn(const std::unique_ptr<UniverseBlock[]>* chunks, size_t k) {
+    return chunks[k / Universe::kChunkBlocks].get() + k % Universe::kChunkBlocks;
+}
+
+// The key pass over a share of storage: each block's smallest waking key
+// (kNoKey when nothing wakes it), and the key's bit.
+struct KeyJob {
+    const std::unique_ptr<UniverseBlock[]>* chunks;
+    Universe::Span span;
+    uint32_t* keys;
+    uint64_t* bits;
+    size_t spare;  // the bit word unwoken blocks write to
+    size_t woken;
+};
+
+// Without branches on the masks, which follow the signals: a candidate
+// that does not wake is or-ed up to kNoKey. The position bits shifted down
+// to bit 3 are position * 8.
+inline uint32_t wakeCandidate(uint32_t flags, uint32_t bit, uint32_t index) {
+    return ((flags >> (kListPosShift - 3)) & ~7u) | index | (uint32_t((flags & bit) == 0) * Universe::kNoKey);
+}
+
+void keyShare(KeyJob& j) {
+    size_t woken = 0;
+    for (size_t k = j.span.begin; k < j.span.end; ++k) {
+        const UniverseBlock* c = blockIn(j.chunks, k);
+        // Neighbours may lie anywhere in storage: fetch the flags of those
+        // of a block a few steps ahead.
+        if (k + kKeysAhead < j.span.end)
+            for (const UniverseBlock* n : blockIn(j.chunks, k + kKeysAhead)->neighbour)
+                if (n) prefetchLine(&n->listFlags);
+        uint32_t key = wakeCandidate(c->listFlags, kWakeSelf << kSignalWakeShift, kSelfCandidate);
+        for (int d = 0; d < 6; ++d) {
+            const UniverseBlock* n = c->neighbour[d] ? c->neighbour[d] : &noNeighbour;
+            key = std::min(key, wakeCandidate(n->listFlags, wakeFaces.bit[d], wakeFaces.index[d]));
+        }
+        j.keys[k] = key;
+        // Unwoken blocks set their bit in the spare word at the end.
+        const bool found = key != Universe::kNoKey;
+        j.bits[found ? key >> 6 : j.spare] |= uint64_t(found) << (key & 63);
+        woken += found;
+    }
+    j.woken = woken;
+}
+
+// The rank pass: each share merges every share's key bits, then gives
+// each of its woken blocks its place on the next list (the keys before its
+// own) and the flags the ordered walk would have left.
+struct RankJob {
+    const Universe::ShareState* shares;
+    size_t shareCount, words;
+    uint64_t* merged;
+    uint32_t* below;
+    const uint32_t* keys;
+    UniverseBlock** next;
+    const std::unique_ptr<UniverseBlock[]>* chunks;
+    Universe::Span span;
+};
+
+template <bool Committed>
+__attribute__((always_inline)) inline void rankBody(const RankJob& j) {
+    uint32_t run = 0;
+    for (size_t w = 0; w < j.words; ++w) {
+        uint64_t m = 0;
+        for (size_t s = 0; s < j.shareCount; ++s) m |= j.shares[s].keys[w];
+        j.merged[w] = m;
+        j.below[w] = run;
+        run += uint32_t(__builtin_popcountll(m));
+    }
+    for (size_t k = j.span.begin; k < j.span.end; ++k) {
+        UniverseBlock* b = blockIn(j.chunks, k);
+        const uint32_t f = b->listFlags, key = j.keys[k];
+        if (f == 0 && key == Universe::kNoKey) continue;
+        // The walk would have put each listed block on the commit list
+        // (which was empty) in list order, and dropped its phase bits;
+        // with the whole generation, the commit of such a block is the
+        // copy of its signals (nothing reads them any more in this
+        // phase), and the next list is current at once.
+        uint32_t g = f;
+        if (f & OnCurrent) {
+            g = f & ~(uint32_t(OnCurrent) | kPhaseBits);
+            if (Committed)
+                std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+            else
+                g |= OnCommit;
+        }
+        if (key != Universe::kNoKey) {
+            const size_t w = key >> 6;
+            const uint32_t pos =
+                j.below[w] + uint32_t(__builtin_popcountll(j.merged[w] & ((uint64_t(1) << (key & 63)) - 1)));
+            b->listPos = pos;
+            j.next[pos] = b;
+            g |= Committed ? OnCurrent : OnNext;
+        }
+        if (g != f) b->listFlags = g;
+    }
+}
+
+// Built twice: with the processor's population count where it has one
+// (chosen once), and portably.
+using RankPass = void (*)(const RankJob&);
+template <bool Committed>
+void rankPortable(const RankJob& j) {
+    rankBody<Committed>(j);
+}
+#if defined(__x86_64__) || defined(__i386__)
+template <bool Committed>
+__attribute__((target("popcnt"))) void rankPopcount(const RankJob& j) {
+    rankBody<Committed>(j);
+}
+const bool hasPopcount = __builtin_cpu_supports("popcnt");
+const RankPass rankShare[2] = {hasPopcount ? rankPopcount<false> : rankPortable<false>,
+                               hasPopcount ? rankPopcount<true> : rankPortable<true>};
+#else
+const RankPass rankShare[2] = {rankPortable<false>, rankPortable<true>};
+#endif
 }  // namespace
 
-void Universe::runPass(Pass pass, size_t begin, size_t end) {
-    if (pass == Pass::Commits) {
+// Visits a share's stored blocks in storage order, free ones included
+// (their flags are 0 and they have no neighbours).
+template <class F>
+inline void Universe::forSpan(const Span& span, F&& f) {
+    for (size_t k = span.begin; k < span.end;) {
+        UniverseBlock* chunk = chunks_[k / kChunkBlocks].get();
+        const size_t stop = std::min(span.end, (k / kChunkBlocks + 1) * kChunkBlocks);
+        for (; k < stop; ++k) f(k, chunk + k % kChunkBlocks);
+    }
+}
+
+// Runs a storage-order pass on every thread, over the spatial shares when
+// they describe the blocks as they are.
+void Universe::runStored(Pass pass, size_t stored) {
+    usePartition_ = partitionCurrent();
+    pool_->run(pass, stored);
+    usePartition_ = false;
+}
+
+// Moves every block to new storage in spatial order (slices across the
+// universe's longest axis, then the next longest), so that storage ranges
+// are compact pieces of space: the threads' shares then share few
+// neighbours, and a block's neighbours lie near it in memory. Storage
+// order is seen by nothing but the storage-order passes, which give the
+// same results in any order; every pointer to a block is rewritten (there
+// are none outside the universe between generations). Free blocks are
+// left behind.
+void Universe::relocateSpatially() {
+    std::vector<UniverseBlock*> live;
+    live.reserve(blockCount_);
+    forEachBlock([&](UniverseBlock* b) { live.push_back(b); });
+    if (live.empty()) return;
+    int64_t lo[3] = {INT64_MAX, INT64_MAX, INT64_MAX}, hi[3] = {INT64_MIN, INT64_MIN, INT64_MIN};
+    auto coord = [](const UniverseBlock* b, int a) {
+        return a == 0 ? int64_t(b->originX) / 2 : a == 1 ? int64_t(b->originY) / 2 : int64_t(b->originZ) / 3;
+    };
+    for (const UniverseBlock* b : live)
+        for (int a = 0; a < 3; ++a) {
+            lo[a] = std::min(lo[a], coord(b, a));
+            hi[a] = std::max(hi[a], coord(b, a));
+        }
+    int axes[3] = {0, 1, 2};
+    std::sort(axes, axes + 3, [&](int a, int b) { return hi[a] - lo[a] > hi[b] - lo[b]; });
+    std::sort(live.begin(), live.end(), [&](const UniverseBlock* a, const UniverseBlock* b) {
+        for (int i = 0; i < 3; ++i)
+            if (coord(a, axes[i]) != coord(b, axes[i])) return coord(a, axes[i]) < coord(b, axes[i]);
+        return false;
+    });
+    const size_t n = live.size(), chunkCount = (n + kChunkBlocks - 1) / kChunkBlocks;
+    std::vector<std::unique_ptr<UniverseBlock[]>> fresh;
+    fresh.reserve(chunkCount);
+    for (size_t c = 0; c < chunkCount; ++c) fresh.push_back(std::make_unique<UniverseBlock[]>(kChunkBlocks));
+    // The new index rides in the old block's scratch field (-1 between
+    // generations, and the old blocks go away).
+    for (size_t i = 0; i < n; ++i) live[i]->scratch = int32_t(i);
+    auto moved = [&](UniverseBlock* old) -> UniverseBlock* {
+        return old ? fresh[size_t(old->scratch) / kChunkBlocks].get() + size_t(old->scratch) % kChunkBlocks : nullptr;
+    };
+    for (size_t i = 0; i < n; ++i) {
+        UniverseBlock* to = fresh[i / kChunkBlocks].get() + i % kChunkBlocks;
+        UniverseBlock* from = live[i];
+        *to = std::move(*from);
+        to->scratch = -1;
+        to->chainNext = moved(from->chainNext);
+        for (int d = 0; d < 6; ++d) to->neighbour[d] = moved(from->neighbour[d]);
+    }
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        bucketHead_[i] = moved(bucketHead_[i]);
+        bucketTail_[i] = moved(bucketTail_[i]);
+    }
+    for (std::vector<UniverseBlock*>* list : {current_, next_, &moveList_, &commitList_, &scratchOwners_})
+        for (UniverseBlock*& b : *list) b = moved(b);
+    // The table keeps its tags; the new addresses may need them dropped.
+    bool fits = true;
+    for (const auto& chunk : fresh)
+        fits = fits && (reinterpret_cast<uintptr_t>(chunk.get() + kChunkBlocks) >> kTagShift) == 0;
+    for (TableEntry& e : table_) {
+        UniverseBlock* old = entryBlock(e);
+        if (!old) continue;
+        const uintptr_t p = reinterpret_cast<uintptr_t>(moved(old));
+        e.word = tagged_ && fits ? (e.word & ~kAddressBits) | p : p;
+    }
+    if (!fits) tagged_ = false;
+    chunks_ = std::move(fresh);
+    freeBlocks_ = nullptr;
+    UniverseBlock* last = chunks_.back().get();
+    for (size_t i = kChunkBlocks; i-- > n - (chunkCount - 1) * kChunkBlocks;) {
+        last[i].chainNext = freeBlocks_;
+        freeBlocks_ = last + i;
+    }
+    ++blockEpoch_;
+    ++relocations;
+}
+
+// Chooses the cuts when they are out of date and may be rechosen. The
+// number of neighbour pairs straddling each possible cut comes from one
+// walk over the pairs (a difference array over storage indices).
+void Universe::preparePartition() {
+    if (!pool_ || partitionCurrent()) return;
+    if (partitionBuilt_ && generation - partitionGeneration_ < kPartitionGap) return;
+    relocateSpatially();
+    const size_t stored = chunks_.size() * kChunkBlocks;
+    // Storage index of a block: its chunk, found by address.
+    std::vector<std::pair<const UniverseBlock*, size_t>> bases;
+    for (size_t c = 0; c < chunks_.size(); ++c) bases.emplace_back(chunks_[c].get(), c);
+    std::sort(bases.begin(), bases.end());
+    auto indexOf = [&](const UniverseBlock* b) {
+        auto it = std::upper_bound(bases.begin(), bases.end(), std::make_pair(b, ~size_t(0))) - 1;
+        return it->second * kChunkBlocks + size_t(b - it->first);
+    };
+    std::vector<int64_t> straddling(stored + 1, 0);
+    std::vector<size_t> listedBefore(stored + 1, 0);
+    for (size_t k = 0; k < stored; ++k) {
+        const UniverseBlock* b = blockAtStorage(k);
+        listedBefore[k + 1] = listedBefore[k] + ((b->listFlags & OnCurrent) != 0);
+        for (const UniverseBlock* n : b->neighbour) {
+            if (!n) continue;
+            const size_t j = indexOf(n);
+            if (j > k) {  // the pair straddles every cut in (k, j]
+                ++straddling[k + 1];
+                --straddling[j + 1];
+            }
+        }
+    }
+    for (size_t k = 1; k <= stored; ++k) straddling[k] += straddling[k - 1];
+    const size_t shares = shareState_.size(), listed = listedBefore[stored];
+    shareCuts_.assign(shares + 1, 0);
+    shareCuts_[shares] = stored;
+    size_t from = 0;
+    for (size_t t = 1; t < shares; ++t) {
+        // Among the cuts that give this share between 90% and 110% of an
+        // even share of the listed blocks, the one fewest pairs straddle.
+        const size_t even = listed * t / shares, slack = listed / shares / 10;
+        size_t best = from, bestCount = ~size_t(0);
+        for (size_t k = from; k <= stored; ++k) {
+            if (listedBefore[k] + slack < even) continue;
+            if (listedBefore[k] > even + slack) break;
+            if (size_t(straddling[k]) < bestCount) {
+                bestCount = size_t(straddling[k]);
+                best = k;
+            }
+        }
+        shareCuts_[t] = from = best;
+    }
+    partitionBuilt_ = true;
+    partitionEpoch_ = blockEpoch_;
+    partitionGeneration_ = generation;
+}
+
+void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
+    ShareState& mine = shareState_[share];
+    switch (pass) {
+    case Pass::Commits: {
         UniverseBlock* const* list = commitList_.data();
         for (size_t i = begin; i < end; ++i) {
             UniverseBlock* b = list[i];
@@ -296,29 +601,120 @@ void Universe::runPass(Pass pass, size_t begin, size_t end) {
         }
         return;
     }
-    if (pass == Pass::ListSignals) {
+    case Pass::ListSignals: {
         const std::vector<UniverseBlock*>& list = *current_;
+        unsigned ordered = 0;
         for (size_t i = begin; i < end; ++i) {
             prefetchAhead(list, i, true);
             keepSignalWake(list[i]);
+            ordered |= list[i]->orderedCells;
         }
+        mine.ordered = ordered;
         return;
     }
-    // Storage order: every stored block, free ones included (their flags
-    // are 0), picking those on the current list.
-    for (size_t k = begin; k < end;) {
-        UniverseBlock* chunk = chunks_[k / kChunkBlocks].get();
-        const size_t stop = std::min(end, (k / kChunkBlocks + 1) * kChunkBlocks);
-        for (; k < stop; ++k) {
-            UniverseBlock* b = chunk + k % kChunkBlocks;
-            if (b->listFlags & OnCurrent) keepSignalWake(b);
-        }
+    case Pass::StorageSignals: {
+        unsigned ordered = 0;
+        forSpan(spanOf(share, begin, end), [&](size_t, UniverseBlock* b) {
+            if (b->listFlags & OnCurrent) {
+                keepSignalWake(b);
+                ordered |= b->orderedCells;
+            }
+        });
+        mine.ordered = ordered;
+        return;
+    }
+    case Pass::WakeKeys: {
+        // Reads the masks and list positions that the signal pass left on
+        // this block and its neighbours; writes only this share's keys.
+        std::fill(mine.keys.begin(), mine.keys.end(), 0);
+        KeyJob job{chunks_.data(), spanOf(share, begin, end), wakeKey_.data(), mine.keys.data(), keyWords_, 0};
+        keyShare(job);
+        mine.woken = job.woken;
+        return;
+    }
+    case Pass::WakeRanks:
+    case Pass::WakeRanksCommitted: {
+        // Every share builds the union of the key bits for itself (a few
+        // words per listed block), so that no pass waits for another.
+        const size_t words = keyWords_;
+        mine.merged.resize(words);
+        mine.below.resize(words);
+        const RankJob job{shareState_.data(), shareState_.size(), words, mine.merged.data(), mine.below.data(),
+                          wakeKey_.data(),    next_->data(),      chunks_.data(), spanOf(share, begin, end)};
+        rankShare[pass == Pass::WakeRanksCommitted](job);
+        return;
+    }
+    case Pass::StorageCommits:
+        forSpan(spanOf(share, begin, end), [](size_t, UniverseBlock* b) {
+            if (b->listFlags & OnCommit) {
+                std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+                b->listFlags &= ~uint32_t(OnCommit);
+            }
+        });
+        return;
+    case Pass::Promote:
+        forSpan(spanOf(share, begin, end), [](size_t, UniverseBlock* b) {
+            const uint32_t f = b->listFlags;
+            if (f & OnNext) b->listFlags = (f | OnCurrent) & ~uint32_t(OnNext);
+        });
+        return;
     }
 }
 
+// The next list without the ordered walk, when the walk would only have
+// enlisted: the signal pass (in storage order) has left every listed
+// block's wake mask, no listed block has an ordered cell, and the next,
+// commit and move lists are empty, so that the walk's appends are exactly
+// the commit list in list order and the next list in key order. False
+// (with nothing changed but the masks) when that does not hold.
+bool Universe::keyedWalk(bool wholeGeneration) {
+    for (const ShareState& s : shareState_)
+        if (s.ordered) return false;
+    std::vector<UniverseBlock*>& cur = *current_;
+    const size_t listed = cur.size();
+    if (!next_->empty() || !commitList_.empty() || !moveList_.empty() || listed >= kKeyedListLimit) return false;
+    const size_t stored = chunks_.size() * kChunkBlocks;
+    wakeKey_.resize(stored);
+    keyWords_ = (listed * 8 + 63) / 64;
+    for (ShareState& s : shareState_) s.keys.resize(keyWords_ + 1);
+    runStored(Pass::WakeKeys, stored);
+    size_t woken = 0;
+    for (const ShareState& s : shareState_) woken += s.woken;
+    next_->resize(woken);
+    const Pass ranks = wholeGeneration ? Pass::WakeRanksCommitted : Pass::WakeRanks;
+    runStored(ranks, stored);
+    // (With the whole generation, the commit list is filled and emptied
+    // within the pass.)
+    if (!wholeGeneration) commitList_.assign(cur.begin(), cur.end());
+    activeBlockCount = int32_t(listed);
+    cur.clear();
+    positionedNext_ = woken;
+    ++keyedWalks;
+    return true;
+}
+
+
 // ---------------------------------------------------------------- phase 1
 
-void Universe::evaluatePhase() {
+void Universe::stepGeneration() {
+    if (evaluate(true)) {
+        // Phases 2 to 4 were done by the keyed walk: nothing moves, the
+        // commit and the flags are done.
+        moveList_.clear();
+        moveRequests_.clear();
+        endGeneration();
+        return;
+    }
+    movePhase();
+    commitPhase();
+    finishGeneration();
+}
+
+void Universe::evaluatePhase() { evaluate(false); }
+
+// Phase 1; true when it did the whole generation but its last step (only
+// when asked to: the keyed walk with the commit folded in).
+bool Universe::evaluate(bool wholeGeneration) {
     std::vector<UniverseBlock*>& cur = *current_;
     // The signal cells read only outputs, which nothing changes in phase 1,
     // and write only their own nextOutputs, so they can be evaluated ahead
@@ -331,12 +727,15 @@ void Universe::evaluatePhase() {
     if (listed > 0 && listed >= signalPassMinimum) {
         const bool dense = storageOrderAlways || listed * 3 >= stored;
         const bool shared = pool_ && listed >= signalPassMinimum * size_t(threads_);
-        if (dense && pool_)
-            pool_->run(Pass::StorageSignals, stored);
-        else if (dense)
-            runPass(Pass::StorageSignals, 0, stored);
-        else if (shared)
+        if (dense && pool_) {
+            preparePartition();  // (may move the blocks to fresh storage)
+            runStored(Pass::StorageSignals, chunks_.size() * kChunkBlocks);
+            if (keyedWalk(wholeGeneration)) return wholeGeneration;
+        } else if (dense) {
+            runPass(Pass::StorageSignals, 0, 0, stored);
+        } else if (shared) {
             pool_->run(Pass::ListSignals, listed);
+        }
         passed = dense || shared;
     }
     const size_t ahead = passed ? listed : 0;
@@ -359,7 +758,7 @@ void Universe::evaluatePhase() {
             commitList_.push_back(b);
             b->listFlags |= OnCommit;
         }
-        unsigned mask = i < ahead ? b->listFlags >> kSignalWakeShift : evaluateSignals(b);
+        unsigned mask = i < ahead ? (b->listFlags >> kSignalWakeShift) & 127 : evaluateSignals(b);
         // No rule changes a part type or frame in this phase, so the ordered
         // set can be read once.
         if (b->orderedCells) {
@@ -371,7 +770,7 @@ void Universe::evaluatePhase() {
             }
             if (ruled) mask |= (ruled & presentFaces(b)) | kWakeSelf;
         }
-        b->listFlags &= ~(uint32_t(OnCurrent) | kSignalWakeBits);
+        b->listFlags &= ~(uint32_t(OnCurrent) | kPhaseBits);
         // Only "any report at all" is a branch; it goes the same way for
         // nearly every block of a given machine (signal blocks report,
         // movers do not).
@@ -383,6 +782,7 @@ void Universe::evaluatePhase() {
     flush();
     activeBlockCount = int32_t(i);
     cur.clear();
+    return false;
 }
 
 void Universe::movePhase() {
@@ -441,7 +841,17 @@ void Universe::commitPhase() {
     // their flag early changes nothing that outlives this phase (a relink
     // below may put such a block on the list again, and committing it twice
     // copies the same signals twice).
-    const size_t copied = pool_ && commitList_.size() >= signalPassMinimum * size_t(threads_) ? commitList_.size() : 0;
+    const size_t stored = chunks_.size() * kChunkBlocks;
+    const bool many = pool_ && commitList_.size() >= signalPassMinimum * size_t(threads_);
+    // With no claims or turns at all, every commit is that copy, in any
+    // order: done in storage order, the threads keep to their own blocks.
+    if (many && scratchOwners_.empty() && (storageOrderAlways || commitList_.size() * 3 >= stored)) {
+        runStored(Pass::StorageCommits, stored);
+        commitList_.clear();
+        scratchUsed_ = 0;
+        return;
+    }
+    const size_t copied = many ? commitList_.size() : 0;
     if (copied) pool_->run(Pass::Commits, copied);
     for (size_t i = 0; i < commitList_.size(); ++i) {
         UniverseBlock* b = commitList_[i];
@@ -490,7 +900,25 @@ void Universe::commitPhase() {
 
 void Universe::finishGeneration() {
     moveRequests_.clear();
-    for (UniverseBlock* b : *next_) b->listFlags = (b->listFlags | OnCurrent) & ~uint32_t(OnNext);
+    // The next list becomes current; its blocks learn their positions,
+    // unless the keyed walk wrote them and nothing was appended since.
+    std::vector<UniverseBlock*>& next = *next_;
+    const size_t stored = chunks_.size() * kChunkBlocks;
+    if (pool_ && next.size() == positionedNext_ && (storageOrderAlways || next.size() * 3 >= stored)) {
+        runStored(Pass::Promote, stored);
+    } else {
+        for (size_t i = 0; i < next.size(); ++i) {
+            UniverseBlock* b = next[i];
+            b->listFlags = (b->listFlags | OnCurrent) & ~uint32_t(OnNext);
+            b->listPos = uint32_t(i);
+        }
+    }
+    endGeneration();
+}
+
+// The end of every generation: the next list becomes current.
+void Universe::endGeneration() {
+    positionedNext_ = ~size_t(0);
     ++generation;
     std::swap(current_, next_);
     next_->clear();
@@ -528,6 +956,8 @@ std::string Universe::verifyConsistency() const {
             ++chained;
             last = b;
             for (uint32_t bit = 1; bit <= 8; bit <<= 1) flagged[bit] += (b->listFlags & bit) != 0;
+            if (b->listFlags & ~uint32_t(OnNext | OnCommit | OnMove | OnCurrent))
+                err << "phase-1 bits left in the list flags\n";
             int32_t bx = floorDiv(b->originX, 2), by = floorDiv(b->originY, 2), bz = floorDiv(b->originZ, 3);
             if (bucketOf(bx, by, bz) != i) err << "block " << b->originX << "," << b->originY << "," << b->originZ << " in wrong bucket\n";
             if (findBlock(b->originX, b->originY, b->originZ) != b) err << "block not found through the table\n";
@@ -573,6 +1003,11 @@ std::string Universe::verifyConsistency() const {
             if (!(b->listFlags & flag)) err << name << " list member without flag\n";
     };
     checkList(*current_, OnCurrent, "current");
+    for (size_t i = 0; i < current_->size(); ++i)
+        if ((*current_)[i]->listPos != i) {
+            err << "list position " << (*current_)[i]->listPos << " stale at current index " << i << "\n";
+            break;
+        }
     checkList(*next_, OnNext, "next");
     checkList(moveList_, OnMove, "move");
     checkList(commitList_, OnCommit, "commit");

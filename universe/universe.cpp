@@ -104,6 +104,7 @@ Universe::Universe()
     table_.assign(1024, TableEntry{});
     tableMask_ = table_.size() - 1;
     for (UniverseBlock& sink : wakeSinks_) sink.listFlags = ~0u;
+    shareState_.resize(1);
 }
 
 void Universe::setThreads(int count) {
@@ -111,6 +112,9 @@ void Universe::setThreads(int count) {
     if (count == threads_) return;
     pool_.reset();
     threads_ = count;
+    shareState_.clear();
+    shareState_.resize(size_t(count));
+    dropPartition();
     if (count > 1) pool_ = std::make_unique<SignalPool>(*this, count - 1);
 }
 
@@ -245,6 +249,7 @@ void Universe::tableErase(UniverseBlock* b) {
 
 UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     UniverseBlock* b = allocBlock();
+    ++blockEpoch_;
     b->originX = bx * 2;
     b->originY = by * 2;
     b->originZ = bz * 3;
@@ -255,6 +260,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
     next_->push_back(b);
     b->listFlags |= OnNext;
+    b->listPos = uint32_t(current_->size());
     current_->push_back(b);
     b->listFlags |= OnCurrent;
     commitList_.push_back(b);
@@ -306,7 +312,7 @@ void Universe::enlistForUpdate(UniverseBlock* b) {
         b->listFlags |= OnCommit;
     }
     if (!(b->listFlags & OnNext)) {
-        next_->push_back(b);
+            next_->push_back(b);
         b->listFlags |= OnNext;
     }
 }
@@ -390,10 +396,13 @@ void Universe::checkBonds(UniverseBlock* b) {
 }
 
 void Universe::wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target) {
-    if (target == WakeTarget::Current)
+    if (target == WakeTarget::Current) {
+        const size_t before = current_->size();
         wakeInto(b, mask, *current_, OnCurrent);
-    else
-        wakeInto(b, mask, *next_, OnNext);
+        for (size_t i = before; i < current_->size(); ++i) (*current_)[i]->listPos = uint32_t(i);
+    } else {
+            wakeInto(b, mask, *next_, OnNext);
+    }
 }
 
 // ---------------------------------------------------------------- placing
@@ -544,7 +553,9 @@ size_t Universe::worklistBytes() const {
     size_t bytes = (lists_[0].capacity() + lists_[1].capacity() + moveList_.capacity() + commitList_.capacity() +
                     scratchOwners_.capacity()) * sizeof(void*);
     bytes += scratch_.capacity() * sizeof(Scratch) + moveRequests_.capacity() * sizeof(MoveRequest);
-    bytes += queue_.capacity() * sizeof(QueuedClaim);
+    bytes += queue_.capacity() * sizeof(QueuedClaim) + wakeKey_.capacity() * sizeof(uint32_t);
+    for (const ShareState& s : shareState_)
+        bytes += (s.keys.capacity() + s.merged.capacity()) * sizeof(uint64_t) + s.below.capacity() * sizeof(uint32_t);
     return bytes;
 }
 
@@ -676,4 +687,7 @@ void Universe::rebuildCaches() {
             b->neighbour[d] =
                 tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
     });
+    for (size_t i = 0; i < current_->size(); ++i) (*current_)[i]->listPos = uint32_t(i);
+    positionedNext_ = ~size_t(0);
+    ++blockEpoch_;
 }

@@ -54,8 +54,23 @@
 //   Because the signal rules read nothing that phase 1 changes, they can run
 //   before the ordered walk, in any order and on several threads; the walk
 //   then enlists, runs the ordered rules and appends in exactly the list
-//   order. Helpers wait between passes and join one barrier per phase; the
-//   results are the same for every thread count.
+//   order. When no listed block has an ordered cell, the walk has nothing to
+//   do but enlist, and the next list is a pure function of the wake masks:
+//   a block lands there at the first (list index, candidate) pair that wakes
+//   it. Then the threads build it without the walk, each over its own range
+//   of storage (which keeps neighbours on one core): every block computes
+//   its smallest waking key from its neighbours' masks and list positions,
+//   marks it in a bitmap, and learns its rank in the key order from the
+//   union of the bitmaps. stepGeneration then folds the commit and the
+//   list swap into that last pass, so such a generation is three shared
+//   passes (three barriers) and no serial walk at all.
+//   The storage-order passes split storage into contiguous ranges, one per
+//   thread. So that a range is a compact piece of space (a neighbour owned
+//   by the other thread means a cache line moving between the cores every
+//   pass), the blocks are moved once, with helpers, into storage sorted
+//   along the universe's longest axis, and the cuts are placed where few
+//   neighbour pairs straddle them. Storage order is seen by nothing else.
+//   The results are the same for every thread count.
 //
 // Transient move state
 //   The move claim, source and incoming fields live for one generation only
@@ -68,7 +83,9 @@
 //   current/next active, move and commit lists are vectors walked by index
 //   (appends during a walk are visited by the same walk). listFlags bit
 //   1 = next, 2 = commit, 4 = move, 8 = current; a bit is set exactly while
-//   the block is on that list.
+//   the block is on that list. Every block on the current list knows its
+//   index there (listPos): whatever appends to the current list sets it,
+//   and so does the end of a generation when the next list becomes current.
 //
 // The coordinate edge
 //   Parts live within +-kCoordinateLimit on every axis: placeCell refuses a
@@ -222,6 +239,7 @@ public:
     UniverseBlock* chainNext = nullptr;
     std::unique_ptr<BlockExtras> extras;
     int32_t scratch = -1;  // index of this generation's scratch record
+    uint32_t listPos = 0;  // index on the current list, while on it (see Lists)
     uint16_t occupied = 0;  // bit s: cell s holds a part (type != 0)
     // Rule classes, derived from each cell's type and frame (classify()):
     // phase 1 evaluates the two signal classes for all twelve slots at once
@@ -299,9 +317,10 @@ public:
     void setTerminalBinding(int s, StimulusChannel* c);
 };
 
-// A large universe is mostly blocks: keep one within 224 bytes (the rule
-// classes fill what was padding).
-static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 224);
+// A large universe is mostly blocks: keep one within 232 bytes (the rule
+// classes fill what was padding; the list position is what lets several
+// threads build the next list in its exact order).
+static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 232);
 
 struct CellRef {
     UniverseBlock* block = nullptr;
@@ -392,13 +411,10 @@ public:
     void movePhase();
     void commitPhase();
     void finishGeneration();
-    // The four phases back to back.
-    void stepGeneration() {
-        evaluatePhase();
-        movePhase();
-        commitPhase();
-        finishGeneration();
-    }
+    // The four phases back to back. With helpers, a generation whose rules
+    // are all signal rules runs as three shared passes (the commit and the
+    // list swap folded into the last), with the same results.
+    void stepGeneration();
     void requestMove(int32_t direction, int32_t x, int32_t y, int32_t z);
 
     // Threads that evaluate phase 1 (1 = the calling thread alone). Results
@@ -411,6 +427,11 @@ public:
     // storage order whatever the share of active blocks.
     size_t signalPassMinimum = 256;
     bool storageOrderAlways = false;
+    // How often the threads built the next list without the ordered walk,
+    // and how often they moved the blocks to spatial order (for tests and
+    // benchmarks: both change timing only).
+    uint64_t keyedWalks = 0;
+    uint64_t relocations = 0;
 
     // Debug check: rebuilds list flags, links, neighbour pointers, rule
     // classes, chain and table membership from scratch and compares them
@@ -530,9 +551,7 @@ private:
 
     std::vector<std::unique_ptr<RegionEntry>> regions_;
 
-    // Phase-1 threads: helpers evaluate the signal cells of a share of the
-    // current list into signalWake_ while the caller does its own share;
-    // the ordered walk then reads the wake masks from there.
+    // The helper threads (threads_ - 1 of them) and the passes they share.
     int threads_ = 1;
     std::unique_ptr<SignalPool> pool_;
     // Passes that helpers share out. The signal passes evaluate the signal
@@ -542,9 +561,71 @@ private:
     // high bits of its listFlags, where the ordered walk takes it. The
     // commit pass commits the blocks of the commit list that hold no moves
     // or turns (their commit is a plain copy) ahead of the ordered walk.
-    enum class Pass { ListSignals, StorageSignals, Commits };
-    void runPass(Pass pass, size_t begin, size_t end);
+    // The keyed passes build the next list without the ordered walk (see
+    // Threads above): WakeKeys gives each stored block its smallest waking
+    // key, WakeRanks turns keys into next-list positions and sets the
+    // flags (WakeRanksCommitted also commits and leaves the flags of the
+    // generation's end, for a whole generation in one go); StorageCommits
+    // commits every block on the commit list when none holds claims or
+    // turns; Promote moves the next list's flags to current.
+    enum class Pass { ListSignals, StorageSignals, Commits, WakeKeys, WakeRanks, WakeRanksCommitted, StorageCommits, Promote };
+    void runPass(Pass pass, size_t share, size_t begin, size_t end);
+    UniverseBlock* blockAtStorage(size_t k) const { return chunks_[k / kChunkBlocks].get() + k % kChunkBlocks; }
+    bool evaluate(bool wholeGeneration);
+    bool keyedWalk(bool wholeGeneration);
+    void endGeneration();
+public:
+    // The storage indices [begin, end) of one share of a storage-order pass.
+    struct Span {
+        size_t begin, end;
+    };
+    // What one share of a pass leaves for the others (its own cache lines).
+    struct alignas(64) ShareState {
+        uint32_t ordered = 0;          // signal pass: an ordered cell was seen
+        size_t woken = 0;              // WakeKeys: blocks given a key
+        std::vector<uint64_t> keys;    // WakeKeys: bit per key of this share's blocks
+        std::vector<uint64_t> merged;  // WakeRanks: the union of every share's bits
+        std::vector<uint32_t> below;   // WakeRanks: keys before each word of `merged`
+    };
+    static constexpr uint32_t kNoKey = ~0u;
     static constexpr size_t kChunkBlocks = 512;
+
+private:
+    // Shares of storage for the storage-order passes: contiguous ranges of
+    // storage, cut where few neighbour pairs straddle the cut (the cache
+    // lines of such pairs move between the cores every pass), within a
+    // tenth of an even split of the listed blocks. Rebuilt when blocks were
+    // created since, though not more often than every kPartitionGap
+    // generations; until then the passes split storage evenly, which is as
+    // exact, only slower.
+    std::vector<size_t> shareCuts_;           // shares + 1 storage indices
+    uint64_t blockEpoch_ = 0;                 // counts block creations and rebuilds
+    uint64_t partitionEpoch_ = ~uint64_t(0);  // blockEpoch_ when shareCuts_ was chosen
+    uint32_t partitionGeneration_ = 0;
+    bool partitionBuilt_ = false;
+    bool usePartition_ = false;  // for the pass being run (published by the pool)
+    static constexpr uint32_t kPartitionGap = 256;
+    bool partitionCurrent() const {
+        return partitionBuilt_ && partitionEpoch_ == blockEpoch_ && shareCuts_.size() == shareState_.size() + 1 &&
+               shareCuts_.back() == chunks_.size() * kChunkBlocks;
+    }
+    void preparePartition();
+    void relocateSpatially();
+    void dropPartition() { partitionBuilt_ = false; }
+    Span spanOf(size_t share, size_t begin, size_t end) const {
+        if (usePartition_) return Span{shareCuts_[share], shareCuts_[share + 1]};
+        return Span{begin, end};
+    }
+    void runStored(Pass pass, size_t stored);
+    template <class F>
+    void forSpan(const Span& span, F&& f);
+
+    std::vector<ShareState> shareState_;
+    std::vector<uint32_t> wakeKey_;  // by storage index; kNoKey when not woken
+    size_t keyWords_ = 0;
+    // Size of the next list when the keyed walk wrote its positions; any
+    // other append changes it, and then phase 4 writes them itself.
+    size_t positionedNext_ = ~size_t(0);
     // Phase 1's staging buffer for wake enlists (see evaluatePhase).
     static constexpr size_t kWakeStage = 1024;
     std::vector<UniverseBlock*> wakeStage_;

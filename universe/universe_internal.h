@@ -133,10 +133,14 @@ unsigned evaluateSignalsPlain(UniverseBlock* b);     // SSE2
 unsigned evaluateSignalsShuffled(UniverseBlock* b);  // SSSE3 byte shuffles
 extern const SignalKernel signalKernel;
 
-// Where the signal pass leaves a block's wake mask: listFlags bits 16..22,
-// set and cleared within phase 1.
-constexpr int kSignalWakeShift = 16;
-constexpr uint32_t kSignalWakeBits = 127u << kSignalWakeShift;
+// What the storage-order signal pass leaves in a listed block's listFlags,
+// set and cleared within phase 1: the wake mask in bits 4..10 and the low
+// 21 bits of the block's list position in bits 11..31, so that a neighbour
+// reads both with one load.
+constexpr int kSignalWakeShift = 4;
+constexpr int kListPosShift = 11;
+constexpr uint32_t kPhaseBits = ~uint32_t(15);
+constexpr size_t kKeyedListLimit = size_t(1) << (32 - kListPosShift);
 
 }  // namespace universe_detail
 

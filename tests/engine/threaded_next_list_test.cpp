@@ -1,0 +1,241 @@
+// The next list built by several threads without the ordered walk (when no
+// listed block has an ordered cell), and the move of the blocks to spatial
+// storage order that keeps the threads' shares apart. The list order is
+// part of the results (it is the order of the next generation's rules and
+// of a checkpoint), so every comparison here includes it: a universe on one
+// thread is the reference, generation by generation.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files/grid_file.h"
+#include "universe/checkpoint.h"
+#include "universe/universe.h"
+
+namespace {
+
+std::vector<int32_t> listed(const std::vector<UniverseBlock*>& list) {
+    std::vector<int32_t> out;
+    for (const UniverseBlock* b : list) out.insert(out.end(), {b->originX, b->originY, b->originZ});
+    return out;
+}
+
+std::string checkpoint(const Universe& u) {
+    std::string bytes, error;
+    EXPECT_TRUE(UniverseCheckpoint::write(u, {}, bytes, error)) << error;
+    return bytes;
+}
+
+// A box of conductors and NOR gates only (perpendicular frames, so every
+// part is a signal element) with random signals, above it rings of
+// conductors whose random bit patterns go round for ever (as in a memory
+// bank), as grid text. Pushers, if asked for, hang under the lowest ring
+// facing down into the box: their blocks join the list only when a bit
+// of the ring passes over them.
+std::string signalBox(uint32_t seed, int edge, int pushers = 0) {
+    std::mt19937 rng(seed);
+    Universe u;
+    auto towards = [](int dx, int dy) {
+        for (int d = 0; d < 6; ++d)
+            if (directionTable.dx[d] == dx && directionTable.dy[d] == dy && directionTable.dz[d] == 0) return d;
+        return 0;
+    };
+    // The rings start on a block boundary, so that a pusher under the
+    // lowest one lies in a block of its own.
+    const int base = (edge + 4) / 3 * 3;
+    for (int ring = 0; ring < 48; ++ring) {
+        // (With pushers, the lowest ring has its layer of blocks to itself
+        // and one bit: the pushers' blocks are woken only now and then.)
+        const int z = base + ring + (pushers > 0 && ring > 0 ? 2 : 0);
+        const int x0 = int(rng() % unsigned(edge)), y0 = int(rng() % unsigned(edge));
+        const int w = 3 + int(rng() % 8), h = 3 + int(rng() % 8);
+        // The perimeter, anticlockwise; each conductor faces away from the
+        // one before it (a conductor passes on what comes from behind).
+        std::vector<std::pair<int, int>> path;
+        for (int i = 0; i < w; ++i) path.emplace_back(x0 + i, y0);
+        for (int i = 0; i < h; ++i) path.emplace_back(x0 + w, y0 + i);
+        for (int i = w; i > 0; --i) path.emplace_back(x0 + i, y0 + h);
+        for (int i = h; i > 0; --i) path.emplace_back(x0, y0 + i);
+        for (size_t i = 0; i < path.size(); ++i) {
+            const auto [x, y] = path[i];
+            const auto [px, py] = path[(i + path.size() - 1) % path.size()];
+            UniverseCell c;
+            c.partType = Conductor;
+            c.x = x;
+            c.y = y;
+            c.z = z;
+            c.front = towards(x - px, y - py);
+            c.side = towards(py - y, x - px);
+            for (int d = 0; d < 6; ++d)
+                if (directionTable.dz[d] == 1) c.up = d;
+            const bool lit = pushers > 0 && ring == 0 ? i == 0 : rng() % 2 != 0;
+            c.outputs = uint8_t(lit ? 1u << c.front : 0);
+            u.placeCell(c);
+            if (ring == 0 && pushers > 0 && rng() % 3 == 0) {
+                --pushers;
+                UniverseCell p;
+                p.partType = Pusher;
+                p.x = x;
+                p.y = y;
+                p.z = z - 1;
+                for (int d = 0; d < 6; ++d) {
+                    if (directionTable.dz[d] == -1) p.front = d;
+                    if (directionTable.dx[d] == 1) p.side = d;
+                    if (directionTable.dy[d] == 1) p.up = d;
+                }
+                u.placeCell(p);
+                UniverseCell load;
+                load.partType = Conductor;
+                load.x = x;
+                load.y = y;
+                load.z = z - 2;
+                u.placeCell(load);
+            }
+        }
+    }
+    auto dot = [](int a, int b) {
+        return directionTable.dx[a] * directionTable.dx[b] + directionTable.dy[a] * directionTable.dy[b] +
+               directionTable.dz[a] * directionTable.dz[b];
+    };
+    for (int x = 0; x < edge; ++x)
+        for (int y = 0; y < edge; ++y)
+            for (int z = 0; z < edge; ++z) {
+                if (rng() % 100 >= 55) continue;
+                UniverseCell c;
+                c.x = x;
+                c.y = y;
+                c.z = z;
+                c.partType = rng() % 3 ? Conductor : NorGate;
+                c.front = int32_t(rng() % 6);
+                do c.side = int32_t(rng() % 6);
+                while (dot(c.side, c.front) != 0);
+                do c.up = int32_t(rng() % 6);
+                while (dot(c.up, c.front) != 0 || dot(c.up, c.side) != 0);
+                c.outputs = uint8_t(rng() % 3 == 0 ? 1u << c.front : 0);
+                u.placeCell(c);
+            }
+    std::ostringstream out;
+    u.writeBlocks(out);
+    return out.str();
+}
+
+struct Engines {
+    std::vector<std::unique_ptr<Universe>> u;  // u[0]: one thread, the reference
+
+    Engines(const std::string& grid, const std::vector<int>& threads, bool storageOrder) {
+        for (int n : threads) {
+            u.push_back(std::make_unique<Universe>());
+            Universe& e = *u.back();
+            e.setThreads(n);
+            if (n > 1) {
+                e.signalPassMinimum = 1;
+                e.storageOrderAlways = storageOrder;
+            }
+            std::istringstream in(grid);
+            readGridFile(e, in);
+        }
+    }
+    void step(bool pulse = false) {
+        for (auto& e : u) {
+            if (pulse) e->inputPulse = 1;
+            e->stepGeneration();
+        }
+    }
+    // Empty when every engine agrees with the reference.
+    std::string compare(bool full) const {
+        const Universe& r = *u[0];
+        for (size_t k = 1; k < u.size(); ++k) {
+            const Universe& e = *u[k];
+            std::ostringstream where;
+            where << "engine " << k << " (" << e.threads() << " threads), generation " << e.generation << ": ";
+            if (e.activeBlockCount != r.activeBlockCount) return where.str() + "active block count";
+            if (listed(e.currentList()) != listed(r.currentList())) return where.str() + "current list";
+            const std::string kept = e.verifyConsistency();
+            if (!kept.empty()) return where.str() + kept;
+            if (full && checkpoint(e) != checkpoint(r)) return where.str() + "checkpoint bytes";
+        }
+        return {};
+    }
+};
+
+TEST(ThreadedNextList, SignalUniversesKeepTheListOrder) {
+    for (uint32_t seed : {11u, 12u, 13u}) {
+        for (bool storageOrder : {false, true}) {
+            Engines es(signalBox(seed, 10), {1, 2, 3}, storageOrder);
+            for (int g = 1; g <= 40; ++g) {
+                es.step(g % 9 == 0);
+                const std::string problem = es.compare(g % 8 == 0);
+                ASSERT_EQ(problem, "") << "seed " << seed;
+            }
+            for (size_t k = 1; k < es.u.size(); ++k) {
+                EXPECT_GT(es.u[k]->keyedWalks, 30u) << "the threads did not build the list themselves";
+                EXPECT_GE(es.u[k]->relocations, 1u);
+            }
+        }
+    }
+}
+
+TEST(ThreadedNextList, MixedUniversesSwitchBetweenTheWalks) {
+    for (uint32_t seed : {21u, 22u, 23u, 24u}) {
+        Engines es(signalBox(seed, 10, 3), {1, 2}, true);
+        for (int g = 1; g <= 60; ++g) {
+            es.step(g % 5 == 0);
+            const std::string problem = es.compare(g % 10 == 0);
+            ASSERT_EQ(problem, "") << "seed " << seed;
+        }
+        const Universe& threaded = *es.u[1];
+        EXPECT_LT(threaded.keyedWalks, 60u) << "seed " << seed << ": the ordered walk never ran";
+        EXPECT_GT(threaded.keyedWalks, 0u) << "seed " << seed << ": the threads never built the list";
+    }
+}
+
+// Edits between generations put blocks on the lists outside the walks (and
+// the current list's positions must follow); a checkpoint taken and
+// restored mid-run carries on exactly.
+TEST(ThreadedNextList, EditsAndCheckpointsBetweenGenerations) {
+    const std::string grid = signalBox(31, 10);
+    Engines es(grid, {1, 2}, true);
+    for (int g = 1; g <= 12; ++g) es.step();
+    UniverseCell c;
+    c.partType = Conductor;
+    c.x = -3;
+    c.y = 2;
+    c.z = 1;
+    c.outputs = 1;
+    for (auto& e : es.u) {
+        e->placeCell(c);
+        e->injectSignal(1, 1, 1, 0);
+    }
+    ASSERT_EQ(es.compare(true), "");
+    for (int g = 1; g <= 12; ++g) {
+        es.step();
+        ASSERT_EQ(es.compare(true), "");
+    }
+    // Restore the reference's state into the threaded engine, then go on.
+    std::string error;
+    ASSERT_TRUE(UniverseCheckpoint::read(*es.u[1], checkpoint(*es.u[0]), {}, error)) << error;
+    ASSERT_EQ(es.compare(true), "");
+    for (int g = 1; g <= 20; ++g) {
+        es.step();
+        ASSERT_EQ(es.compare(g % 5 == 0), "");
+    }
+}
+
+// The check reads every current block's list position, which the threaded
+// walk depends on.
+TEST(ThreadedNextList, StaleListPositionIsCaught) {
+    Universe u;
+    std::istringstream in(signalBox(41, 8));
+    readGridFile(u, in);
+    u.stepGeneration();
+    ASSERT_GE(u.currentList().size(), 2u);
+    ASSERT_EQ(u.verifyConsistency(), "");
+    std::swap(u.currentList()[0]->listPos, u.currentList()[1]->listPos);
+    EXPECT_NE(u.verifyConsistency().find("list position"), std::string::npos);
+}
+
+}  // namespace
