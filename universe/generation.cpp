@@ -18,6 +18,8 @@ using namespace universe_detail;
 
 Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
     if (b->scratch < 0) {
+        // The record takes the place of the block's list position.
+        positionedNext_ = ~size_t(0);
         if (scratchUsed_ == scratch_.size()) scratch_.emplace_back();
         b->scratch = int32_t(scratchUsed_++);
         scratch_[b->scratch].reset();
@@ -294,8 +296,11 @@ inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, boo
     }
 }
 
+// The keyed walk (which follows only the storage-order pass) also needs
+// the list position beside the mask.
+template <bool WithPosition>
 inline void keepSignalWake(UniverseBlock* b) {
-    b->listFlags |= evaluateSignals(b) << kSignalWakeShift | b->listPos << kListPosShift;
+    b->listFlags |= evaluateSignals(b) << kSignalWakeShift | (WithPosition ? b->listPos() << kListPosShift : 0);
 }
 
 // Wake keys: candidate `index` of the block at list index `pos` has key
@@ -410,7 +415,7 @@ __attribute__((always_inline)) inline void rankBody(const RankJob& j) {
             const size_t w = key >> 6;
             const uint32_t pos =
                 j.below[w] + uint32_t(__builtin_popcountll(j.merged[w] & ((uint64_t(1) << (key & 63)) - 1)));
-            b->listPos = pos;
+            b->setListPos(pos);
             j.next[pos] = b;
             g |= Committed ? OnCurrent : OnNext;
         }
@@ -490,9 +495,14 @@ void Universe::relocateSpatially() {
     std::vector<std::unique_ptr<UniverseBlock[]>> fresh;
     fresh.reserve(chunkCount);
     for (size_t c = 0; c < chunkCount; ++c) fresh.push_back(std::make_unique<UniverseBlock[]>(kChunkBlocks));
-    // The new index rides in the old block's scratch field (-1 between
-    // generations, and the old blocks go away).
-    for (size_t i = 0; i < n; ++i) live[i]->scratch = int32_t(i);
+    // The new index rides in the old block's scratch field (which holds
+    // its list position between generations: kept aside), and the old
+    // blocks go away.
+    std::vector<int32_t> positions(n);
+    for (size_t i = 0; i < n; ++i) {
+        positions[i] = live[i]->scratch;
+        live[i]->scratch = int32_t(i);
+    }
     auto moved = [&](UniverseBlock* old) -> UniverseBlock* {
         return old ? fresh[size_t(old->scratch) / kChunkBlocks].get() + size_t(old->scratch) % kChunkBlocks : nullptr;
     };
@@ -500,7 +510,7 @@ void Universe::relocateSpatially() {
         UniverseBlock* to = fresh[i / kChunkBlocks].get() + i % kChunkBlocks;
         UniverseBlock* from = live[i];
         *to = std::move(*from);
-        to->scratch = -1;
+        to->scratch = positions[i];
         to->chainNext = moved(from->chainNext);
         for (int d = 0; d < 6; ++d) to->neighbour[d] = moved(from->neighbour[d]);
     }
@@ -606,7 +616,7 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
         unsigned ordered = 0;
         for (size_t i = begin; i < end; ++i) {
             prefetchAhead(list, i, true);
-            keepSignalWake(list[i]);
+            keepSignalWake<false>(list[i]);
             ordered |= list[i]->orderedCells;
         }
         mine.ordered = ordered;
@@ -616,7 +626,7 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
         unsigned ordered = 0;
         forSpan(spanOf(share, begin, end), [&](size_t, UniverseBlock* b) {
             if (b->listFlags & OnCurrent) {
-                keepSignalWake(b);
+                keepSignalWake<true>(b);
                 ordered |= b->orderedCells;
             }
         });
@@ -672,7 +682,9 @@ bool Universe::keyedWalk(bool wholeGeneration) {
         if (s.ordered) return false;
     std::vector<UniverseBlock*>& cur = *current_;
     const size_t listed = cur.size();
-    if (!next_->empty() || !commitList_.empty() || !moveList_.empty() || listed >= kKeyedListLimit) return false;
+    if (!next_->empty() || !commitList_.empty() || !moveList_.empty() || !scratchOwners_.empty() ||
+        listed >= kKeyedListLimit)
+        return false;
     const size_t stored = chunks_.size() * kChunkBlocks;
     wakeKey_.resize(stored);
     keyWords_ = (listed * 8 + 63) / 64;
@@ -910,7 +922,7 @@ void Universe::finishGeneration() {
         for (size_t i = 0; i < next.size(); ++i) {
             UniverseBlock* b = next[i];
             b->listFlags = (b->listFlags | OnCurrent) & ~uint32_t(OnNext);
-            b->listPos = uint32_t(i);
+            b->setListPos(uint32_t(i));
         }
     }
     endGeneration();
@@ -966,7 +978,7 @@ std::string Universe::verifyConsistency() const {
                                                    b->originZ + 3 * directionTable.dz[d]);
                 if (b->neighbour[d] != n) err << "neighbour pointer " << d << " stale\n";
             }
-            if (b->scratch != -1) err << "scratch left between generations\n";
+            if (b->scratch >= 0) err << "scratch left between generations\n";
             {
                 UniverseBlock fresh;
                 fresh.cells = b->cells;
@@ -1004,8 +1016,8 @@ std::string Universe::verifyConsistency() const {
     };
     checkList(*current_, OnCurrent, "current");
     for (size_t i = 0; i < current_->size(); ++i)
-        if ((*current_)[i]->listPos != i) {
-            err << "list position " << (*current_)[i]->listPos << " stale at current index " << i << "\n";
+        if ((*current_)[i]->listPos() != i) {
+            err << "list position " << (*current_)[i]->listPos() << " stale at current index " << i << "\n";
             break;
         }
     checkList(*next_, OnNext, "next");

@@ -260,7 +260,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
     next_->push_back(b);
     b->listFlags |= OnNext;
-    b->listPos = uint32_t(current_->size());
+    b->setListPos(uint32_t(current_->size()));
     current_->push_back(b);
     b->listFlags |= OnCurrent;
     commitList_.push_back(b);
@@ -399,7 +399,7 @@ void Universe::wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target) {
     if (target == WakeTarget::Current) {
         const size_t before = current_->size();
         wakeInto(b, mask, *current_, OnCurrent);
-        for (size_t i = before; i < current_->size(); ++i) (*current_)[i]->listPos = uint32_t(i);
+        for (size_t i = before; i < current_->size(); ++i) (*current_)[i]->setListPos(uint32_t(i));
     } else {
             wakeInto(b, mask, *next_, OnNext);
     }
@@ -687,7 +687,7 @@ void Universe::rebuildCaches() {
             b->neighbour[d] =
                 tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
     });
-    for (size_t i = 0; i < current_->size(); ++i) (*current_)[i]->listPos = uint32_t(i);
+    for (size_t i = 0; i < current_->size(); ++i) (*current_)[i]->setListPos(uint32_t(i));
     positionedNext_ = ~size_t(0);
     ++blockEpoch_;
 }

@@ -84,8 +84,11 @@
 //   (appends during a walk are visited by the same walk). listFlags bit
 //   1 = next, 2 = commit, 4 = move, 8 = current; a bit is set exactly while
 //   the block is on that list. Every block on the current list knows its
-//   index there (listPos): whatever appends to the current list sets it,
-//   and so does the end of a generation when the next list becomes current.
+//   index there (listPos(), kept in the scratch field while the block has
+//   no scratch record): whatever appends to the current list sets it, and
+//   so does the end of a generation when the next list becomes current.
+//   Borrowing a scratch record overwrites it; that happens only where the
+//   positions are not read again before phase 4 writes them anew.
 //
 // The coordinate edge
 //   Parts live within +-kCoordinateLimit on every axis: placeCell refuses a
@@ -238,8 +241,12 @@ public:
     UniverseBlock* neighbour[6] = {};  // face-neighbour blocks by direction
     UniverseBlock* chainNext = nullptr;
     std::unique_ptr<BlockExtras> extras;
-    int32_t scratch = -1;  // index of this generation's scratch record
-    uint32_t listPos = 0;  // index on the current list, while on it (see Lists)
+    // At least 0: the index of this generation's scratch record (phases 1
+    // to 3 only). Otherwise ~index on the current list, while on it: the
+    // two are never needed at once, and a large universe is mostly blocks.
+    int32_t scratch = -1;
+    uint32_t listPos() const { return ~uint32_t(scratch); }
+    void setListPos(uint32_t i) { scratch = int32_t(~i); }
     uint16_t occupied = 0;  // bit s: cell s holds a part (type != 0)
     // Rule classes, derived from each cell's type and frame (classify()):
     // phase 1 evaluates the two signal classes for all twelve slots at once
@@ -317,10 +324,9 @@ public:
     void setTerminalBinding(int s, StimulusChannel* c);
 };
 
-// A large universe is mostly blocks: keep one within 232 bytes (the rule
-// classes fill what was padding; the list position is what lets several
-// threads build the next list in its exact order).
-static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 232);
+// A large universe is mostly blocks: keep one within 224 bytes (the rule
+// classes fill what was padding).
+static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 224);
 
 struct CellRef {
     UniverseBlock* block = nullptr;

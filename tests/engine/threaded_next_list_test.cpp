@@ -234,7 +234,7 @@ TEST(ThreadedNextList, StaleListPositionIsCaught) {
     u.stepGeneration();
     ASSERT_GE(u.currentList().size(), 2u);
     ASSERT_EQ(u.verifyConsistency(), "");
-    std::swap(u.currentList()[0]->listPos, u.currentList()[1]->listPos);
+    std::swap(u.currentList()[0]->scratch, u.currentList()[1]->scratch);
     EXPECT_NE(u.verifyConsistency().find("list position"), std::string::npos);
 }
 
