@@ -217,21 +217,6 @@ inline void shareOf(size_t count, size_t k, size_t n, size_t& begin, size_t& end
 }
 }  // namespace
 
-namespace {
-// Passes follow each other within microseconds: spin on the processor
-// first (a system call would cost more than the wait), then give the core
-// away.
-inline void waitAMoment(int spin) {
-    if (spin < 2000) {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    } else {
-        std::this_thread::yield();
-    }
-}
-}  // namespace
-
 void Universe::SignalPool::helperLoop(int index) {
     uint32_t seen = 0;
     for (;;) {
@@ -239,7 +224,9 @@ void Universe::SignalPool::helperLoop(int index) {
         // microseconds, so yield for a while before sleeping.
         uint32_t now = epoch_.load(std::memory_order_acquire);
         for (int spin = 0; now == seen && spin < 4000; ++spin) {
-            waitAMoment(spin);
+            // (Not a processor spin: on a virtual machine a pause loop can
+            // hand the virtual core back to the host for a long while.)
+            std::this_thread::yield();
             now = epoch_.load(std::memory_order_acquire);
         }
         if (now == seen) {
@@ -266,7 +253,7 @@ void Universe::SignalPool::run(Pass order, size_t count) {
     size_t begin, end;
     shareOf(count, 0, shares_, begin, end);
     universe_.runPass(order, 0, begin, end);
-    for (int spin = 0; remaining_.load(std::memory_order_acquire) != 0; ++spin) waitAMoment(spin);
+    while (remaining_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
 namespace {

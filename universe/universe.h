@@ -431,7 +431,7 @@ public:
     // small universes: below `signalPassMinimum` listed blocks (per thread,
     // with helpers) there is none, and with `storageOrderAlways` it runs in
     // storage order whatever the share of active blocks.
-    size_t signalPassMinimum = 256;
+    size_t signalPassMinimum = 1024;
     bool storageOrderAlways = false;
     // How often the threads built the next list without the ordered walk,
     // and how often they moved the blocks to spatial order (for tests and

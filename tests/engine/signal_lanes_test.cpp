@@ -192,7 +192,7 @@ TEST(PhaseOneThreads, SameResultsForEveryThreadCount) {
         std::istringstream in(grid);
         readGridFile(*us.back(), in);
     }
-    ASSERT_GE(us[0]->currentList().size(), 1024u) << "too small to share phase 1 out";
+    ASSERT_GE(us[0]->currentList().size(), 2 * us[0]->signalPassMinimum) << "too small to share phase 1 out";
     for (int g = 1; g <= 40; ++g) {
         us.back()->setThreads(1 + g % 3);
         for (auto& u : us) {
