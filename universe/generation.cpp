@@ -534,7 +534,10 @@ void Universe::relocateSpatially() {
 // walk over the pairs (a difference array over storage indices).
 void Universe::preparePartition() {
     if (!pool_ || partitionCurrent()) return;
-    if (partitionBuilt_ && generation - partitionGeneration_ < kPartitionGap) return;
+    // A universe that keeps making blocks (movers) would move its storage
+    // again and again for little: wait until creation has paused.
+    if (partitionBuilt_ && (generation - partitionGeneration_ < kPartitionGap || generation - lastCreation_ < kPartitionGap))
+        return;
     relocateSpatially();
     const size_t stored = chunks_.size() * kChunkBlocks;
     // Storage index of a block: its chunk, found by address.

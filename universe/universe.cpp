@@ -250,6 +250,7 @@ void Universe::tableErase(UniverseBlock* b) {
 UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     UniverseBlock* b = allocBlock();
     ++blockEpoch_;
+    lastCreation_ = generation;
     b->originX = bx * 2;
     b->originY = by * 2;
     b->originZ = bz * 3;

@@ -601,13 +601,14 @@ private:
     // storage, cut where few neighbour pairs straddle the cut (the cache
     // lines of such pairs move between the cores every pass), within a
     // tenth of an even split of the listed blocks. Rebuilt when blocks were
-    // created since, though not more often than every kPartitionGap
-    // generations; until then the passes split storage evenly, which is as
-    // exact, only slower.
+    // created since, once none has been for kPartitionGap generations (and
+    // not more often than that); until then the passes split storage
+    // evenly, which is as exact, only slower.
     std::vector<size_t> shareCuts_;           // shares + 1 storage indices
     uint64_t blockEpoch_ = 0;                 // counts block creations and rebuilds
     uint64_t partitionEpoch_ = ~uint64_t(0);  // blockEpoch_ when shareCuts_ was chosen
     uint32_t partitionGeneration_ = 0;
+    uint32_t lastCreation_ = 0;  // generation of the last block creation
     bool partitionBuilt_ = false;
     bool usePartition_ = false;  // for the pass being run (published by the pool)
     static constexpr uint32_t kPartitionGap = 256;
