@@ -602,14 +602,13 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
         return;
     }
     case Pass::ListSignals: {
+        // (The keyed walk follows only the storage-order pass, so this
+        // one needs neither positions nor the ordered-cell check.)
         const std::vector<UniverseBlock*>& list = *current_;
-        unsigned ordered = 0;
         for (size_t i = begin; i < end; ++i) {
             prefetchAhead(list, i, true);
             keepSignalWake<false>(list[i]);
-            ordered |= list[i]->orderedCells;
         }
-        mine.ordered = ordered;
         return;
     }
     case Pass::StorageSignals: {

@@ -146,7 +146,7 @@ constexpr size_t kKeyedListLimit = size_t(1) << (32 - kListPosShift);
 
 // Helper threads for phase 1. Each pass hands every helper one contiguous
 // share of the current list; the caller evaluates the first share itself
-// and then waits for the others (the one barrier of the phase).
+// and then waits for the others (the barrier of the pass).
 struct Universe::SignalPool {
     explicit SignalPool(Universe& u, int helpers);
     ~SignalPool();
