@@ -413,7 +413,7 @@ bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string
             if (m && image.monitorPrefix && m->outputName == image.monitorOutput && m->output.is_open()) {
                 m->output.close();
                 m->output.clear();
-                m->output.open(m->outputName, std::ios::out | std::ios::trunc | std::ios::binary);
+                m->output.open(m->outputPath, std::ios::out | std::ios::trunc | std::ios::binary);
                 m->output << *image.monitorPrefix << std::flush;
             }
         };
@@ -518,7 +518,7 @@ bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string
         if (monitor && image.monitorPrefix && monitor->output.is_open()) {
             monitor->output.close();
             monitor->output.clear();
-            monitor->output.open(monitor->outputName, std::ios::out | std::ios::trunc | std::ios::binary);
+            monitor->output.open(monitor->outputPath, std::ios::out | std::ios::trunc | std::ios::binary);
             monitor->output << *image.monitorPrefix << std::flush;
         }
         ok = true;

@@ -69,9 +69,11 @@ bool CellforgeDocument::saveTerminals(std::ostream& out) {
     return ok;
 }
 
-void CellforgeDocument::writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
-                                    const std::vector<int32_t>& image) {
-    withUniverse([&](Universe& u) { writeMemoryImage(u, x0, y0, z0, offset, image); });
+MemoryWriteReport CellforgeDocument::writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                                 const std::vector<int32_t>& image) {
+    MemoryWriteReport report;
+    withUniverse([&](Universe& u) { report = writeMemoryImage(u, x0, y0, z0, offset, image); });
+    return report;
 }
 
 bool CellforgeDocument::centreOfMass(double& x, double& y, double& z) {

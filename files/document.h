@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "files/memory_image.h"
 #include "files/monitor.h"
 #include "files/saved_views.h"
 #include "files/stimulus.h"
@@ -86,7 +87,8 @@ public:
     // Grid form; false if not written (or the policy refuses the path).
     bool saveGrid(const std::string& path, OutputPolicy policy = OutputPolicy::AnyFile);
     bool saveTerminals(std::ostream& out);                    // writeTerminalFile of the table
-    void writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset, const std::vector<int32_t>& image);
+    MemoryWriteReport writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                  const std::vector<int32_t>& image);
     bool centreOfMass(double& x, double& y, double& z);       // false when the universe is empty
 
 private:

@@ -89,6 +89,7 @@ GridReadResult readGridFile(Universe& u, std::istream& in) {
         if (stop) break;
     }
     result.complete = !sc.failed() || sc.atEnd();
+    if (!result.complete) result.stoppedAtLine = sc.line();
     u.forEachBlock([&](UniverseBlock* b) { u.checkBonds(b); });
     u.forEachBlock([&](UniverseBlock* b) { u.relinkBlock(b); });
     return result;

@@ -24,6 +24,7 @@ struct GridReadResult {
     size_t placedParts = 0;
     size_t skippedParts = 0;  // outside the coordinate limit
     bool complete = true;     // false when a read failed before the end of input
+    size_t stoppedAtLine = 0; // when not complete: the line (from 1) where reading stopped
     FileCheck file = FileCheck::Regular;  // what openGridDocument found at the path
 };
 

@@ -60,15 +60,18 @@ void memoryLoopPosition(int64_t y0, int64_t z0, int p, int64_t& y, int64_t& z) {
     }
 }
 
-void writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
-                      const std::vector<int32_t>& image) {
+MemoryWriteReport writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                   const std::vector<int32_t>& image) {
     const uint64_t n = image.size();
     const uint64_t pages = (n + 255) / 256;
+    MemoryWriteReport report;
+    report.pages = size_t(pages);
     auto inRange = [](int64_t v) { return v >= -kCoordinateLimit && v <= kCoordinateLimit; };
     // The loop is the same for every page: walk it once.
     int64_t loopY[256], loopZ[256];
     for (int p = 0; p < 256; ++p) memoryLoopPosition(y0, z0, p, loopY[p], loopZ[p]);
     for (uint64_t i = 0; i < pages; ++i) {
+        bool met = false;
         for (int p = 0; p < 256; ++p) {
             const int64_t y = loopY[p], z = loopZ[p];
             if (!inRange(y) || !inRange(z)) continue;
@@ -83,6 +86,7 @@ void writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, ui
                 if (!c) continue;
                 const int32_t type = c.block->partType(c.slot);
                 const int32_t front = c.block->front(c.slot);
+                met = met || type == NorGate || type == Conductor;
                 if (type == NorGate) {
                     c.core().outputs = s && validDirection(front) ? uint8_t(1u << front) : 0;
                 } else if (type == Conductor) {
@@ -92,5 +96,7 @@ void writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, ui
                 }
             }
         }
+        report.modules += met;
     }
+    return report;
 }

@@ -23,5 +23,13 @@ std::vector<int32_t> readProgramImage(std::istream& in);
 // Position (y, z) of loop position p (0..255) of the module with corner (y0, z0).
 void memoryLoopPosition(int64_t y0, int64_t z0, int p, int64_t& y, int64_t& z);
 
-void writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
-                      const std::vector<int32_t>& image);
+// What a write found: the pages of the image, and how many of them met a
+// module (at least one NorGate or Conductor on the page's loop, which is
+// what the write changes). A caller says "nothing written" when it is 0.
+struct MemoryWriteReport {
+    size_t pages = 0;
+    size_t modules = 0;
+};
+
+MemoryWriteReport writeMemoryImage(Universe& universe, int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                   const std::vector<int32_t>& image);

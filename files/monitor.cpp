@@ -1,18 +1,21 @@
 #include "files/monitor.h"
 
+#include "files/project.h"
 #include "files/terminals.h"
 #include "files/text_scanner.h"
 #include "universe/universe.h"
 
-std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals, OutputPolicy policy) {
+std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals, OutputPolicy policy,
+                                         const std::string& folder) {
     auto monitor = std::make_unique<Monitor>();
     if (!terminals) return monitor;
     TextScanner s(in);
     std::string w;
     s.readWord(monitor->outputName);
+    monitor->outputPath = resolveInFolder(folder, monitor->outputName);
     // An empty name opens nothing: the stream stays closed and drops every line.
-    if (!monitor->outputName.empty() && outputAllowed(monitor->outputName, policy))
-        monitor->output.open(monitor->outputName, std::ios::out | std::ios::trunc);
+    if (!monitor->outputName.empty() && outputAllowed(monitor->outputPath, policy))
+        monitor->output.open(monitor->outputPath, std::ios::out | std::ios::trunc);
     while (s.readWord(w)) {
         monitor->groups.push_back(MonitorGroup{w, {}, {}});
         MonitorGroup& g = monitor->groups.back();

@@ -27,14 +27,18 @@ struct MonitorGroup {
 struct Monitor {
     std::ofstream output;  // not open when the file could not be created
     std::vector<MonitorGroup> groups;
-    std::string outputName;
+    std::string outputName;  // as the monitor file writes it (checkpoints compare this)
+    std::string outputPath;  // where it is opened: outputName resolved against the folder
 };
 
 // Without a table the monitor is empty and no file is created. Never returns
 // null. A group not closed by "end"/"END" before the input ends is kept.
 // An output the policy refuses is left closed, like one that cannot be made.
+// A relative output name means a file in `folder` (the project's; "" for the
+// current folder).
 std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals,
-                                         OutputPolicy policy = OutputPolicy::AnyFile);
+                                         OutputPolicy policy = OutputPolicy::AnyFile,
+                                         const std::string& folder = "");
 
 // Writes the line of every group with a true trigger; nothing without a universe.
 void sampleMonitor(Monitor& monitor, const Universe* universe);

@@ -28,6 +28,11 @@ CellforgeDocument* HeadlessPlatform::openDocument(const std::string& path) {
     return documents_.back().get();
 }
 
+CellforgeDocument* HeadlessPlatform::adopt(std::unique_ptr<CellforgeDocument> document) {
+    documents_.push_back(std::move(document));
+    return documents_.back().get();
+}
+
 void HeadlessPlatform::closeDocument(CellforgeDocument* document) {
     auto it = std::find_if(documents_.begin(), documents_.end(), [&](auto& d) { return d.get() == document; });
     if (it != documents_.end()) documents_.erase(it);
@@ -48,22 +53,4 @@ void HeadlessPlatform::messageBox(const std::string& text) {
 std::vector<std::string> HeadlessPlatform::messages() const {
     std::lock_guard<std::mutex> lock(messageLock_);
     return messages_;
-}
-
-std::optional<std::string> HeadlessPlatform::openFileDialog(const std::string& defaultExtension,
-                                                            const std::string& filter) {
-    dialogLog.push_back("open|" + defaultExtension + "|" + filter);
-    if (dialogAnswers.empty()) return std::nullopt;
-    auto a = dialogAnswers.front();
-    dialogAnswers.pop_front();
-    return a;
-}
-
-std::optional<std::string> HeadlessPlatform::saveFileDialog(const std::string& defaultExtension,
-                                                            const std::string& filter) {
-    dialogLog.push_back("save|" + defaultExtension + "|" + filter);
-    if (dialogAnswers.empty()) return std::nullopt;
-    auto a = dialogAnswers.front();
-    dialogAnswers.pop_front();
-    return a;
 }

@@ -5,11 +5,9 @@
 // calls come from the user-interface thread.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,17 +43,10 @@ public:
     // from a document's worker (a part event's placement conflict), so an
     // implementation must hand the text over to its user-interface thread.
     virtual void messageBox(const std::string& text) = 0;
-
-    // Common file dialogs. The filter is "Description|pattern||". The save
-    // dialog hides read-only files and confirms overwriting. None on cancel.
-    virtual std::optional<std::string> openFileDialog(const std::string& defaultExtension,
-                                                      const std::string& filter) = 0;
-    virtual std::optional<std::string> saveFileDialog(const std::string& defaultExtension,
-                                                      const std::string& filter) = 0;
 };
 
 // Documents in memory, recent files in memory, messages collected (and
-// passed to `messageSink` when set), dialogs answered from a queue.
+// passed to `messageSink` when set).
 class HeadlessPlatform : public Platform {
 public:
     HeadlessPlatform();
@@ -66,20 +57,14 @@ public:
     std::vector<std::string> recentFiles() const override { return recent_; }
     void addRecentFile(const std::string& path) override;
     void messageBox(const std::string& text) override;
-    std::optional<std::string> openFileDialog(const std::string& defaultExtension,
-                                              const std::string& filter) override;
-    std::optional<std::string> saveFileDialog(const std::string& defaultExtension,
-                                              const std::string& filter) override;
 
-    // Answers for the next dialogs, in order; an empty queue answers cancel.
-    std::deque<std::optional<std::string>> dialogAnswers;
-    // Every dialog asked, as "open|ext|filter" or "save|ext|filter".
-    std::vector<std::string> dialogLog;
     // Set before any document runs; called under the message lock.
     std::function<void(const std::string&)> messageSink;
     std::vector<std::string> messages() const;
 
     const std::vector<std::unique_ptr<CellforgeDocument>>& documents() const { return documents_; }
+    // Takes a document made elsewhere (a new, empty one) into the platform's care.
+    CellforgeDocument* adopt(std::unique_ptr<CellforgeDocument> document);
 
 private:
     std::vector<std::unique_ptr<CellforgeDocument>> documents_;

@@ -1,7 +1,5 @@
 #include "files/project.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <istream>
@@ -73,12 +71,18 @@ ProjectFiles readProjectLines(std::istream& in) {
     return f;
 }
 
-ProjectLoadResult loadProject(Platform& platform, std::istream& project) {
+std::string resolveInFolder(const std::string& folder, const std::string& name) {
+    if (name.empty() || name[0] == '/' || folder.empty()) return name;
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+ProjectLoadResult loadProject(Platform& platform, std::istream& project, const std::string& folder) {
     ProjectLoadResult r;
     r.files = readProjectLines(project);
     const std::vector<std::string> recent = platform.recentFiles();
     if (!r.files.grid) return r;
-    CellforgeDocument* doc = platform.openDocument(*r.files.grid);
+    auto named = [&folder](const std::optional<std::string>& name) { return resolveInFolder(folder, *name); };
+    CellforgeDocument* doc = platform.openDocument(named(r.files.grid));
     if (!doc) return r;
     r.document = doc;
     for (auto it = recent.rbegin(); it != recent.rend(); ++it) platform.addRecentFile(*it);
@@ -88,23 +92,23 @@ ProjectLoadResult loadProject(Platform& platform, std::istream& project) {
     const bool pausedHere = doc->pauseForRead();
     std::unique_ptr<TerminalTable> terminals;
     if (r.files.terminals) {
-        InputFile in(*r.files.terminals);
+        InputFile in(named(r.files.terminals));
         if (in.isOpen()) terminals = readTerminalFile(in);
     }
     std::unique_ptr<Stimulus> stimulus;
     if (r.files.stimulus) {
-        InputFile in(*r.files.stimulus);
+        InputFile in(named(r.files.stimulus));
         if (in.isOpen()) {
             stimulus = readStimulusFile(in, terminals.get(), doc->universe());
             advanceStimulus(*stimulus, r.files.advanceCount);
         }
     }
     std::unique_ptr<ViewList> views;
-    if (r.files.views) views = std::make_unique<ViewList>(readViewFile(*r.files.views));
+    if (r.files.views) views = std::make_unique<ViewList>(readViewFile(named(r.files.views)));
     std::unique_ptr<Monitor> monitor;
     if (r.files.monitor) {
-        InputFile in(*r.files.monitor);
-        if (in.isOpen()) monitor = readMonitorFile(in, terminals.get(), platform.outputPolicy);
+        InputFile in(named(r.files.monitor));
+        if (in.isOpen()) monitor = readMonitorFile(in, terminals.get(), platform.outputPolicy, folder);
     }
     doc->setRunObjects(std::move(terminals), std::move(stimulus), std::move(views), std::move(monitor));
     doc->resumeAfterRead(pausedHere);
@@ -127,28 +131,9 @@ std::string folderOf(const std::string& full) {
 
 bool loadProjectFromPath(Platform& platform, const std::string& path, ProjectLoadResult* result) {
     const std::string full = fullPath(path);
-    if (chdir(folderOf(full).c_str()) != 0) {
-        // The folder is gone or not ours; the open below decides.
-    }
     InputFile in(full);
     if (!in.isOpen()) return false;
-    ProjectLoadResult r = loadProject(platform, in);
+    ProjectLoadResult r = loadProject(platform, in, folderOf(full));
     if (result) *result = r;
     return true;
-}
-
-bool openProjectCommand(Platform& platform) {
-    auto path = platform.openFileDialog("prj", "Cellforge project file (*.prj)|*.prj||");
-    if (!path) return false;
-    InputFile in(*path);
-    if (!in.isOpen()) return false;
-    platform.addRecentFile(*path);
-    loadProject(platform, in);
-    return true;
-}
-
-bool openRecentProject(Platform& platform, int n) {
-    const std::vector<std::string> recent = platform.recentFiles();
-    if (n < 1 || size_t(n) > recent.size()) return false;
-    return loadProjectFromPath(platform, recent[size_t(n) - 1]);
 }

@@ -2,6 +2,11 @@
 // and the load sequence that opens the grid as a document and hands it the
 // run objects built from the other files.
 //
+// Names are opened relative to the project's folder, which the caller
+// passes in: the loader never changes the process's current folder, so a
+// thread that loads a project cannot disturb another thread's relative
+// paths.
+//
 // Lines are matched by their last four characters, exactly and
 // case-sensitively; the whole line is the file name. Lines are read while
 // the stream is good (not failed, not at its end), so a file ending in a line
@@ -34,17 +39,18 @@ struct ProjectLoadResult {
     CellforgeDocument* document = nullptr;  // none when no grid or the open failed
 };
 
-// The load sequence. Reports nothing to the user.
-ProjectLoadResult loadProject(Platform& platform, std::istream& project);
+// The load sequence, with every relative name resolved against `folder`
+// (the saved-views list keeps the resolved name, so it is written back
+// beside the project). Reports nothing to the user.
+ProjectLoadResult loadProject(Platform& platform, std::istream& project, const std::string& folder);
 
-// The Open command: dialog, open, add to the recent list, load. False on
-// cancel or when the file does not open.
-bool openProjectCommand(Platform& platform);
-// Recent entry n (1..4): make the project's folder current, open, load.
-bool openRecentProject(Platform& platform, int n);
-// Resolve `path`, make its folder current, open and load it. False (nothing
-// changed but perhaps the current directory) when it does not open.
+// Resolve `path`, open and load it against its own folder. False (nothing
+// changed) when it does not open.
 bool loadProjectFromPath(Platform& platform, const std::string& path, ProjectLoadResult* result = nullptr);
+
+// A project file's name as it is opened: as written when absolute, else
+// inside `folder`.
+std::string resolveInFolder(const std::string& folder, const std::string& name);
 
 // Full path of `path` against the current directory, and its folder (the
 // text before the last '/'; "/" for a file at the root).

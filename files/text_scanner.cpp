@@ -1,9 +1,12 @@
 #include "files/text_scanner.h"
 
+#include <algorithm>
+
 #include <limits>
 
 bool TextScanner::refill() {
     if (eof_) return false;
+    linesBefore_ += size_t(std::count(buf_, buf_ + len_, '\n'));
     // A stream that reports read errors by exception ends here, like any other.
     try {
         in_.read(buf_, sizeof buf_);
@@ -129,3 +132,5 @@ int32_t TextScanner::leadingInt(const std::string& word) {
     if (negative && !saturated) v = -v;
     return int32_t(uint32_t(uint64_t(v)));
 }
+
+size_t TextScanner::line() const { return linesBefore_ + size_t(std::count(buf_, buf_ + pos_, '\n')) + 1; }

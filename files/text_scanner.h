@@ -35,6 +35,9 @@ public:
     // the end of input. Lines longer than maxLength fail the scanner.
     bool readLine(std::string& line, size_t maxLength = 4096);
 
+    // The line (from 1) of the next character to be read.
+    size_t line() const;
+
     static int32_t leadingInt(const std::string& word);
     static bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -53,6 +56,7 @@ private:
     std::istream& in_;
     char buf_[1 << 16];
     size_t pos_ = 0, len_ = 0;
+    size_t linesBefore_ = 0;  // line breaks in the buffers already used up
     bool eof_ = false;
     bool failed_ = false;
 };

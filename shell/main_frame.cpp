@@ -821,7 +821,7 @@ bool CMainFrame::openProjectFile(const QString& path) {
     QDir::setCurrent(info.absolutePath());
     recent_.add(info.absoluteFilePath());
     QtPlatform platform(*this);
-    const ProjectLoadResult result = loadProject(platform, in);
+    const ProjectLoadResult result = loadProject(platform, in, info.absolutePath().toStdString());
     updateRecentMenu();
     reportProjectLoad(info.absoluteFilePath(), result);
     return true;

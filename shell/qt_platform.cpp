@@ -31,22 +31,3 @@ std::vector<std::string> QtPlatform::recentFiles() const {
 void QtPlatform::addRecentFile(const std::string& path) { frame_.recentFiles().add(QString::fromStdString(path)); }
 
 void QtPlatform::messageBox(const std::string& text) { CMainFrame::showMessage(QString::fromStdString(text)); }
-
-std::optional<std::string> QtPlatform::openFileDialog(const std::string& defaultExtension,
-                                                      const std::string& filter) {
-    auto p = frame_.fileDialogs().openFile(&frame_, QString::fromStdString(defaultExtension),
-                                           QString::fromStdString(filter));
-    if (!p) return std::nullopt;
-    // The common open dialog leaves the chosen folder as the current
-    // directory; projects name their files relative to it.
-    QDir::setCurrent(QFileInfo(*p).absolutePath());
-    return p->toStdString();
-}
-
-std::optional<std::string> QtPlatform::saveFileDialog(const std::string& defaultExtension,
-                                                      const std::string& filter) {
-    auto p = frame_.fileDialogs().saveFile(&frame_, QString::fromStdString(defaultExtension),
-                                           QString::fromStdString(filter));
-    if (!p) return std::nullopt;
-    return p->toStdString();
-}

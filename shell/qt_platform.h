@@ -16,10 +16,6 @@ public:
     std::vector<std::string> recentFiles() const override;
     void addRecentFile(const std::string& path) override;
     void messageBox(const std::string& text) override;
-    std::optional<std::string> openFileDialog(const std::string& defaultExtension,
-                                              const std::string& filter) override;
-    std::optional<std::string> saveFileDialog(const std::string& defaultExtension,
-                                              const std::string& filter) override;
 
     CCellforgeDoc* shellDocument(CellforgeDocument* document) const;
 

@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "universe/universe.h"
 
@@ -98,4 +99,19 @@ bool centreOfMass(Camera& c, const Universe& universe) {
     c.alt = 0;
     c.az = 0;
     return true;
+}
+
+std::optional<Camera> parseCameraText(const char* text) {
+    if (!text) return std::nullopt;
+    float v[5];
+    const char* p = text;
+    for (int k = 0; k < 5; ++k) {
+        char* end = nullptr;
+        const double d = std::strtod(p, &end);
+        if (end == p || !std::isfinite(d) || std::fabs(d) > 3.0e38) return std::nullopt;
+        v[k] = float(d);
+        if (*end != (k < 4 ? ',' : '\0')) return std::nullopt;
+        p = end + 1;
+    }
+    return cameraAt(v[0], v[1], v[2], v[3], v[4]);
 }

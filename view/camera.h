@@ -16,6 +16,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 class Universe;
 
@@ -24,6 +25,23 @@ struct Camera {
     float az = 0;   // degrees about the vertical axis; positive turns right
     float alt = 0;  // degrees about the turned horizontal axis; positive tilts down
 };
+
+// The order every outside form uses (the runner's --camera, Python's tuples,
+// saved views, the Settings dialog): position, then altitude, then azimuth.
+// The struct stores azimuth first, so build cameras from that order here.
+inline Camera cameraAt(float x, float y, float z, float alt, float az) {
+    Camera c;
+    c.x = x;
+    c.y = y;
+    c.z = z;
+    c.alt = alt;
+    c.az = az;
+    return c;
+}
+
+// "X,Y,Z,ALT,AZ": five finite numbers within +-3e38, comma-separated, nothing
+// else. None when the text is not of that form.
+std::optional<Camera> parseCameraText(const char* text);
 
 // Degrees to radians with the constant the view transform has always used.
 constexpr double degreesToRadians(double degrees) { return degrees * 6.283185307179586 / 360.0; }

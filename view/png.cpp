@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "view/bitmap.h"
+
 bool hasPngSuffix(const std::string& path) {
     if (path.size() < 4) return false;
     std::string ext = path.substr(path.size() - 4);
@@ -56,4 +58,15 @@ bool saveWindowPng(int width, int height, const std::string& path) {
     const ScreenBitmap bm = captureFramebuffer(width, height);
     if (bm.pixels.empty()) return false;
     return writePngFile(bm, path);
+}
+
+bool writePictureFile(const ScreenBitmap& bitmap, const std::string& path) {
+    if (hasPngSuffix(path)) return writePngFile(bitmap, path);
+    const std::vector<uint8_t> dib = bitmapToDib(bitmap, kUncompressedRgb, nullptr);
+    return !dib.empty() && writeBitmapFile(dib, path);
+}
+
+bool saveWindowPicture(int width, int height, const std::string& path) {
+    const ScreenBitmap bm = captureFramebuffer(width, height);
+    return !bm.pixels.empty() && writePictureFile(bm, path);
 }

@@ -30,3 +30,8 @@ bool writePngFile(const ScreenBitmap& bitmap, const std::string& path);
 
 // The whole save from the current framebuffer: capture, encode, file.
 bool saveWindowPng(int width, int height, const std::string& path);
+
+// A picture in the format its name asks for: PNG for ".png" (any case), the
+// bitmap file otherwise. Every front end saves pictures through these two.
+bool writePictureFile(const ScreenBitmap& bitmap, const std::string& path);
+bool saveWindowPicture(int width, int height, const std::string& path);

@@ -24,6 +24,7 @@
 #include "files/memory_image.h"
 #include "files/platform.h"
 #include "files/project.h"
+#include "session/session.h"
 #include "universe/universe.h"
 #include "view/bitmap.h"
 #include "view/camera.h"
@@ -98,23 +99,6 @@ struct Options {
     std::string resume;
 };
 
-// "X,Y,Z,ALT,AZ": five finite numbers.
-bool parseCamera(const char* s, Camera& out) {
-    if (!s) return false;
-    float v[5];
-    const char* p = s;
-    for (int k = 0; k < 5; ++k) {
-        char* end = nullptr;
-        const double d = std::strtod(p, &end);
-        if (end == p || !std::isfinite(d) || std::fabs(d) > 3.0e38) return false;
-        v[k] = float(d);
-        if (*end != (k < 4 ? ',' : '\0')) return false;
-        p = end + 1;
-    }
-    out = Camera{v[0], v[1], v[2], v[4], v[3]};
-    return true;
-}
-
 // "WxH", each 1 to 16384.
 bool parseSize(const char* s, int& w, int& h) {
     if (!s) return false;
@@ -153,37 +137,15 @@ int unreadableInput(const std::string& what, const std::string& path, FileCheck 
     return 2;
 }
 
-bool endsWith(const std::string& s, const char* ext) {
-    const size_t n = std::strlen(ext);
-    return s.size() >= n && s.compare(s.size() - n, n, ext) == 0;
+
+// The bar on stderr, fed by the session's throttled progress.
+void drawProgressBar(uint64_t done, uint64_t total, double rate) {
+    const int width = 40;
+    const int filled = total ? int(double(done) / double(total) * width) : width;
+    std::fprintf(stderr, "\r[%.*s%*s] %llu/%llu  %.0f gen/s", filled, "########################################",
+                 width - filled, "", (unsigned long long)done, (unsigned long long)total, rate);
+    std::fflush(stderr);
 }
-
-class Progress {
-public:
-    Progress(bool on, uint64_t total) : on_(on), total_(total), start_(clock::now()), last_(start_) {}
-    void update(uint64_t done) {
-        if (!on_) return;
-        auto now = clock::now();
-        if (now - last_ < std::chrono::milliseconds(200) && done != total_) return;
-        last_ = now;
-        double secs = std::chrono::duration<double>(now - start_).count();
-        double rate = secs > 0 ? double(done) / secs : 0.0;
-        int width = 40;
-        int filled = total_ ? int(double(done) / double(total_) * width) : width;
-        std::fprintf(stderr, "\r[%.*s%*s] %llu/%llu  %.0f gen/s", filled, "########################################",
-                     width - filled, "", (unsigned long long)done, (unsigned long long)total_, rate);
-        std::fflush(stderr);
-    }
-    void finish() {
-        if (on_) std::fprintf(stderr, "\n");
-    }
-
-private:
-    using clock = std::chrono::steady_clock;
-    bool on_;
-    uint64_t total_;
-    clock::time_point start_, last_;
-};
 
 }  // namespace
 
@@ -239,8 +201,9 @@ int main(int argc, char** argv) {
             if (!v || !*v) return usageError("option --render needs a path");
             opt.render = v;
         } else if (a == "--camera") {
-            if (!parseCamera(value("--camera"), opt.camera))
-                return usageError("option --camera needs X,Y,Z,ALT,AZ (five numbers)");
+            const std::optional<Camera> c = parseCameraText(value("--camera"));
+            if (!c) return usageError("option --camera needs X,Y,Z,ALT,AZ (five numbers)");
+            opt.camera = *c;
             opt.cameraGiven = true;
         } else if (a == "--size") {
             if (!parseSize(value("--size"), opt.width, opt.height))
@@ -268,17 +231,15 @@ int main(int argc, char** argv) {
     }
     if (opt.file.empty()) return usageError("no file given");
     if (opt.checkpointEvery && opt.checkpoint.empty()) return usageError("option --checkpoint-every needs --checkpoint PATH");
-    const bool isProject = endsWith(opt.file, ".prj");
-    if (!isProject && !hasGridSuffix(opt.file))
-        return usageError("'" + opt.file + "' is neither a grid file (*.grd) nor a project file (*.prj)");
-    // A project makes its folder current; the paths given here mean the folder we started in.
-    for (std::string* path : {&opt.save, &opt.saveTerminals, &opt.memory, &opt.render, &opt.checkpoint, &opt.resume})
-        if (!path->empty()) *path = fullPath(*path);
+    // The path first (missing, a folder, a FIFO), then its suffix.
+    DocumentKind kind = DocumentKind::Grid;
+    if (const OpenProblem p = judgeDocumentPath(opt.file, kind)) {
+        if (p.fault == OpenFault::WrongSuffix) return usageError(p.message());
+        std::cerr << "cellforge-run: " << p.message() << "\n";
+        return 2;
+    }
+    const bool isProject = kind == DocumentKind::Project;
     const std::string dumpPath = fullPath(kDriveDumpFile);
-    // Inputs are checked before anything runs: a directory, FIFO or device
-    // named as an input is refused, never read (a FIFO would block).
-    if (const FileCheck c = checkInputFile(opt.file); c != FileCheck::Regular)
-        return unreadableInput(isProject ? "project" : "grid", opt.file, c);
     if (!opt.memory.empty())
         if (const FileCheck c = checkInputFile(opt.memory); c != FileCheck::Regular)
             return unreadableInput("memory file", opt.memory, c);
@@ -307,67 +268,29 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Declared before the documents so it outlives their workers.
-    ViewCentre centre;
-    HeadlessPlatform platform;
-    platform.messageSink = [](const std::string& msg) { std::cerr << msg << "\n"; };
-    std::unique_ptr<CellforgeDocument> gridDocument;
-    CellforgeDocument* doc = nullptr;
-    if (isProject) {
-        ProjectLoadResult loaded;
-        if (!loadProjectFromPath(platform, opt.file, &loaded)) {
-            std::cerr << "cellforge-run: cannot open project '" << opt.file << "'\n";
-            return 2;
-        }
-        if (!loaded.files.grid) {
-            std::cerr << "cellforge-run: project '" << opt.file << "' names no grid file (*.grd)\n";
-            return 2;
-        }
-        doc = loaded.document;
-        if (!doc) {
-            std::cerr << "cellforge-run: cannot open grid '" << *loaded.files.grid << "'\n";
-            return 2;
-        }
-        // The loader skipped what it could not read; a run without its grid,
-        // or with a named file that is no file at all, is not the run asked
-        // for. (A missing terminals, stimulus, views or monitor file is an
-        // absent object, as in the desktop program.) Paths are relative to
-        // the project's folder, which the loader made current.
-        if (const FileCheck c = checkInputFile(*loaded.files.grid); c != FileCheck::Regular)
-            return unreadableInput("grid", *loaded.files.grid, c);
-        const std::pair<const char*, const std::optional<std::string>*> named[] = {
-            {"terminals file", &loaded.files.terminals},
-            {"stimulus file", &loaded.files.stimulus},
-            {"saved-views file", &loaded.files.views},
-            {"monitor file", &loaded.files.monitor}};
-        for (const auto& [what, path] : named) {
-            if (!*path) continue;
-            const FileCheck c = checkInputFile(**path);
-            if (c != FileCheck::Regular && c != FileCheck::Missing) return unreadableInput(what, **path, c);
-        }
-    } else {
-        gridDocument = std::make_unique<CellforgeDocument>();
-        doc = gridDocument.get();
-        doc->universe().onConflict = [](const std::string& msg) { std::cerr << msg << "\n"; };
-        GridReadResult rr;
-        doc->withUniverse([&](Universe& u) { openGridDocument(u, opt.file, &rr); });
-        if (rr.skippedParts)
-            std::cerr << "cellforge-run: skipped " << rr.skippedParts
-                      << " parts outside the coordinate range of +-1000000000\n";
+    SessionOptions sessionOptions;
+    sessionOptions.messages = [](const std::string& msg) { std::cerr << msg << "\n"; };
+    OpenProblem problem;
+    std::unique_ptr<Session> session = Session::open(opt.file, sessionOptions, problem);
+    if (!session) {
+        std::cerr << "cellforge-run: " << problem.message() << "\n";
+        return 2;
     }
+    if (session->skippedParts())
+        std::cerr << "cellforge-run: skipped " << session->skippedParts()
+                  << " parts outside the coordinate range of +-1000000000\n";
+    CellforgeDocument* doc = &session->document();
     if (!opt.resume.empty()) {
         std::string error;
         if (!applyCheckpoint(*doc, resumeImage, error)) {
             std::cerr << "cellforge-run: cannot resume from '" << opt.resume << "': " << error << "\n";
             return 2;
         }
+        session->centreFirstView();
     }
     // The first view's camera: as given, else the "Centre of Mass" position.
     // Its centre then follows the tracked terminal through the run.
-    Camera camera = opt.camera;
-    if (!opt.cameraGiven) doc->withUniverse([&](Universe& un) { centreOfMass(camera, un); });
-    centre.set(camera.x, camera.y, camera.z);
-    doc->setFirstViewCentre(&centre);
+    if (opt.cameraGiven) session->setFirstViewCamera(opt.camera);
 
     if (!opt.memory.empty()) {
         InputFile in(opt.memory);
@@ -375,7 +298,7 @@ int main(int argc, char** argv) {
         doc->writeMemory(opt.corner[0], opt.corner[1], opt.corner[2], opt.offset, readProgramImage(in));
     }
 
-    doc->withUniverse([&opt](Universe& un) { un.setThreads(opt.threads); });
+    if (std::string error; !session->setThreads(opt.threads, error)) return usageError(error);
     Universe& u = doc->universe();
     SteppingDriver& driver = doc->driver();
     uint32_t startGeneration = 0;
@@ -406,16 +329,12 @@ int main(int argc, char** argv) {
         driver.waitUntilStopped();
     } else {
         const bool showProgress = opt.progress == 1 || (opt.progress == -1 && isatty(2) && opt.generations >= 1000);
-        Progress progress(showProgress, opt.generations);
-        // The worker waits at its pause point throughout; we step in its stead.
-        const bool pausedHere = doc->pauseForRead();
-        for (uint64_t i = 0; i < opt.generations && !checkpointFailed; ++i) {
-            driver.runGeneration();
-            if ((i & 255) == 0) progress.update(i + 1);
-        }
-        doc->resumeAfterRead(pausedHere);
-        progress.update(opt.generations);
-        progress.finish();
+        RunProgress progress(opt.generations, showProgress ? RunProgress::Report(drawProgressBar) : nullptr);
+        RunControl control;
+        control.progress = &progress;
+        control.beforeGeneration = [&checkpointFailed](Universe&) { return !checkpointFailed.load(); };
+        session->run(opt.generations, control);
+        if (showProgress) std::fprintf(stderr, "\n");
     }
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (checkpointFailed) return 1;
@@ -439,19 +358,14 @@ int main(int argc, char** argv) {
         }
     }
     if (glContext) {
-        camera.x = centre.x.load();
-        camera.y = centre.y.load();
-        camera.z = centre.z.load();
-        if (!opt.render.empty()) {
-            SceneRenderer renderer;
-            renderer.renderFrame(camera, u, &driver);
-            const bool saved = hasPngSuffix(opt.render) ? saveWindowPng(opt.width, opt.height, opt.render)
-                                                        : saveWindowBitmap(opt.width, opt.height, opt.render);
-            if (!saved) {
-                std::cerr << "cellforge-run: cannot write '" << opt.render << "'\n";
-                return 1;
-            }
+        const Camera camera = session->firstViewCamera();
+        std::string error;
+        if (!opt.render.empty() &&
+            !session->renderToFile(camera, opt.width, opt.height, opt.render, error, glContext.get())) {
+            std::cerr << "cellforge-run: " << error << "\n";
+            return 1;
         }
+        glContext->makeCurrent();
         if (opt.writeEps && !writeDriveCoordinates(camera, u, &driver, dumpPath)) {
             std::cerr << "cellforge-run: cannot write '" << dumpPath << "'\n";
             return 1;

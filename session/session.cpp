@@ -1,0 +1,345 @@
+#include "session/session.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include "files/grid_file.h"
+#include "files/platform.h"
+#include "files/saved_views.h"
+#include "universe/universe.h"
+#include "view/offscreen.h"
+#include "view/png.h"
+#include "view/scene.h"
+
+// ---------------------------------------------------------------- opening
+
+std::optional<DocumentKind> documentKindOf(const std::string& path) {
+    if (path.size() < 4) return std::nullopt;
+    std::string ext = path.substr(path.size() - 4);
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".grd") return DocumentKind::Grid;
+    if (ext == ".prj") return DocumentKind::Project;
+    return std::nullopt;
+}
+
+int OpenProblem::errorNumber() const {
+    switch (fault) {
+        case OpenFault::Missing: return ENOENT;
+        case OpenFault::Folder: return EISDIR;
+        case OpenFault::NotRegular: return EINVAL;
+        case OpenFault::Unreadable: return EACCES;
+        default: return 0;
+    }
+}
+
+std::string OpenProblem::message() const {
+    const std::string named = what + " '" + path + "'";
+    switch (fault) {
+        case OpenFault::None: return std::string();
+        case OpenFault::Missing: return "cannot read " + named + ": no such file";
+        case OpenFault::Folder: return "cannot read " + named + ": it is a folder";
+        case OpenFault::NotRegular: return "cannot read " + named + ": it is not a regular file";
+        case OpenFault::Unreadable: return "cannot read " + named + ": permission denied";
+        case OpenFault::WrongSuffix: return "'" + path + "' is neither a grid file (*.grd) nor a project file (*.prj)";
+        case OpenFault::NoGrid: return "project '" + path + "' names no grid file (*.grd)";
+        case OpenFault::Incomplete:
+            return "grid '" + path + "' stopped being read at line " + std::to_string(line) + " before its end";
+    }
+    return std::string();
+}
+
+OpenProblem judgeInputPath(const std::string& path, const std::string& what) {
+    OpenProblem p;
+    p.what = what;
+    p.path = path;
+    switch (checkInputFile(path)) {
+        case FileCheck::Regular: break;
+        case FileCheck::Missing: p.fault = OpenFault::Missing; break;
+        case FileCheck::Unreadable: p.fault = OpenFault::Unreadable; break;
+        case FileCheck::NotRegular: {
+            struct stat st {};
+            p.fault = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? OpenFault::Folder : OpenFault::NotRegular;
+            break;
+        }
+    }
+    return p;
+}
+
+OpenProblem judgeDocumentPath(const std::string& path, DocumentKind& kind) {
+    const std::optional<DocumentKind> k = documentKindOf(path);
+    OpenProblem p = judgeInputPath(path, k == DocumentKind::Project ? "project" : k ? "grid" : "file");
+    if (p) return p;
+    if (!k) {
+        p.fault = OpenFault::WrongSuffix;
+        return p;
+    }
+    kind = *k;
+    return p;
+}
+
+OpenProblem judgeProjectFiles(const ProjectFiles& files, const std::string& folder) {
+    OpenProblem p;
+    if (!files.grid) {
+        p.fault = OpenFault::NoGrid;
+        p.what = "project";
+        return p;
+    }
+    const std::pair<const char*, const std::optional<std::string>*> named[] = {
+        {"grid", &files.grid}, {"terminals file", &files.terminals}, {"stimulus file", &files.stimulus},
+        {"monitor file", &files.monitor}, {"saved-views file", &files.views}};
+    for (const auto& [what, name] : named) {
+        if (!*name) continue;
+        p = judgeInputPath(resolveInFolder(folder, **name), what);
+        // The views file is also an output: Settings creates it.
+        if (p.fault == OpenFault::Missing && name == &files.views) p = OpenProblem{};
+        if (p) return p;
+    }
+    return p;
+}
+
+// ---------------------------------------------------------------- cameras
+
+namespace {
+float wholeNumber(float v) {
+    if (std::isnan(v)) return 0.0f;
+    if (v >= 2147483647.0f) return float(std::numeric_limits<int32_t>::max());
+    if (v <= -2147483648.0f) return float(std::numeric_limits<int32_t>::min());
+    return float(int32_t(v));
+}
+}  // namespace
+
+Camera recallSavedView(const SavedView& v) {
+    return cameraAt(wholeNumber(v.x), wholeNumber(v.y), wholeNumber(v.z), wholeNumber(v.alt), wholeNumber(v.az));
+}
+
+std::optional<Camera> findSavedView(const ViewList* views, const std::string& description) {
+    if (!views) return std::nullopt;
+    for (const SavedView& v : views->views)
+        if (v.description == description) return recallSavedView(v);
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------- progress
+
+namespace {
+int64_t nowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+RunProgress::RunProgress(uint64_t total, Report report, double intervalSeconds)
+    : total_(total), report_(std::move(report)), interval_(intervalSeconds), start_(nowNanoseconds()), last_(start_) {}
+
+double RunProgress::elapsedSeconds() const { return double(nowNanoseconds() - start_) * 1e-9; }
+
+void RunProgress::update(uint64_t done) {
+    if (!report_) return;
+    const int64_t now = nowNanoseconds();
+    if (double(now - last_) * 1e-9 < interval_ && done != total_) return;
+    last_ = now;
+    const double secs = double(now - start_) * 1e-9;
+    report_(done, total_, secs > 0 ? double(done) / secs : 0.0);
+}
+
+// ---------------------------------------------------------------- the session
+
+Session::Session(SessionOptions options) : options_(std::move(options)), platform_(std::make_unique<HeadlessPlatform>()) {
+    platform_->outputPolicy = options_.outputPolicy;
+    auto doc = std::make_unique<CellforgeDocument>();
+    doc_ = doc.get();
+    platform_->adopt(std::move(doc));
+    attach();
+}
+
+Session::~Session() {
+    if (doc_) doc_->setFirstViewCentre(nullptr);
+    platform_.reset();  // stops the worker before the centre and the hook go
+}
+
+void Session::attach() {
+    if (options_.messages) platform_->messageSink = options_.messages;
+    doc_->withUniverse([&](Universe& u) {
+        u.onConflict = [this](const std::string& m) {
+            if (options_.messages) options_.messages(m);
+        };
+        camera_ = Camera{};
+        centreOfMass(camera_, u);
+    });
+    centre_.set(camera_.x, camera_.y, camera_.z);
+    doc_->setFirstViewCentre(&centre_);
+}
+
+std::unique_ptr<Session> Session::open(const std::string& path, SessionOptions options, OpenProblem& problem) {
+    problem = OpenProblem{};
+    DocumentKind kind = DocumentKind::Grid;
+    problem = judgeDocumentPath(path, kind);
+    if (problem) return nullptr;
+    const std::string full = fullPath(path);
+
+    if (kind == DocumentKind::Grid) {
+        auto s = std::make_unique<Session>(std::move(options));
+        GridReadResult rr;
+        s->doc_->withUniverse([&](Universe& u) { openGridDocument(u, full, &rr); });
+        if (s->options_.strict && !rr.complete) {
+            problem.fault = OpenFault::Incomplete;
+            problem.what = "grid";
+            problem.path = path;
+            problem.line = rr.stoppedAtLine;
+            return nullptr;
+        }
+        s->doc_->setPath(full);
+        s->path_ = full;
+        s->kind_ = kind;
+        s->skippedParts_ = rr.skippedParts;
+        s->attach();
+        return s;
+    }
+
+    // A project: its named files are judged before anything is loaded.
+    const std::string folder = folderOf(full);
+    ProjectFiles files;
+    {
+        InputFile in(full);
+        if (!in.isOpen()) {
+            problem = judgeInputPath(full, "project");
+            if (!problem) problem.fault = OpenFault::Unreadable;
+            return nullptr;
+        }
+        files = readProjectLines(in);
+    }
+    problem = judgeProjectFiles(files, folder);
+    if (problem.fault == OpenFault::NoGrid) problem.path = path;
+    if (problem) return nullptr;
+    if (options.strict) {
+        // The grid alone, to learn whether it reads to its end.
+        Universe probe;
+        InputFile in(resolveInFolder(folder, *files.grid));
+        const GridReadResult rr = readGridFile(probe, in);
+        if (!rr.complete) {
+            problem.fault = OpenFault::Incomplete;
+            problem.what = "grid";
+            problem.path = *files.grid;
+            problem.line = rr.stoppedAtLine;
+            return nullptr;
+        }
+    }
+
+    std::unique_ptr<Session> s(new Session(std::move(options), Empty{}));
+    ProjectLoadResult loaded;
+    if (!loadProjectFromPath(*s->platform_, full, &loaded) || !loaded.document) {
+        problem = judgeInputPath(resolveInFolder(folder, *files.grid), "grid");
+        if (!problem) problem.fault = OpenFault::Unreadable;
+        return nullptr;
+    }
+    s->doc_ = loaded.document;
+    s->kind_ = kind;
+    s->path_ = full;
+    s->files_ = loaded.files;
+    s->attach();
+    return s;
+}
+
+Session::Session(SessionOptions options, Empty) : options_(std::move(options)), platform_(std::make_unique<HeadlessPlatform>()) {
+    platform_->outputPolicy = options_.outputPolicy;
+    if (options_.messages) platform_->messageSink = options_.messages;
+}
+
+RunOutcome Session::run(uint64_t n, const RunControl& control) {
+    RunOutcome out;
+    SteppingDriver& driver = doc_->driver();
+    // The worker waits at its pause point throughout; we step in its stead.
+    const bool pausedHere = doc_->pauseForRead();
+    Universe& u = doc_->universe();
+    for (uint64_t i = 0; i < n; ++i) {
+        if (control.cancel && control.cancel->load(std::memory_order_relaxed)) {
+            out.cancelled = true;
+            break;
+        }
+        if (control.beforeGeneration && !control.beforeGeneration(u)) {
+            out.stoppedByHook = true;
+            break;
+        }
+        driver.runGeneration();
+        ++out.generations;
+        if (control.progress && (i & 255) == 0) control.progress->update(out.generations);
+    }
+    doc_->resumeAfterRead(pausedHere);
+    if (control.progress) control.progress->update(out.generations);
+    return out;
+}
+
+bool Session::setThreads(int n, std::string& error) {
+    if (n < 1 || n > kMaxThreads) {
+        error = "threads must be from 1 to " + std::to_string(kMaxThreads) + ", not " + std::to_string(n);
+        return false;
+    }
+    doc_->withUniverse([n](Universe& u) { u.setThreads(n); });
+    return true;
+}
+
+int Session::threads() {
+    int n = 1;
+    doc_->withUniverse([&n](Universe& u) { n = u.threads(); });
+    return n;
+}
+
+Camera Session::firstViewCamera() const {
+    Camera c = camera_;
+    c.x = centre_.x.load();
+    c.y = centre_.y.load();
+    c.z = centre_.z.load();
+    return c;
+}
+
+void Session::setFirstViewCamera(const Camera& camera) {
+    camera_ = camera;
+    centre_.set(camera.x, camera.y, camera.z);
+}
+
+bool Session::render(const Camera& camera, int width, int height, ScreenBitmap& pixels, std::string& error,
+                     OffscreenContext* context) {
+    static std::mutex drawing;
+    std::lock_guard<std::mutex> one(drawing);
+    std::unique_ptr<OffscreenContext> own;
+    if (!context || context->width() != width || context->height() != height || !context->makeCurrent()) {
+        own = OffscreenContext::create(width, height, error);
+        if (!own) {
+            error = "cannot draw the view: " + error;
+            return false;
+        }
+        context = own.get();
+    }
+    setUpViewState(width, height);
+    SceneRenderer renderer;
+    const bool pausedHere = doc_->pauseForRead();
+    renderer.renderFrame(camera, doc_->universe(), &doc_->driver());
+    doc_->resumeAfterRead(pausedHere);
+    pixels = captureFramebuffer(width, height);
+    if (pixels.pixels.empty()) {
+        error = "cannot draw the view: no pixels";
+        return false;
+    }
+    return true;
+}
+
+bool Session::renderToFile(const Camera& camera, int width, int height, const std::string& path, std::string& error,
+                           OffscreenContext* context) {
+    ScreenBitmap pixels;
+    if (!render(camera, width, height, pixels, error, context)) return false;
+    errno = 0;
+    if (!writePictureFile(pixels, path)) {
+        error = "cannot write '" + path + "'";
+        return false;
+    }
+    return true;
+}
+
+void Session::centreFirstView() { attach(); }

@@ -1,0 +1,206 @@
+// The session layer: what every front end does with a document - open it,
+// run it, draw it, recall its views - written once, below the desktop
+// program, the runner and the Python module.
+//
+// Design note
+//   * One rule set for opening. A path is judged before its suffix: what
+//     stands there (missing, a folder, a FIFO or device, unreadable) is
+//     the first answer, and only a readable file is then judged by its
+//     suffix (".grd" or ".prj", without regard to case). Scripts and the
+//     runner then also judge the files a project names (judgeProjectFiles),
+//     so that a run that would lack its grid, terminals, stimulus or monitor
+//     is refused instead of silently being another run; the desktop keeps
+//     the loader's quiet absent objects and says what was missing.
+//   * No working folder. Project files name their files relative to the
+//     project's folder, and the loader resolves them there: nothing here
+//     changes the process's current folder, so threads that open projects
+//     never disturb each other's relative paths.
+//   * Errors are values (OpenProblem, bool + text); each front end turns
+//     them into its own form (an exit status, a Python exception, a status
+//     line) without deciding anything again.
+//   * A Session owns a headless platform, which owns the document (for a
+//     project, the one the loader opened). The view centre and the message
+//     hook are declared before the platform, so they outlive the worker,
+//     which touches both.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "files/document.h"
+#include "files/input_file.h"
+#include "files/project.h"
+#include "view/bitmap.h"
+#include "view/camera.h"
+#include "view/offscreen.h"
+
+class HeadlessPlatform;
+
+// ---------------------------------------------------------------- opening
+
+enum class DocumentKind { Grid, Project };
+
+// The suffix of a document path, compared without regard to case.
+std::optional<DocumentKind> documentKindOf(const std::string& path);
+
+enum class OpenFault {
+    None,
+    Missing,      // nothing stands at the path
+    Folder,       // a directory
+    NotRegular,   // a FIFO, device or socket
+    Unreadable,   // exists, but cannot be opened for reading
+    WrongSuffix,  // neither *.grd nor *.prj
+    NoGrid,       // a project without a grid line
+    Incomplete,   // strict opening: the grid stopped being read before its end
+};
+
+struct OpenProblem {
+    OpenFault fault = OpenFault::None;
+    std::string what;  // "project", "grid", "terminals file", ...
+    std::string path;  // the file the fault is about
+    size_t line = 0;   // Incomplete: the line at which reading stopped
+
+    explicit operator bool() const { return fault != OpenFault::None; }
+    // The errno a script's OSError carries (ENOENT, EISDIR, EINVAL, EACCES),
+    // 0 for faults that are not about the file system.
+    int errorNumber() const;
+    // One line, e.g. "cannot read grid 'a.grd': no such file".
+    std::string message() const;
+};
+
+// What stands at `path` for reading, as an open fault (None when a regular,
+// readable file does). `what` names the file in the message.
+OpenProblem judgeInputPath(const std::string& path, const std::string& what);
+
+// The whole rule for a document path: the path first, then the suffix.
+OpenProblem judgeDocumentPath(const std::string& path, DocumentKind& kind);
+
+// The files a project names, resolved against its folder: the grid must be
+// a readable file; the terminals, stimulus and monitor files must be readable
+// when named; a named saved-views file may be missing (Settings creates it),
+// but not a folder or FIFO.
+OpenProblem judgeProjectFiles(const ProjectFiles& files, const std::string& folder);
+
+// (A name from a project file is opened with resolveInFolder, files/project.h.)
+
+// ---------------------------------------------------------------- cameras
+
+// Cameras from text: parseCameraText and cameraAt in view/camera.h.
+
+// A saved view as the desktop recalls it: each value cut to a whole number
+// (toward zero, clamped to the 32-bit range), as the Settings dialog's list
+// shows it. Every front end recalls a view this way, so a view name gives one
+// picture everywhere.
+Camera recallSavedView(const SavedView& view);
+
+// The saved view described as `description`, recalled; none when there is none.
+std::optional<Camera> findSavedView(const ViewList* views, const std::string& description);
+
+// ---------------------------------------------------------------- progress
+
+// Throttled progress of a run: report() is called with (done, total, rate in
+// generations per second) at most every `interval`, and always for the last
+// generation.
+class RunProgress {
+public:
+    using Report = std::function<void(uint64_t done, uint64_t total, double rate)>;
+    RunProgress(uint64_t total, Report report, double intervalSeconds = 0.2);
+    void update(uint64_t done);
+    double elapsedSeconds() const;
+
+private:
+    uint64_t total_;
+    Report report_;
+    double interval_;
+    int64_t start_, last_;
+};
+
+// ---------------------------------------------------------------- the session
+
+struct SessionOptions {
+    // How the monitor's output and other files the loader writes are opened.
+    OutputPolicy outputPolicy = OutputPolicy::AnyFile;
+    // Also refuse a grid that stopped being read before its end.
+    bool strict = false;
+    // Placement conflicts and load notes, as text; may be called on the worker.
+    std::function<void(const std::string&)> messages;
+};
+
+// What a run did, and why it ended.
+struct RunOutcome {
+    uint64_t generations = 0;  // run by this call
+    bool cancelled = false;    // the cancel flag was seen
+    bool stoppedByHook = false;
+};
+
+struct RunControl {
+    // Set from any thread; the run ends between two generations.
+    const std::atomic<bool>* cancel = nullptr;
+    RunProgress* progress = nullptr;
+    // Called before each generation with the worker held; false ends the run.
+    std::function<bool(Universe&)> beforeGeneration;
+};
+
+class Session {
+public:
+    // A new, empty document.
+    explicit Session(SessionOptions options = {});
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Opens a grid or a project under the one rule set. None, with the
+    // problem set, when the path or a file it needs cannot be read.
+    static std::unique_ptr<Session> open(const std::string& path, SessionOptions options, OpenProblem& problem);
+
+    CellforgeDocument& document() { return *doc_; }
+    DocumentKind kind() const { return kind_; }
+    const std::string& path() const { return path_; }  // the full path opened; "" for a new document
+    const ProjectFiles& projectFiles() const { return files_; }
+    size_t skippedParts() const { return skippedParts_; }
+
+    // ---- running: n generations on this thread, the worker held meanwhile.
+    RunOutcome run(uint64_t n, const RunControl& control = {});
+
+    // ---- threads: 1 to kMaxThreads, with the runner's meaning.
+    static constexpr int kMaxThreads = 64;
+    bool setThreads(int n, std::string& error);
+    int threads();
+
+    // ---- the first view: centre of mass at load, then following the
+    // tracked terminal through the run.
+    Camera firstViewCamera() const;
+    void setFirstViewCamera(const Camera& camera);
+
+    // ---- the first view drawn without a window: into pixels, or into a
+    // file (BMP or PNG by the suffix). A context of the right size may be
+    // handed in (the runner makes one before the run, to fail early);
+    // otherwise one is made for the call. One drawing at a time per process.
+    bool render(const Camera& camera, int width, int height, ScreenBitmap& pixels, std::string& error,
+                OffscreenContext* context = nullptr);
+    // On a write failure, errno is left as the write left it.
+    bool renderToFile(const Camera& camera, int width, int height, const std::string& path, std::string& error,
+                      OffscreenContext* context = nullptr);
+    // Recomputes the first view from the centre of mass (after a resume).
+    void centreFirstView();
+
+private:
+    struct Empty {};
+    Session(SessionOptions options, Empty);  // no document yet: the loader makes it
+    void attach();
+
+    SessionOptions options_;
+    ViewCentre centre_;
+    Camera camera_;
+    std::unique_ptr<HeadlessPlatform> platform_;
+    CellforgeDocument* doc_ = nullptr;
+    DocumentKind kind_ = DocumentKind::Grid;
+    std::string path_;
+    ProjectFiles files_;
+    size_t skippedParts_ = 0;
+};
