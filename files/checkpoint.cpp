@@ -8,12 +8,14 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <utility>
 
 #include "files/document.h"
+#include "files/input_file.h"
 #include "files/monitor.h"
 #include "files/terminals.h"
 #include "universe/byte_codec.h"
@@ -94,6 +96,7 @@ bool writeCheckpointBytes(CellforgeDocument& doc, std::string& out, std::string&
     doc.withUniverse([&](Universe& u) {
         std::string payload;
         Out o{payload};
+        o.str(doc.source());
         const TerminalTable* terminals = doc.terminals();
         o.u8(terminals != nullptr);
         o.u32(terminals ? uint32_t(terminals->size()) : 0);
@@ -220,9 +223,9 @@ bool parseCheckpoint(std::string_view bytes, CheckpointImage& image, std::string
         error = "the checkpoint is cut off";
         return false;
     }
-    if (version != kCheckpointVersion) {
-        error = "checkpoint format version " + std::to_string(version) + ", this program reads version " +
-                std::to_string(kCheckpointVersion);
+    if (version < kOldestCheckpointVersion || version > kCheckpointVersion) {
+        error = "checkpoint format version " + std::to_string(version) + ", this program reads versions " +
+                std::to_string(kOldestCheckpointVersion) + " to " + std::to_string(kCheckpointVersion);
         return false;
     }
     const size_t body = bytes.size() - kHeaderBytes;
@@ -247,6 +250,11 @@ bool parseCheckpoint(std::string_view bytes, CheckpointImage& image, std::string
         error = std::string("the checkpoint's ") + what + " record is malformed";
         return false;
     };
+    img.version = version;
+    if (version >= 2) {
+        in.str(img.source);
+        if (in.failed) return damaged("source");
+    }
     img.hasTerminals = in.u8() != 0;
     uint32_t n = in.u32();
     if (in.failed || n > in.left / 21 || (!img.hasTerminals && n)) return damaged("terminal");
@@ -347,12 +355,13 @@ bool readCheckpointFile(const std::string& path, CheckpointImage& image, std::st
         In h{reinterpret_cast<const unsigned char*>(bytes.data()) + sizeof kMagic, kHeaderBytes - sizeof kMagic};
         const uint32_t version = h.u32();
         const uint64_t length = h.u64();
-        if (version == kCheckpointVersion && length <= kMaxCheckpointBytes) {
+        const bool known = version >= kOldestCheckpointVersion && version <= kCheckpointVersion;
+        if (known && length <= kMaxCheckpointBytes) {
             // One byte more than announced, so that a longer file shows as such.
             const uint64_t want = std::min<uint64_t>(uint64_t(st.st_size), kHeaderBytes + length + kTrailerBytes + 1);
             bytes.reserve(size_t(want));
             if (!readUpTo(bytes, size_t(want))) return false;
-        } else if (version == kCheckpointVersion) {
+        } else if (known) {
             error = "the checkpoint is larger than this program reads (" + std::to_string(kMaxCheckpointBytes) +
                     " bytes)";
             return false;
@@ -398,9 +407,70 @@ bool keepMonitorOutput(CheckpointImage& image, const std::string& folder, std::s
     return true;
 }
 
-bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string& error) {
+namespace {
+// The first input whose line differs between two fingerprints, as words.
+std::string firstSourceDifference(const std::string& saved, const std::string& loaded) {
+    auto lines = [](const std::string& text) {
+        std::map<std::string, std::string> byRole;
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(at, end - at);
+            byRole[line.substr(0, line.find(' '))] = line;
+            at = end + 1;
+        }
+        return byRole;
+    };
+    const auto a = lines(saved), b = lines(loaded);
+    if (a.empty()) return "the checkpoint's run was built in memory, this one was loaded from files";
+    if (b.empty()) return "the checkpoint's run was loaded from files, this one was built in memory";
+    for (const char* role : {"grid", "terminals", "stimulus", "monitor", "advance"}) {
+        const auto x = a.find(role), y = b.find(role);
+        const bool inA = x != a.end(), inB = y != b.end();
+        if (inA != inB) return std::string("only ") + (inA ? "the checkpoint's" : "this") + " run has a " + role;
+        if (inA && x->second != y->second) return std::string("the ") + role + " differs";
+    }
+    return "the inputs differ";
+}
+}  // namespace
+
+std::string sourceFingerprint(const std::vector<SourceInput>& inputs) {
+    std::string out;
+    for (const SourceInput& in : inputs) {
+        out += in.role;
+        if (in.path.empty()) {
+            out += " " + in.value + "\n";
+            continue;
+        }
+        // Read without blocking and only when it is a regular file; what
+        // cannot be read is fingerprinted as such.
+        InputFile f(in.path);
+        uint64_t size = 0;
+        uint32_t crc = 0;
+        char buf[1 << 16];
+        while (f.isOpen()) {
+            f.read(buf, sizeof buf);
+            const std::streamsize got = f.gcount();
+            if (got <= 0) break;
+            crc = crcOf(buf, size_t(got), crc);
+            size += uint64_t(got);
+        }
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", crc);
+        out += f.isOpen() ? " " + std::to_string(size) + " " + hex + "\n" : std::string(" unreadable\n");
+    }
+    return out;
+}
+
+bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string& error, bool anySource) {
     if (!image.universe) {
         error = "the checkpoint has already been applied";
+        return false;
+    }
+    if (!anySource && image.version >= 2 && image.source != doc.source()) {
+        error = "the checkpoint was taken from a run loaded from other files: " +
+                firstSourceDifference(image.source, doc.source());
         return false;
     }
     bool ok = false;
@@ -515,7 +585,11 @@ bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string
             channelFor[i]->partIndex = image.standIns[i]->partIndex;
             channelFor[i]->clock = image.standIns[i]->clock;
         }
-        if (monitor && image.monitorPrefix && monitor->output.is_open()) {
+        if (monitor && monitor->outputHeld) {
+            // Held back while the checkpoint was judged: opened only now.
+            startMonitorOutput(*monitor);
+            if (image.monitorPrefix && monitor->output.is_open()) monitor->output << *image.monitorPrefix << std::flush;
+        } else if (monitor && image.monitorPrefix && monitor->output.is_open()) {
             monitor->output.close();
             monitor->output.clear();
             monitor->output.open(monitor->outputPath, std::ios::out | std::ios::trunc | std::ios::binary);

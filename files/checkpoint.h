@@ -43,7 +43,23 @@
 
 class CellforgeDocument;
 
-constexpr uint32_t kCheckpointVersion = 1;
+// Version 2 adds the source record (see sourceFingerprint); version 1 files
+// still read, without that check.
+constexpr uint32_t kCheckpointVersion = 2;
+constexpr uint32_t kOldestCheckpointVersion = 1;
+
+// What a run was loaded from, as text: one line per input that decides the
+// run ("grid", "terminals", "stimulus", "monitor", "advance"), each with the
+// file's size and CRC-32. A document keeps the fingerprint of its load; a
+// checkpoint carries it, and resuming refuses a run loaded from other files,
+// naming the first input that differs. An empty fingerprint is a document
+// built in memory.
+struct SourceInput {
+    std::string role;
+    std::string path;  // empty for a value without a file (the advance count)
+    std::string value;
+};
+std::string sourceFingerprint(const std::vector<SourceInput>& inputs);
 
 // A checkpoint read and checked, not yet applied to a document.
 struct CheckpointImage {
@@ -73,6 +89,8 @@ struct CheckpointImage {
     uint64_t monitorBytes = 0;
     uint32_t monitorGroups = 0;
     std::optional<std::string> monitorPrefix;  // set by keepMonitorOutput
+    uint32_t version = kCheckpointVersion;
+    std::string source;  // the loaded run's fingerprint (version 2 on)
     std::unique_ptr<Universe> universe;  // after the stand-ins: goes first
     uint32_t generation() const { return universe ? universe->generation : 0; }
 };
@@ -93,7 +111,9 @@ bool readCheckpointFile(const std::string& path, CheckpointImage& image, std::st
 bool keepMonitorOutput(CheckpointImage& image, const std::string& folder, std::string& error);
 // Replaces the document's universe and run-object positions. All checks come
 // first: on false nothing has changed. The image's universe is used up.
-bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string& error);
+// `anySource` skips the check that the document was loaded from the files
+// the checkpointed run was loaded from.
+bool applyCheckpoint(CellforgeDocument& doc, CheckpointImage& image, std::string& error, bool anySource = false);
 
 // Parse + apply in one step.
 bool readCheckpointBytes(CellforgeDocument& doc, std::string_view bytes, std::string& error);

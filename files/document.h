@@ -46,6 +46,10 @@ public:
     // The path the document was opened from ("" for a new document).
     const std::string& path() const { return path_; }
     void setPath(std::string path) { path_ = std::move(path); }
+    // What the run was loaded from (sourceFingerprint in files/checkpoint.h);
+    // empty for a document built in memory.
+    const std::string& source() const { return source_; }
+    void setSource(std::string source) { source_ = std::move(source); }
 
     // ---- worker lifecycle
     void startWorker();  // no run objects, waiting, no limit
@@ -103,4 +107,5 @@ private:
     std::unique_ptr<ViewList> savedViews_;
     std::unique_ptr<Monitor> monitor_;
     std::string path_;
+    std::string source_;
 };

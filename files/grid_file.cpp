@@ -10,6 +10,8 @@ GridReadResult readGridFile(Universe& u, std::istream& in) {
     GridReadResult result;
     TextScanner sc(in);
     RegionEntry* current = nullptr;
+    int depth = 0;
+    size_t regionBytes = 0;
     int32_t x0 = 0;
     bool boxReady = false;
     std::string w, k;
@@ -25,11 +27,21 @@ GridReadResult readGridFile(Universe& u, std::istream& in) {
                 boxReady = true;
             } else if (k == "identifier") {
                 if (!sc.readWord(w)) break;
+                const size_t bytes = (current ? current->path.size() + 1 : 0) + w.size();
+                if (depth >= kMaxRegionDepth || bytes > kMaxRegionPathBytes - regionBytes) {
+                    result.regionsTooDeep = true;
+                    break;
+                }
+                regionBytes += bytes;
+                ++depth;
                 current = u.openRegion(w, current);
                 boxReady = false;
                 continue;
             } else if (k == "up") {
-                if (current) current = current->parent;
+                if (current) {
+                    current = current->parent;
+                    --depth;
+                }
                 boxReady = false;
                 continue;
             } else if (!boxReady) {
@@ -88,7 +100,7 @@ GridReadResult readGridFile(Universe& u, std::istream& in) {
                 }
         if (stop) break;
     }
-    result.complete = !sc.failed() || sc.atEnd();
+    result.complete = !result.regionsTooDeep && (!sc.failed() || sc.atEnd());
     if (!result.complete) result.stoppedAtLine = sc.line();
     u.forEachBlock([&](UniverseBlock* b) { u.checkBonds(b); });
     u.forEachBlock([&](UniverseBlock* b) { u.relinkBlock(b); });

@@ -25,10 +25,19 @@ struct GridReadResult {
     size_t skippedParts = 0;  // outside the coordinate limit
     bool complete = true;     // false when a read failed before the end of input
     size_t stoppedAtLine = 0; // when not complete: the line (from 1) where reading stopped
+    bool regionsTooDeep = false;  // reading stopped at a region past the limits below
     FileCheck file = FileCheck::Regular;  // what openGridDocument found at the path
 };
 
 constexpr long long kCoordinateLimit = 1000000000LL;
+
+// Region entries keep their whole dotted path, so nesting costs memory
+// quadratic in its depth: a few megabytes of nested "record identifier"
+// lines would ask for gigabytes. Real machines nest a handful of levels; a
+// grid that opens a region deeper than kMaxRegionDepth, or whose paths add
+// up to more than kMaxRegionPathBytes, stops being read there and says so.
+constexpr int kMaxRegionDepth = 1000;
+constexpr size_t kMaxRegionPathBytes = size_t(64) << 20;
 
 GridReadResult readGridFile(Universe& universe, std::istream& in);
 

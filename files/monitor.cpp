@@ -6,16 +6,16 @@
 #include "universe/universe.h"
 
 std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals, OutputPolicy policy,
-                                         const std::string& folder) {
+                                         const std::string& folder, bool holdOutput) {
     auto monitor = std::make_unique<Monitor>();
     if (!terminals) return monitor;
     TextScanner s(in);
     std::string w;
     s.readWord(monitor->outputName);
     monitor->outputPath = resolveInFolder(folder, monitor->outputName);
-    // An empty name opens nothing: the stream stays closed and drops every line.
-    if (!monitor->outputName.empty() && outputAllowed(monitor->outputPath, policy))
-        monitor->output.open(monitor->outputPath, std::ios::out | std::ios::trunc);
+    monitor->policy = policy;
+    monitor->outputHeld = true;
+    if (!holdOutput) startMonitorOutput(*monitor);
     while (s.readWord(w)) {
         monitor->groups.push_back(MonitorGroup{w, {}, {}});
         MonitorGroup& g = monitor->groups.back();
@@ -57,4 +57,12 @@ void sampleMonitor(Monitor& monitor, const Universe* universe) {
         line += '\n';
         if (monitor.output.is_open()) monitor.output << line << std::flush;
     }
+}
+
+void startMonitorOutput(Monitor& monitor) {
+    if (!monitor.outputHeld) return;
+    monitor.outputHeld = false;
+    // An empty name opens nothing: the stream stays closed and drops every line.
+    if (!monitor.outputName.empty() && outputAllowed(monitor.outputPath, monitor.policy))
+        monitor.output.open(monitor.outputPath, std::ios::out | std::ios::trunc);
 }

@@ -29,6 +29,11 @@ struct Monitor {
     std::vector<MonitorGroup> groups;
     std::string outputName;  // as the monitor file writes it (checkpoints compare this)
     std::string outputPath;  // where it is opened: outputName resolved against the folder
+    // Read with the output held back: nothing is created or truncated until
+    // startMonitorOutput, so a load that is refused afterwards (a checkpoint
+    // that does not fit) leaves the file as it was.
+    bool outputHeld = false;
+    OutputPolicy policy = OutputPolicy::AnyFile;
 };
 
 // Without a table the monitor is empty and no file is created. Never returns
@@ -38,7 +43,10 @@ struct Monitor {
 // current folder).
 std::unique_ptr<Monitor> readMonitorFile(std::istream& in, const TerminalTable* terminals,
                                          OutputPolicy policy = OutputPolicy::AnyFile,
-                                         const std::string& folder = "");
+                                         const std::string& folder = "", bool holdOutput = false);
+
+// Opens (creates or truncates) a held output; nothing when none is held.
+void startMonitorOutput(Monitor& monitor);
 
 // Writes the line of every group with a true trigger; nothing without a universe.
 void sampleMonitor(Monitor& monitor, const Universe* universe);

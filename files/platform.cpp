@@ -20,7 +20,8 @@ CellforgeDocument* HeadlessPlatform::openDocument(const std::string& path) {
     auto doc = std::make_unique<CellforgeDocument>();
     doc->universe().onConflict = [this](const std::string& msg) { messageBox(msg); };
     bool opened = false;
-    doc->withUniverse([&](Universe& u) { opened = openGridDocument(u, path); });
+    lastGridRead = GridReadResult{};
+    doc->withUniverse([&](Universe& u) { opened = openGridDocument(u, path, &lastGridRead); });
     if (!opened) return nullptr;
     doc->setPath(full);
     documents_.push_back(std::move(doc));

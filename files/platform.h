@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "files/grid_file.h"
 #include "files/input_file.h"
 
 class CellforgeDocument;
@@ -25,6 +26,9 @@ public:
     // program with a window to keep responsive asks for RegularOnly, so a
     // FIFO without a reader can never block it.
     OutputPolicy outputPolicy = OutputPolicy::AnyFile;
+    // Load the monitor with its output held back (see Monitor::outputHeld):
+    // for callers that may still refuse the load.
+    bool holdMonitorOutput = false;
 
     // Creates (or finds, when one is already open under that path) the
     // document for a grid path and reads the grid into it; adds the path to
@@ -57,6 +61,9 @@ public:
     std::vector<std::string> recentFiles() const override { return recent_; }
     void addRecentFile(const std::string& path) override;
     void messageBox(const std::string& text) override;
+
+    // What the last grid read by openDocument found (a project's grid).
+    GridReadResult lastGridRead;
 
     // Set before any document runs; called under the message lock.
     std::function<void(const std::string&)> messageSink;

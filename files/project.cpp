@@ -108,7 +108,7 @@ ProjectLoadResult loadProject(Platform& platform, std::istream& project, const s
     std::unique_ptr<Monitor> monitor;
     if (r.files.monitor) {
         InputFile in(named(r.files.monitor));
-        if (in.isOpen()) monitor = readMonitorFile(in, terminals.get(), platform.outputPolicy, folder);
+        if (in.isOpen()) monitor = readMonitorFile(in, terminals.get(), platform.outputPolicy, folder, platform.holdMonitorOutput);
     }
     doc->setRunObjects(std::move(terminals), std::move(stimulus), std::move(views), std::move(monitor));
     doc->resumeAfterRead(pausedHere);

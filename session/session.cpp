@@ -10,6 +10,7 @@
 #include <limits>
 #include <mutex>
 
+#include "files/checkpoint.h"
 #include "files/grid_file.h"
 #include "files/platform.h"
 #include "files/saved_views.h"
@@ -51,6 +52,10 @@ std::string OpenProblem::message() const {
         case OpenFault::NoGrid: return "project '" + path + "' names no grid file (*.grd)";
         case OpenFault::Incomplete:
             return "grid '" + path + "' stopped being read at line " + std::to_string(line) + " before its end";
+        case OpenFault::TooDeep:
+            return "grid '" + path + "' nests its regions too deep at line " + std::to_string(line) +
+                   " (more than " + std::to_string(kMaxRegionDepth) + " levels or " +
+                   std::to_string(kMaxRegionPathBytes >> 20) + " MiB of region names)";
     }
     return std::string();
 }
@@ -101,6 +106,16 @@ OpenProblem judgeProjectFiles(const ProjectFiles& files, const std::string& fold
         if (p.fault == OpenFault::Missing && name == &files.views) p = OpenProblem{};
         if (p) return p;
     }
+    return p;
+}
+
+OpenProblem gridReadProblem(const GridReadResult& read, const std::string& path) {
+    OpenProblem p;
+    if (read.complete || read.file != FileCheck::Regular) return p;
+    p.fault = read.regionsTooDeep ? OpenFault::TooDeep : OpenFault::Incomplete;
+    p.what = "grid";
+    p.path = path;
+    p.line = read.stoppedAtLine;
     return p;
 }
 
@@ -188,14 +203,13 @@ std::unique_ptr<Session> Session::open(const std::string& path, SessionOptions o
         auto s = std::make_unique<Session>(std::move(options));
         GridReadResult rr;
         s->doc_->withUniverse([&](Universe& u) { openGridDocument(u, full, &rr); });
-        if (s->options_.strict && !rr.complete) {
-            problem.fault = OpenFault::Incomplete;
-            problem.what = "grid";
-            problem.path = path;
-            problem.line = rr.stoppedAtLine;
+        s->note_ = gridReadProblem(rr, path);
+        if (s->note_.fault == OpenFault::TooDeep || (s->options_.strict && s->note_)) {
+            problem = s->note_;
             return nullptr;
         }
         s->doc_->setPath(full);
+        s->doc_->setSource(sourceFingerprint({{"grid", full, {}}}));
         s->path_ = full;
         s->kind_ = kind;
         s->skippedParts_ = rr.skippedParts;
@@ -218,32 +232,33 @@ std::unique_ptr<Session> Session::open(const std::string& path, SessionOptions o
     problem = judgeProjectFiles(files, folder);
     if (problem.fault == OpenFault::NoGrid) problem.path = path;
     if (problem) return nullptr;
-    if (options.strict) {
-        // The grid alone, to learn whether it reads to its end.
-        Universe probe;
-        InputFile in(resolveInFolder(folder, *files.grid));
-        const GridReadResult rr = readGridFile(probe, in);
-        if (!rr.complete) {
-            problem.fault = OpenFault::Incomplete;
-            problem.what = "grid";
-            problem.path = *files.grid;
-            problem.line = rr.stoppedAtLine;
-            return nullptr;
-        }
-    }
-
     std::unique_ptr<Session> s(new Session(std::move(options), Empty{}));
+    s->platform_->holdMonitorOutput = true;
     ProjectLoadResult loaded;
     if (!loadProjectFromPath(*s->platform_, full, &loaded) || !loaded.document) {
         problem = judgeInputPath(resolveInFolder(folder, *files.grid), "grid");
         if (!problem) problem.fault = OpenFault::Unreadable;
         return nullptr;
     }
+    s->note_ = gridReadProblem(s->platform_->lastGridRead, *files.grid);
+    if (s->note_.fault == OpenFault::TooDeep || (s->options_.strict && s->note_)) {
+        problem = s->note_;
+        return nullptr;
+    }
     s->doc_ = loaded.document;
+    std::vector<SourceInput> inputs;
+    const std::pair<const char*, const std::optional<std::string>*> roles[] = {
+        {"grid", &files.grid}, {"terminals", &files.terminals}, {"stimulus", &files.stimulus},
+        {"monitor", &files.monitor}};
+    for (const auto& [role, name] : roles)
+        if (*name) inputs.push_back({role, resolveInFolder(folder, **name), {}});
+    if (files.stimulus) inputs.push_back({"advance", {}, std::to_string(files.advanceCount)});
+    s->doc_->setSource(sourceFingerprint(inputs));
     s->kind_ = kind;
     s->path_ = full;
     s->files_ = loaded.files;
     s->attach();
+    if (!s->options_.holdMonitorOutput && s->doc_->monitor()) startMonitorOutput(*s->doc_->monitor());
     return s;
 }
 

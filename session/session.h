@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "files/document.h"
+#include "files/grid_file.h"
 #include "files/input_file.h"
 #include "files/project.h"
 #include "view/bitmap.h"
@@ -56,7 +57,8 @@ enum class OpenFault {
     Unreadable,   // exists, but cannot be opened for reading
     WrongSuffix,  // neither *.grd nor *.prj
     NoGrid,       // a project without a grid line
-    Incomplete,   // strict opening: the grid stopped being read before its end
+    Incomplete,   // the grid stopped being read before its end (refused only when strict)
+    TooDeep,      // the grid's regions nest past the reader's limits (always refused)
 };
 
 struct OpenProblem {
@@ -127,6 +129,11 @@ struct SessionOptions {
     OutputPolicy outputPolicy = OutputPolicy::AnyFile;
     // Also refuse a grid that stopped being read before its end.
     bool strict = false;
+    // Keep a project's monitor output unopened after the open (the caller
+    // resumes a checkpoint first, then calls startMonitorOutput). Without
+    // it the output is opened once the open has succeeded; either way a
+    // refused open leaves the file untouched.
+    bool holdMonitorOutput = false;
     // Placement conflicts and load notes, as text; may be called on the worker.
     std::function<void(const std::string&)> messages;
 };
@@ -163,6 +170,10 @@ public:
     const std::string& path() const { return path_; }  // the full path opened; "" for a new document
     const ProjectFiles& projectFiles() const { return files_; }
     size_t skippedParts() const { return skippedParts_; }
+    // A grid that stopped being read before its end opens with what was read
+    // before (the file format's rule); this says where, for the front end to
+    // pass on. None when the grid was read to its end.
+    const OpenProblem& loadNote() const { return note_; }
 
     // ---- running: n generations on this thread, the worker held meanwhile.
     RunOutcome run(uint64_t n, const RunControl& control = {});
@@ -203,4 +214,8 @@ private:
     std::string path_;
     ProjectFiles files_;
     size_t skippedParts_ = 0;
+    OpenProblem note_;
 };
+
+// The open problem a grid read amounts to: TooDeep, Incomplete or none.
+OpenProblem gridReadProblem(const GridReadResult& read, const std::string& path);

@@ -48,6 +48,7 @@ const char* kUsage =
     "  --checkpoint PATH       write an exact checkpoint of the run after the run\n"
     "  --checkpoint-every N    also write it whenever the generation is a multiple of N\n"
     "  --resume PATH           load FILE as usual, then continue the run a checkpoint froze\n"
+    "  --resume-any-source     resume even when FILE is not what the checkpointed run was loaded from\n"
     "  --run-until N           run the worker thread until generation N (instead of -n)\n"
     "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp, or *.png)\n"
     "  --camera X,Y,Z,ALT,AZ   camera of the first view (default: the centre of mass, 50 units in front)\n"
@@ -97,6 +98,7 @@ struct Options {
     std::string checkpoint;
     uint32_t checkpointEvery = 0;
     std::string resume;
+    bool resumeAnySource = false;
 };
 
 // "WxH", each 1 to 16384.
@@ -208,6 +210,8 @@ int main(int argc, char** argv) {
         } else if (a == "--size") {
             if (!parseSize(value("--size"), opt.width, opt.height))
                 return usageError("option --size needs WxH (whole numbers from 1 to 16384)");
+        } else if (a == "--resume-any-source") {
+            opt.resumeAnySource = true;
         } else if (a == "--write-eps") {
             opt.writeEps = true;
         } else if (a == "--stats") {
@@ -270,24 +274,30 @@ int main(int argc, char** argv) {
 
     SessionOptions sessionOptions;
     sessionOptions.messages = [](const std::string& msg) { std::cerr << msg << "\n"; };
+    // A resume may still be refused after the load: the monitor output it
+    // continues is opened only once the checkpoint has been accepted.
+    sessionOptions.holdMonitorOutput = !opt.resume.empty();
     OpenProblem problem;
     std::unique_ptr<Session> session = Session::open(opt.file, sessionOptions, problem);
     if (!session) {
         std::cerr << "cellforge-run: " << problem.message() << "\n";
         return 2;
     }
+    // The file format keeps what was read before a bad record; say where that was.
+    if (session->loadNote()) std::cerr << "cellforge-run: note: " << session->loadNote().message() << "\n";
     if (session->skippedParts())
         std::cerr << "cellforge-run: skipped " << session->skippedParts()
                   << " parts outside the coordinate range of +-1000000000\n";
     CellforgeDocument* doc = &session->document();
     if (!opt.resume.empty()) {
         std::string error;
-        if (!applyCheckpoint(*doc, resumeImage, error)) {
+        if (!applyCheckpoint(*doc, resumeImage, error, opt.resumeAnySource)) {
             std::cerr << "cellforge-run: cannot resume from '" << opt.resume << "': " << error << "\n";
             return 2;
         }
         session->centreFirstView();
     }
+    if (Monitor* m = doc->monitor()) startMonitorOutput(*m);
     // The first view's camera: as given, else the "Centre of Mass" position.
     // Its centre then follows the tracked terminal through the run.
     if (opt.cameraGiven) session->setFirstViewCamera(opt.camera);

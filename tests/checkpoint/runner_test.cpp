@@ -117,8 +117,13 @@ TEST_F(CheckpointRunner, UnusableCheckpointsStopBeforeLoading) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one clear line: " << r.err;
         EXPECT_EQ(readText(dir.file("ride.txt")), record) << name << ": the monitor record was touched";
     }
-    // A grid-only run cannot take a project's checkpoint.
+    // A grid-only run cannot take a project's checkpoint: refused for its
+    // source, and, when told to take any source, for its run objects.
     Result r = run(q("ride.grd") + " --resume " + q("run.ckpt") + " -n 5");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("loaded from other files: only the checkpoint's run has a terminals"), std::string::npos)
+        << r.err;
+    r = run(q("ride.grd") + " --resume " + q("run.ckpt") + " --resume-any-source -n 5");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("does not match the loaded run objects"), std::string::npos) << r.err;
     r = run(q("ride.prj") + " -n 5 --checkpoint-every 2");
@@ -139,17 +144,46 @@ TEST_F(CheckpointRunner, HelpNamesTheOptions) {
         EXPECT_NE(help.find(opt), std::string::npos) << opt;
 }
 
-TEST_F(CheckpointRunner, RefusedResumeGivesTheMonitorRecordBack) {
-    // The project loads (and restarts the monitor file) before the run
-    // objects can be compared; a refusal then restores the record.
+TEST_F(CheckpointRunner, RefusedResumeLeavesTheMonitorRecordAlone) {
+    // The monitor output is opened only once the checkpoint is accepted, so
+    // no refusal - for the source, the run objects, or a checkpoint that
+    // never had a monitor - can cut the record a good checkpoint continues.
     ASSERT_EQ(run(q("ride.prj") + " -n 30 --checkpoint " + q("run.ckpt")).status, 0);
+    ASSERT_EQ(run(q("ride.grd") + " -n 10 --checkpoint " + q("bare.ckpt")).status, 0);
     const std::string record = readText(dir.file("ride.txt"));
     ASSERT_FALSE(record.empty());
+    Result r = run(q("ride.prj") + " --resume " + q("bare.ckpt") + " -n 5");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(readText(dir.file("ride.txt")), record);
+    r = run(q("ride.prj") + " --resume " + q("bare.ckpt") + " --resume-any-source -n 5");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(readText(dir.file("ride.txt")), record);
+
     std::string stimulus = RideProject::stimulus();
     stimulus.replace(stimulus.find("b=40"), 4, "b=44");
     writeText(dir.file("ride.sti"), stimulus);
-    Result r = run(q("ride.prj") + " --resume " + q("run.ckpt") + " -n 5");
+    r = run(q("ride.prj") + " --resume " + q("run.ckpt") + " -n 5");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("loaded from other files: the stimulus differs"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(dir.file("ride.txt")), record);
+    r = run(q("ride.prj") + " --resume " + q("run.ckpt") + " --resume-any-source -n 5");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("stimulus channel 'car.nose' has other events"), std::string::npos) << r.err;
     EXPECT_EQ(readText(dir.file("ride.txt")), record);
+
+    // With the files as they were, the record is still there to continue.
+    writeText(dir.file("ride.sti"), RideProject::stimulus());
+    r = run(q("ride.prj") + " --resume " + q("run.ckpt") + " -n 5");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readText(dir.file("ride.txt")).substr(0, record.size()), record);
+}
+
+TEST_F(CheckpointRunner, AGridChangedSinceTheCheckpointIsNamed) {
+    ASSERT_EQ(run(q("ride.grd") + " -n 10 --checkpoint " + q("a.ckpt")).status, 0);
+    std::string grid = readText(dir.file("ride.grd"));
+    writeText(dir.file("other.grd"), grid + "\n");
+    Result r = run(q("other.grd") + " --resume " + q("a.ckpt") + " -n 5");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("the grid differs"), std::string::npos) << r.err;
+    EXPECT_EQ(run(q("other.grd") + " --resume " + q("a.ckpt") + " --resume-any-source -n 5").status, 0);
 }
