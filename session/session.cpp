@@ -321,6 +321,11 @@ void Session::setFirstViewCamera(const Camera& camera) {
 
 bool Session::render(const Camera& camera, int width, int height, ScreenBitmap& pixels, std::string& error,
                      OffscreenContext* context) {
+    if (width < 1 || height < 1 || uint64_t(width) * uint64_t(height) > kMaxPicturePixels) {
+        error = "cannot draw a picture of " + std::to_string(width) + "x" + std::to_string(height) +
+                " pixels: at most " + std::to_string(kMaxPicturePixels) + " (4096x4096) are drawn";
+        return false;
+    }
     static std::mutex drawing;
     std::lock_guard<std::mutex> one(drawing);
     std::unique_ptr<OffscreenContext> own;

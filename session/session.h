@@ -124,6 +124,11 @@ private:
 
 // ---------------------------------------------------------------- the session
 
+// The largest picture drawn without a window, in pixels (4096 x 4096): the
+// software renderer, its depth buffer and the captured rows take about 20
+// bytes a pixel (330 MB at the limit), and 8192 x 4096 already took 2.6 GB.
+constexpr uint64_t kMaxPicturePixels = uint64_t(4096) * 4096;
+
 struct SessionOptions {
     // How the monitor's output and other files the loader writes are opened.
     OutputPolicy outputPolicy = OutputPolicy::AnyFile;

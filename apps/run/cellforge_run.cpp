@@ -24,6 +24,7 @@
 #include "files/memory_image.h"
 #include "files/platform.h"
 #include "files/project.h"
+#include "apps/run/run_options.h"
 #include "session/session.h"
 #include "universe/universe.h"
 #include "view/bitmap.h"
@@ -35,102 +36,9 @@
 
 namespace {
 
-const char* kUsage =
-    "usage: cellforge-run [OPTIONS] FILE\n"
-    "  FILE                    a grid file (*.grd) or a project file (*.prj)\n"
-    "  -n, --generations N     run N generations\n"
-    "  --pulse G               set the input pulse before generation G (repeatable)\n"
-    "  --save PATH             write the universe as a grid file after the run\n"
-    "  --memory FILE           write a memory file into the memory modules before the run\n"
-    "  --corner X,Y,Z          corner of the first memory module (default 0,0,0)\n"
-    "  --offset K              loop offset of the memory write (default 0)\n"
-    "  --save-terminals PATH   write the terminal table after the run\n"
-    "  --checkpoint PATH       write an exact checkpoint of the run after the run\n"
-    "  --checkpoint-every N    also write it whenever the generation is a multiple of N\n"
-    "  --resume PATH           load FILE as usual, then continue the run a checkpoint froze\n"
-    "  --resume-any-source     resume even when FILE is not what the checkpointed run was loaded from\n"
-    "  --run-until N           run the worker thread until generation N (instead of -n)\n"
-    "  --render PATH           draw the first view after the run and save it as a bitmap (*.bmp, or *.png)\n"
-    "  --camera X,Y,Z,ALT,AZ   camera of the first view (default: the centre of mass, 50 units in front)\n"
-    "  --size WxH              size of the drawn view in pixels (default 640x480)\n"
-    "  --write-eps             write the Drive coordinates of the first view to dump.eps after the run\n"
-    "  --stats                 print generation, active blocks and speed after the run\n"
-    "  --threads N             evaluate the rules on N threads (1 to 64, default 1; same results)\n"
-    "  --progress              show a progress bar on stderr (default when stderr is a terminal)\n"
-    "  --no-progress           never show the progress bar\n"
-    "  -h, --help              show this help\n";
-
 int usageError(const std::string& msg) {
     std::cerr << "cellforge-run: " << msg << "\n" << "Try 'cellforge-run --help'.\n";
     return 2;
-}
-
-bool parseUnsigned(const char* s, uint64_t max, uint64_t& out) {
-    if (!s || !*s) return false;
-    uint64_t v = 0;
-    for (const char* p = s; *p; ++p) {
-        if (*p < '0' || *p > '9') return false;
-        v = v * 10 + uint64_t(*p - '0');
-        if (v > max) return false;
-    }
-    out = v;
-    return true;
-}
-
-struct Options {
-    uint64_t generations = 0;
-    std::set<uint32_t> pulses;
-    std::string save;
-    bool stats = false;
-    int threads = 1;
-    int progress = -1;  // -1: when stderr is a terminal
-    std::string file;
-    std::string memory;
-    int32_t corner[3] = {0, 0, 0};
-    uint32_t offset = 0;
-    std::string saveTerminals;
-    uint32_t runUntil = 0;
-    std::string render;
-    bool cameraGiven = false;
-    Camera camera;
-    int width = 640, height = 480;
-    bool writeEps = false;
-    std::string checkpoint;
-    uint32_t checkpointEvery = 0;
-    std::string resume;
-    bool resumeAnySource = false;
-};
-
-// "WxH", each 1 to 16384.
-bool parseSize(const char* s, int& w, int& h) {
-    if (!s) return false;
-    const std::string t = s;
-    const size_t x = t.find('x');
-    uint64_t a, b;
-    if (x == std::string::npos || !parseUnsigned(t.substr(0, x).c_str(), 16384, a) ||
-        !parseUnsigned(t.substr(x + 1).c_str(), 16384, b) || a == 0 || b == 0)
-        return false;
-    w = int(a);
-    h = int(b);
-    return true;
-}
-
-bool parseCorner(const char* s, int32_t out[3]) {
-    if (!s) return false;
-    std::string t = s;
-    size_t start = 0;
-    for (int k = 0; k < 3; ++k) {
-        size_t end = k < 2 ? t.find(',', start) : t.size();
-        if (end == std::string::npos) return false;
-        std::string part = t.substr(start, end - start);
-        bool negative = !part.empty() && part[0] == '-';
-        uint64_t v;
-        if (!parseUnsigned(part.c_str() + (negative ? 1 : 0), negative ? 2147483648ull : 2147483647ull, v))
-            return false;
-        out[k] = negative ? int32_t(-int64_t(v)) : int32_t(v);
-        start = end + 1;
-    }
-    return true;
 }
 
 // One line for an input that cannot be read; the run does not start.
@@ -152,89 +60,12 @@ void drawProgressBar(uint64_t done, uint64_t total, double rate) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options opt;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)name;
-            return argv[++i];
-        };
-        if (a == "-h" || a == "--help") {
-            std::cout << kUsage;
-            return 0;
-        } else if (a == "-n" || a == "--generations") {
-            const char* v = value("-n");
-            if (!v || !parseUnsigned(v, UINT64_MAX / 10, opt.generations))
-                return usageError("option " + a + " needs a non-negative whole number");
-        } else if (a == "--pulse") {
-            const char* v = value("--pulse");
-            uint64_t g;
-            if (!v || !parseUnsigned(v, UINT32_MAX, g)) return usageError("option --pulse needs a generation number");
-            opt.pulses.insert(uint32_t(g));
-        } else if (a == "--save") {
-            const char* v = value("--save");
-            if (!v) return usageError("option --save needs a path");
-            opt.save = v;
-        } else if (a == "--memory" || a == "--save-terminals") {
-            const char* v = value(a.c_str());
-            if (!v || !*v) return usageError("option " + a + " needs a path");
-            (a == "--memory" ? opt.memory : opt.saveTerminals) = v;
-        } else if (a == "--checkpoint" || a == "--resume") {
-            const char* v = value(a.c_str());
-            if (!v || !*v) return usageError("option " + a + " needs a path");
-            (a == "--checkpoint" ? opt.checkpoint : opt.resume) = v;
-        } else if (a == "--checkpoint-every") {
-            const char* v = value(a.c_str());
-            uint64_t k;
-            if (!v || !parseUnsigned(v, UINT32_MAX, k) || k == 0)
-                return usageError("option --checkpoint-every needs a positive whole number");
-            opt.checkpointEvery = uint32_t(k);
-        } else if (a == "--corner") {
-            if (!parseCorner(value("--corner"), opt.corner))
-                return usageError("option --corner needs X,Y,Z (three whole numbers)");
-        } else if (a == "--offset" || a == "--run-until") {
-            const char* v = value(a.c_str());
-            uint64_t k;
-            if (!v || !parseUnsigned(v, UINT32_MAX, k)) return usageError("option " + a + " needs a non-negative whole number");
-            (a == "--offset" ? opt.offset : opt.runUntil) = uint32_t(k);
-        } else if (a == "--render") {
-            const char* v = value("--render");
-            if (!v || !*v) return usageError("option --render needs a path");
-            opt.render = v;
-        } else if (a == "--camera") {
-            const std::optional<Camera> c = parseCameraText(value("--camera"));
-            if (!c) return usageError("option --camera needs X,Y,Z,ALT,AZ (five numbers)");
-            opt.camera = *c;
-            opt.cameraGiven = true;
-        } else if (a == "--size") {
-            if (!parseSize(value("--size"), opt.width, opt.height))
-                return usageError("option --size needs WxH (whole numbers from 1 to 16384)");
-        } else if (a == "--resume-any-source") {
-            opt.resumeAnySource = true;
-        } else if (a == "--write-eps") {
-            opt.writeEps = true;
-        } else if (a == "--stats") {
-            opt.stats = true;
-        } else if (a == "--threads") {
-            const char* v = value("--threads");
-            uint64_t n;
-            if (!v || !parseUnsigned(v, 64, n) || n == 0) return usageError("option --threads needs a number from 1 to 64");
-            opt.threads = int(n);
-        } else if (a == "--progress") {
-            opt.progress = 1;
-        } else if (a == "--no-progress") {
-            opt.progress = 0;
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            return usageError("unknown option " + a);
-        } else if (opt.file.empty()) {
-            opt.file = a;
-        } else {
-            return usageError("more than one file given");
-        }
+    RunOptions opt;
+    if (const std::optional<std::string> error = parseRunOptions(argc, argv, opt)) return usageError(*error);
+    if (opt.help) {
+        std::cout << runUsage();
+        return 0;
     }
-    if (opt.file.empty()) return usageError("no file given");
-    if (opt.checkpointEvery && opt.checkpoint.empty()) return usageError("option --checkpoint-every needs --checkpoint PATH");
     // The path first (missing, a folder, a FIFO), then its suffix.
     DocumentKind kind = DocumentKind::Grid;
     if (const OpenProblem p = judgeDocumentPath(opt.file, kind)) {

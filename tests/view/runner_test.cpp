@@ -129,7 +129,9 @@ TEST_F(Runner, DumpUsesTheGivenCameraOrTheCentreOfMass) {
 TEST_F(Runner, RejectsMalformedViewOptions) {
     writeGrid(column({{1, 0, 1}}, 0, 0, 0));
     for (const char* bad : {"--size 0x10", "--size 10", "--size 10x99999", "--camera 1,2,3,4", "--camera 1,2,3,4,5,6",
-                            "--camera 1,2,x,4,5", "--camera nan,0,0,0,0", "--camera 1e99,0,0,0,0", "--render"})
+                            "--camera 1,2,x,4,5", "--camera nan,0,0,0,0", "--camera 1e99,0,0,0,0", "--render",
+                            // More pixels than are drawn (a 16384x16384 picture once took 4 GB and minutes).
+                            "--render big.png --size 16384x16384", "--write-eps --size 4097x4096"})
         EXPECT_EQ(run(bad), 2) << bad;
     EXPECT_FALSE(fs::exists(dir_ / "dump.eps"));
     EXPECT_EQ(run("--render no/such/dir/x.bmp"), 1);
