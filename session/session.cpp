@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "files/grid_file.h"
 #include "files/platform.h"
 #include "files/saved_views.h"
+#include "universe/directions.h"
 #include "universe/universe.h"
 #include "view/offscreen.h"
 #include "view/png.h"
@@ -172,11 +174,152 @@ Session::Session(SessionOptions options) : options_(std::move(options)), platfor
     doc_ = doc.get();
     platform_->adopt(std::move(doc));
     attach();
+    startTimeline();
 }
 
 Session::~Session() {
     if (doc_) doc_->setFirstViewCentre(nullptr);
     platform_.reset();  // stops the worker before the centre and the hook go
+}
+
+void Session::startTimeline() {
+    SteppingDriver& driver = doc_->driver();
+    if (options_.historyBudget > 0)
+        doc_->withUniverse([&](Universe&) { timeline_ = std::make_unique<Timeline>(*doc_, options_.historyBudget); });
+    driver.setGenerationStart([this](Universe& u) {
+        if (timeline_) timeline_->atGenerationStart(u);
+        if (generationStart_ && !(timeline_ && timeline_->replaying())) generationStart_(u);
+    });
+}
+
+void Session::restartTimeline() {
+    timeline_.reset();
+    startTimeline();
+}
+
+void Session::setGenerationStart(std::function<void(Universe&)> action) {
+    const bool pausedHere = doc_->pauseForRead();
+    generationStart_ = std::move(action);
+    doc_->resumeAfterRead(pausedHere);
+}
+
+void Session::input(const std::string& label, std::function<void(Universe&)> apply, size_t bytes, bool undoable) {
+    doc_->withUniverse([&](Universe& u) {
+        if (timeline_)
+            timeline_->record(u, label, std::move(apply), bytes, undoable);
+        else
+            apply(u);
+    });
+}
+
+void Session::placeParts(const std::vector<UniverseCell>& cells, const std::string& label) {
+    auto copy = std::make_shared<const std::vector<UniverseCell>>(cells);
+    input(label, [copy](Universe& u) {
+        for (const UniverseCell& c : *copy) editCell(u, c);
+    }, cells.size() * sizeof(UniverseCell), true);
+}
+
+bool Session::erase(int32_t x, int32_t y, int32_t z) {
+    if (!Universe::inCoordinateRange(x, y, z)) return false;
+    bool had = false;
+    doc_->withUniverse([&](Universe& u) { had = partAt(u, x, y, z).has_value(); });
+    if (!had) return false;
+    UniverseCell empty;
+    empty.x = x;
+    empty.y = y;
+    empty.z = z;
+    input("erase", [empty](Universe& u) { editCell(u, empty); }, sizeof empty, true);
+    return true;
+}
+
+size_t Session::eraseBox(const int32_t lo[3], const int32_t hi[3]) {
+    const std::array<int32_t, 3> a{lo[0], lo[1], lo[2]}, b{hi[0], hi[1], hi[2]};
+    size_t n = 0;
+    doc_->withUniverse([&](Universe& u) { n = partsInBox(u, a.data(), b.data()).size(); });
+    if (n == 0) return 0;
+    input("erase box", [a, b](Universe& u) { ::eraseBox(u, a.data(), b.data()); }, 2 * sizeof a, true);
+    return n;
+}
+
+// Inputs are applied again on every replay, long after the call that made
+// them returned: what they report goes through shared memory, never a local.
+bool Session::setBond(int32_t x, int32_t y, int32_t z, int32_t direction, bool on) {
+    bool ok = false;
+    doc_->withUniverse([&](Universe& u) {
+        ok = partAt(u, x, y, z).has_value() && validDirection(direction) &&
+             Universe::inCoordinateRange(int64_t(x) + directionTable.dx[direction],
+                                         int64_t(y) + directionTable.dy[direction],
+                                         int64_t(z) + directionTable.dz[direction]) &&
+             partAt(u, x + directionTable.dx[direction], y + directionTable.dy[direction],
+                    z + directionTable.dz[direction])
+                 .has_value();
+    });
+    if (!ok) return false;
+    input(on ? "bond" : "unbond", [x, y, z, direction, on](Universe& u) { editBond(u, x, y, z, direction, on); }, 32,
+          true);
+    return true;
+}
+
+size_t Session::transformParts(const std::vector<CellPosition>& positions, const PartTransform& t,
+                               const std::string& label) {
+    auto copy = std::make_shared<const std::vector<CellPosition>>(positions);
+    auto placed = std::make_shared<size_t>(0);
+    input(label, [copy, t, placed](Universe& u) { *placed = ::transformParts(u, *copy, t); },
+          positions.size() * sizeof(CellPosition) + sizeof t, true);
+    return *placed;
+}
+
+void Session::pulse() {
+    input("input pulse", [](Universe& u) { u.inputPulse = 1; }, 16, false);
+}
+
+void Session::injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction) {
+    input("inject", [x, y, z, direction](Universe& u) { u.injectSignal(x, y, z, direction); }, 32, false);
+}
+
+MemoryWriteReport Session::writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                       const std::vector<int32_t>& image) {
+    auto copy = std::make_shared<const std::vector<int32_t>>(image);
+    auto report = std::make_shared<MemoryWriteReport>();
+    input("memory", [copy, x0, y0, z0, offset, report](Universe& u) {
+        *report = writeMemoryImage(u, x0, y0, z0, offset, *copy);
+    }, image.size() * sizeof(int32_t), false);
+    return *report;
+}
+
+namespace {
+bool noTimeline(std::string& error) {
+    error = "this document keeps no history";
+    return false;
+}
+}  // namespace
+
+bool Session::undo(std::string& error) {
+    if (!timeline_) return noTimeline(error);
+    bool ok = false;
+    doc_->withUniverse([&](Universe&) { ok = timeline_->undo(error); });
+    return ok;
+}
+
+bool Session::redo(std::string& error) {
+    if (!timeline_) return noTimeline(error);
+    bool ok = false;
+    doc_->withUniverse([&](Universe&) { ok = timeline_->redo(error); });
+    return ok;
+}
+
+bool Session::reset(std::string& error) {
+    if (!timeline_) return noTimeline(error);
+    bool ok = false;
+    doc_->withUniverse([&](Universe&) { ok = timeline_->reset(error); });
+    return ok;
+}
+
+bool Session::rewind(uint32_t generation, std::string& error) {
+    if (!timeline_) return noTimeline(error);
+    bool ok = false;
+    doc_->withUniverse([&](Universe&) { ok = timeline_->rewind(generation, error); });
+    return ok;
 }
 
 void Session::attach() {
@@ -214,6 +357,8 @@ std::unique_ptr<Session> Session::open(const std::string& path, SessionOptions o
         s->kind_ = kind;
         s->skippedParts_ = rr.skippedParts;
         s->attach();
+        s->timeline_.reset();
+        s->startTimeline();
         return s;
     }
 
@@ -259,6 +404,7 @@ std::unique_ptr<Session> Session::open(const std::string& path, SessionOptions o
     s->files_ = loaded.files;
     s->attach();
     if (!s->options_.holdMonitorOutput && s->doc_->monitor()) startMonitorOutput(*s->doc_->monitor());
+    s->startTimeline();
     return s;
 }
 

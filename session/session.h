@@ -36,6 +36,8 @@
 #include "files/grid_file.h"
 #include "files/input_file.h"
 #include "files/project.h"
+#include "session/timeline.h"
+#include "universe/edits.h"
 #include "view/bitmap.h"
 #include "view/camera.h"
 #include "view/offscreen.h"
@@ -139,6 +141,9 @@ struct SessionOptions {
     // it the output is opened once the open has succeeded; either way a
     // refused open leaves the file untouched.
     bool holdMonitorOutput = false;
+    // Bytes the timeline may keep for undo and rewind (keyframes and the
+    // record); 0 keeps no timeline (the runner, which never goes back).
+    size_t historyBudget = 0;
     // Placement conflicts and load notes, as text; may be called on the worker.
     std::function<void(const std::string&)> messages;
 };
@@ -183,6 +188,33 @@ public:
     // ---- running: n generations on this thread, the worker held meanwhile.
     RunOutcome run(uint64_t n, const RunControl& control = {});
 
+    // ---- edits, undo and the timeline (see session/timeline.h). Every
+    // edit is one undo step and is recorded, so that rewinding replays it.
+    // Without a timeline the edits still apply; undo and rewind say why not.
+    void placeParts(const std::vector<UniverseCell>& cells, const std::string& label = "place");
+    bool erase(int32_t x, int32_t y, int32_t z);
+    size_t eraseBox(const int32_t lo[3], const int32_t hi[3]);
+    bool setBond(int32_t x, int32_t y, int32_t z, int32_t direction, bool on);
+    size_t transformParts(const std::vector<CellPosition>& positions, const PartTransform& t,
+                          const std::string& label = "transform");
+    // Inputs that are not edits, recorded for the replay.
+    void pulse();
+    void injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction);
+    MemoryWriteReport writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                  const std::vector<int32_t>& image);
+    bool undo(std::string& error);
+    bool redo(std::string& error);
+    bool reset(std::string& error);
+    bool rewind(uint32_t generation, std::string& error);
+    Timeline* timeline() { return timeline_.get(); }
+    // After the universe was replaced wholesale (a checkpoint resumed): the
+    // timeline starts again from the state as it is now.
+    void restartTimeline();
+    // Replaces the per-generation hook of the caller (the runner's pulses and
+    // checkpoints); the timeline's own runs first, and the caller's is not
+    // run while the timeline replays.
+    void setGenerationStart(std::function<void(Universe&)> action);
+
     // ---- threads: 1 to kMaxThreads, with the runner's meaning.
     static constexpr int kMaxThreads = 64;
     bool setThreads(int n, std::string& error);
@@ -220,6 +252,11 @@ private:
     ProjectFiles files_;
     size_t skippedParts_ = 0;
     OpenProblem note_;
+    std::unique_ptr<Timeline> timeline_;
+    std::function<void(Universe&)> generationStart_;
+    void startTimeline();
+    // Applies (and records) one input with the worker held.
+    void input(const std::string& label, std::function<void(Universe&)> apply, size_t bytes, bool undoable);
 };
 
 // The open problem a grid read amounts to: TooDeep, Incomplete or none.

@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
             checkpointFailed = true;
         }
     };
-    driver.setGenerationStart([&opt, &periodicCheckpoint](Universe& un) {
+    session->setGenerationStart([&opt, &periodicCheckpoint](Universe& un) {
         periodicCheckpoint(un);
         if (opt.pulses.count(un.generation)) un.inputPulse = 1;
     });
