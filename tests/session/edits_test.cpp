@@ -229,7 +229,10 @@ TEST(Edits, ATurnedOrMirroredRingOscillatorBlinksLikeTheOriginal) {
 }
 
 TEST(Edits, ATurnedCarDrivesTheTurnedWay) {
-    for (const char* lane : {"cruise-lane", "hold-lane", "trailer-lane"}) {
+    // Not the trailer lane: its binder and its drive claim the same parts in
+    // one generation, and which claim comes first follows the order of the
+    // blocks, which a turn changes. That race is the machine's, not the turn's.
+    for (const char* lane : {"cruise-lane", "hold-lane"}) {
         SCOPED_TRACE(lane);
         const std::vector<UniverseCell> cars = laneOfCars(lane);
         ASSERT_FALSE(cars.empty());
@@ -246,11 +249,6 @@ TEST(Edits, ATurnedCarDrivesTheTurnedWay) {
         ASSERT_NE(states[0], states[60]) << "the cars must move";
         for (int turns : {1, 2, 3}) {
             for (int axis : {1, 0, 2}) {
-                // The trailer's binder and its drive claim the same parts in
-                // one generation, and which claim is first follows the order
-                // of the blocks, which a turn about z changes (blocks are
-                // 2 x 2 x 3 cells): that race is the machine's, not the turn's.
-                if (axis == 2 && std::string(lane) == "trailer-lane") continue;
                 PartTransform t;
                 t.turns[size_t(axis)] = turns;
                 t.offset[0] = 100;
