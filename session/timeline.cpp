@@ -74,8 +74,8 @@ void Timeline::takeKeyframe(Universe& u, size_t applied) {
     keyframes_[u.generation] = std::move(k);
     const double secs = double(nowNanos() - t0) * 1e-9;
     keyframeSeconds_ = keyframeSeconds_ == 0 ? secs : 0.8 * keyframeSeconds_ + 0.2 * secs;
-    // Keyframes may take about 2% of the run: space them out when they cost more.
-    while (generationSeconds_ > 0 && keyframeSeconds_ > 0.02 * double(interval_) * generationSeconds_ &&
+    // Keyframes may take about 2.5% of the run: space them out when they cost more.
+    while (generationSeconds_ > 0 && keyframeSeconds_ > 0.025 * double(interval_) * generationSeconds_ &&
            interval_ < (1u << 30))
         interval_ *= 2;
     enforceBudget();
@@ -305,6 +305,7 @@ Timeline::History Timeline::history() const {
     h.keyframes = keyframes_.size();
     h.bytes = bytes_;
     h.interval = interval_;
+    h.keyframeSeconds = keyframeSeconds_;
     for (uint64_t id : undoStack_)
         for (const Input& i : inputs_)
             if (i.id == id) h.undoLabels.push_back(i.label);

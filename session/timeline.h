@@ -77,6 +77,7 @@ public:
         size_t keyframes = 0;
         size_t bytes = 0;     // keyframes and inputs held
         uint32_t interval = 0;
+        double keyframeSeconds = 0;  // what taking one costs, lately
         std::vector<std::string> undoLabels;  // oldest first
     };
     History history() const;
