@@ -429,6 +429,7 @@ RunOutcome Session::run(uint64_t n, const RunControl& control) {
             break;
         }
         driver.runGeneration();
+        if (control.recorder) control.recorder->sample(u);
         ++out.generations;
         if (control.progress && (i & 255) == 0) control.progress->update(out.generations);
     }

@@ -36,6 +36,7 @@
 #include "files/grid_file.h"
 #include "files/input_file.h"
 #include "files/project.h"
+#include "session/recorder.h"
 #include "session/timeline.h"
 #include "universe/edits.h"
 #include "view/bitmap.h"
@@ -161,6 +162,8 @@ struct RunControl {
     RunProgress* progress = nullptr;
     // Called before each generation with the worker held; false ends the run.
     std::function<bool(Universe&)> beforeGeneration;
+    // Sampled after every generation (traces for scripts).
+    SignalRecorder* recorder = nullptr;
 };
 
 class Session {

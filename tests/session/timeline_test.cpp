@@ -10,6 +10,7 @@
 
 #include "engine/random_universe.h"
 #include "files/checkpoint.h"
+#include "files/terminals.h"
 #include "session/session.h"
 
 namespace fs = std::filesystem;
@@ -204,4 +205,59 @@ TEST(Timeline, SingleEditsCostTheirSizeNotTheUniverses) {
     }
     const size_t perEdit = (s->timeline()->history().bytes - start) / 2000;
     EXPECT_LT(perEdit, 1024u);
+}
+
+TEST(Recorder, TracesEqualTheSignalsReadAfterEachGeneration) {
+    // The membank project's terminals, recorded over a run, against the same
+    // terminals read one generation at a time.
+    const std::string project = std::string(CELLFORGE_SOURCE) + "/examples/membank/membank.prj";
+    OpenProblem problem;
+    auto a = Session::open(project, {}, problem);
+    auto b = Session::open(project, {}, problem);
+    ASSERT_TRUE(a && b) << problem.message();
+    SignalRecorder rec;
+    std::string error;
+    const TerminalTable* table = a->document().terminals();
+    ASSERT_NE(table, nullptr);
+    for (size_t i = 0; i < table->size(); i += 7) ASSERT_TRUE(rec.addTerminal(table, table->at(i).name, error));
+    ASSERT_TRUE(rec.addCell(0, 0, 0, 1, error));
+    EXPECT_FALSE(rec.addCell(0, 0, 0, 6, error));
+    EXPECT_FALSE(rec.addTerminal(table, "no such terminal", error));
+    rec.recordCounters(true);
+    const size_t n = 300;
+    rec.setCapacity(n, false);
+    RunControl control;
+    control.recorder = &rec;
+    ASSERT_EQ(a->run(n, control).generations, n);
+    ASSERT_EQ(rec.rows(), n);
+    size_t ones = 0;
+    for (size_t g = 0; g < n; ++g) {
+        b->run(1);
+        b->document().withUniverse([&](Universe& u) {
+            for (size_t p = 0; p < rec.probes().size(); ++p) {
+                const SignalProbe& probe = rec.probes()[p];
+                bool on;
+                if (!probe.name.empty() && probe.name.find(':') == std::string::npos) {
+                    const Terminal* t = findTerminal(b->document().terminals(), probe.name);
+                    on = terminalInUniverseRange(*t) && u.testOutput(t->x, t->y, t->z, t->direction);
+                } else {
+                    on = u.testOutput(probe.x, probe.y, probe.z, probe.direction);
+                }
+                ASSERT_EQ(rec.value(g, p), on) << "generation " << g + 1 << ", " << probe.name;
+                ones += on;
+            }
+            EXPECT_EQ(rec.counter(g, SignalRecorder::Generation), int64_t(u.generation));
+            EXPECT_EQ(rec.counter(g, SignalRecorder::ActiveBlocks), u.activeBlockCount);
+        });
+    }
+    EXPECT_GT(ones, 0u) << "a trace of nothing but zeros proves nothing";
+    // A rolling recorder keeps the newest rows.
+    SignalRecorder rolling;
+    ASSERT_TRUE(rolling.addTerminal(table, table->at(0).name, error));
+    rolling.recordCounters(true);
+    rolling.setCapacity(10, true);
+    control.recorder = &rolling;
+    a->run(25, control);
+    ASSERT_EQ(rolling.rows(), 10u);
+    EXPECT_EQ(rolling.counter(9, SignalRecorder::Generation) - rolling.counter(0, SignalRecorder::Generation), 9);
 }
