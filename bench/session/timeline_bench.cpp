@@ -8,6 +8,8 @@
 //   edit held     - how long one edit holds a running worker
 //   paste         - 10,000 parts placed as one step
 //   history       - bytes kept by 10,000 single-part edits
+//   recorder      - the demo bank project with 192 of its terminals recorded
+//                   every generation, against the same run unrecorded
 //
 // Medians of --runs runs (default 5). Usage: timeline_bench [--runs N] [--generations N]
 #include <unistd.h>
@@ -25,6 +27,7 @@
 
 #include "files/grid_file.h"
 #include "files/memory_image.h"
+#include "files/terminals.h"
 #include "session/session.h"
 #include "tools/workloads.h"
 
@@ -149,6 +152,28 @@ int main(int argc, char** argv) {
         }
         historyMb.push_back(double(s->timeline()->history().bytes - before) / 1e6);
     }
+    // The recorder on the demo bank's project (its terminals), interleaved.
+    std::vector<double> unrecorded, recorded;
+    const std::string project = std::string(CELLFORGE_SOURCE_DIR) + "/examples/membank/membank.prj";
+    for (int r = 0; r < runs; ++r) {
+        for (bool record : {false, true}) {
+            OpenProblem p;
+            auto s = Session::open(project, {}, p);
+            if (!s) break;
+            SignalRecorder rec;
+            std::string error;
+            const TerminalTable* table = s->document().terminals();
+            for (size_t i = 0; table && i < table->size() && rec.probes().size() < 192; ++i)
+                rec.addTerminal(table, table->at(i).name, error);
+            rec.setCapacity(generations, false);
+            RunControl control;
+            if (record) control.recorder = &rec;
+            const auto t = Clock::now();
+            s->run(generations, control);
+            (record ? recorded : unrecorded).push_back(generations / since(t));
+        }
+    }
+
     std::printf("timeline_bench: the bank holding a random program, %u generations, medians of %d runs\n\n",
                 generations, runs);
     std::printf("| measure | value | target |\n|---|---:|---:|\n");
@@ -161,6 +186,9 @@ int main(int argc, char** argv) {
     std::printf("| reset | %.4f s | at most 0.1 s |\n", median(reset));
     std::printf("| one edit holds a running worker | %.2f ms | at most 5 ms |\n", 1e3 * median(held));
     std::printf("| paste 10,000 parts | %.1f ms | at most 100 ms |\n", 1e3 * median(paste));
+    std::printf("| demo bank project, unrecorded | %.0f gen/s | |\n", median(unrecorded));
+    std::printf("| demo bank project, 192 terminals recorded | %.0f gen/s (%.1f%% slower) | at most 10%% slower |\n",
+                median(recorded), 100.0 * (1.0 - median(recorded) / median(unrecorded)));
     std::printf("| history of 10,000 single-part edits | %.2f MB | at most 10 MB |\n", median(historyMb));
     std::filesystem::remove(bank);
     return 0;
