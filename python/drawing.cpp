@@ -1,0 +1,117 @@
+// Drawing a document off screen, and its saved views.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "view/bitmap.h"
+#include "view/offscreen.h"
+#include "view/png.h"
+#include "view/scene.h"
+
+#include "python/bindings.h"
+
+using namespace pybind11::literals;
+
+namespace {
+
+std::mutex drawLock;  // one off-screen context at a time
+
+py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, const py::object& sizeArg,
+                                const py::object& pathArg) {
+    if (!py::isinstance<py::sequence>(sizeArg) || py::isinstance<py::str>(sizeArg) || py::len(sizeArg) != 2)
+        raise(PyExc_TypeError, "size must be (width, height)");
+    py::sequence sz = py::reinterpret_borrow<py::sequence>(sizeArg);
+    const int width = int(integerArgument(sz[0], "width", 1, 16384));
+    const int height = int(integerArgument(sz[1], "height", 1, 16384));
+    std::string path;
+    if (!pathArg.is_none()) path = pathArgument(pathArg, "path");
+
+    DocumentCall s(self);
+    CellforgeDocument& d = s.doc();
+    Camera camera = self.defaultCamera();
+    if (py::isinstance<py::str>(cameraArg)) {
+        const std::string name = cameraArg.cast<std::string>();
+        const ViewList* views = d.savedViews();
+        const SavedView* found = nullptr;
+        if (views)
+            for (const SavedView& v : views->views)
+                if (v.description == name) {
+                    found = &v;
+                    break;
+                }
+        if (!found) raise(PyExc_ValueError, "no saved view is described as '" + name + "'");
+        camera = Camera{found->x, found->y, found->z, found->az, found->alt};
+    } else if (!cameraArg.is_none()) {
+        camera = cameraFromTuple(cameraArg);
+    }
+
+    ScreenBitmap bm;
+    std::string error;
+    bool written = true;
+    int writeErrno = 0;
+    {
+        py::gil_scoped_release nogil;
+        std::lock_guard<std::mutex> g(drawLock);
+        std::unique_ptr<OffscreenContext> context = OffscreenContext::create(width, height, error);
+        if (context) {
+            setUpViewState(width, height);
+            SceneRenderer renderer;
+            renderer.renderFrame(camera, d.universe(), &d.driver());
+            bm = captureFramebuffer(width, height);
+            if (!bm.pixels.empty() && !path.empty()) {
+                errno = 0;
+                if (hasPngSuffix(path)) {
+                    written = writePngFile(bm, path);
+                } else {
+                    const std::vector<uint8_t> dib = bitmapToDib(bm, kUncompressedRgb, nullptr);
+                    written = !dib.empty() && writeBitmapFile(dib, path);
+                }
+                writeErrno = errno;
+            }
+        }
+    }
+    if (!error.empty() || bm.pixels.empty())
+        raise(PyExc_RuntimeError, "cannot draw the view: " + (error.empty() ? std::string("no pixels") : error));
+    if (!written) raiseOsError(writeErrno, path, "cannot write the picture");
+
+    py::array_t<uint8_t> out({py::ssize_t(height), py::ssize_t(width), py::ssize_t(3)});
+    uint8_t* dst = out.mutable_data();
+    const uint32_t rowSize = bitmapRowSize(width, 24);
+    {
+        py::gil_scoped_release nogil;
+        for (int row = 0; row < height; ++row) {
+            const uint8_t* src = bm.pixels.data() + size_t(height - 1 - row) * rowSize;
+            uint8_t* o = dst + size_t(row) * size_t(width) * 3;
+            for (int x = 0; x < width; ++x) {
+                o[3 * x] = src[3 * x + 2];
+                o[3 * x + 1] = src[3 * x + 1];
+                o[3 * x + 2] = src[3 * x];
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void bindDrawing(py::module_& m, py::class_<PyDocument>& doc) {
+    (void)m;
+    doc.def_property_readonly("views", [](PyDocument& self) {
+            std::vector<SavedView> v;
+            withDoc<void>(self, [&](CellforgeDocument& d, Universe&) {
+                if (d.savedViews()) v = d.savedViews()->views;
+            });
+            py::list out;
+            for (const SavedView& s : v)
+                out.append(py::make_tuple(textOf(s.description), py::make_tuple(s.x, s.y, s.z, s.alt, s.az)));
+            return out;
+        }, "The saved views as a list of (description, (x, y, z, alt, az)).")
+        .def("render", &renderView, "camera"_a = py::none(), "size"_a = py::make_tuple(640, 480),
+             "path"_a = py::none(),
+             "Draws the universe off screen as cellforge-run --render does and returns a (height, width, 3)\n"
+             "uint8 RGB array, top row first. `camera` is (x, y, z, alt, az), a saved view's description,\n"
+             "or None for the runner's default. With `path`, also writes a .png (or else a .bmp) file.");
+}

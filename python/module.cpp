@@ -1,0 +1,93 @@
+// The Python module `cellforge`: bindings over the document, file and view
+// libraries. Nothing here decides what a generation does; every call ends in
+// the same library function the headless runner uses.
+//
+// Design note
+//   * This file registers the module, its exception and warning classes and
+//     the Document's life cycle; each concern's calls live in their own file
+//     (bindings.h lists them).
+//   * Every array handed to Python is numpy-owned memory, so it outlives the
+//     document.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <string>
+
+#include "python/bindings.h"
+
+using namespace pybind11::literals;
+
+PYBIND11_MODULE(cellforge, m) {
+    m.doc() =
+        "Cellforge from Python: open, run, inspect, draw and save universes, and assemble programs.\n\n"
+        "Every call ends in the same library code as cellforge-run and cranetalk, so a script\n"
+        "that runs N generations gets exactly the universe `cellforge-run -n N` saves.";
+
+    py::object userWarning = py::module_::import("builtins").attr("UserWarning");
+    py::object conflictWarning = py::reinterpret_steal<py::object>(
+        PyErr_NewExceptionWithDoc("cellforge.ConflictWarning",
+                                  "A placement landed on an occupied cell (the text is the one the desktop shows).",
+                                  userWarning.ptr(), nullptr));
+    m.attr("ConflictWarning") = conflictWarning;
+
+    py::object namedtuple = py::module_::import("collections").attr("namedtuple");
+    py::object cellType = namedtuple("Cell", "x y z type front side up outputs bonds");
+    cellType.attr("__module__") = "cellforge";
+    cellType.attr("__doc__") = "One part: position, type, frame (front, side, up) and the output and bond masks.";
+    m.attr("Cell") = cellType;
+    m.attr("PART_DTYPE") = partDtype();
+
+    py::class_<PyDocument> doc(m, "Document",
+                               "One universe with its stepping driver and the run objects of a project.\n\n"
+                               "Use as a context manager to stop the worker and free the universe on exit.");
+    doc.def(py::init<>(), "An empty universe.");
+    m.def(
+        "open",
+        [](const py::object& path) { return PyDocument::open(pathArgument(path, "path")); }, "path"_a,
+        "Opens a grid (*.grd) or a project (*.prj) as a Document.\n\n"
+        "A project's names are read from its folder; the caller's current folder is left as it was.\n"
+        "Missing or unreadable files raise OSError (FileNotFoundError, IsADirectoryError, ...);\n"
+        "placement conflicts are reported as cellforge.ConflictWarning.");
+
+    doc.def("close", &PyDocument::close, "Stops the worker and frees the universe. Later calls raise ValueError.")
+        .def_property_readonly("closed", &PyDocument::closed)
+        .def("__enter__", [](py::object self) { return self; })
+        .def("__exit__", [](PyDocument& self, py::args) {
+            self.close();
+            return false;
+        })
+        .def("__repr__", [](PyDocument& self) -> std::string {
+            const std::string where = self.source().empty() ? "" : " '" + self.source() + "'";
+            if (self.closed()) return "<cellforge.Document" + where + " (closed)>";
+            if (self.busyHere()) return "<cellforge.Document" + where + " (running)>";
+            struct C {
+                uint32_t g;
+                size_t parts, blocks;
+                int32_t active;
+            };
+            const C c = withDoc<C>(self, [](CellforgeDocument&, Universe& u) {
+                return C{u.generation, u.partCount(), u.blockCount(), u.activeBlockCount};
+            });
+            return "<cellforge.Document" + where + " generation " + std::to_string(c.g) + ", " +
+                   std::to_string(c.parts) + " parts in " + std::to_string(c.blocks) + " blocks, " +
+                   std::to_string(c.active) + " active>";
+        })
+        .def_property_readonly("path", [](PyDocument& self) -> py::object {
+            if (self.source().empty()) return py::none();
+            return py::str(self.source());
+        }, "The file the document was opened from, or None.");
+
+    bindAssembling(m, doc);
+    bindRunning(m, doc);
+    bindParts(m, doc);
+    bindStoring(m, doc);
+    bindTerminals(m, doc);
+    bindDrawing(m, doc);
+
+    doc.def("_verify", [](PyDocument& self) {
+        return withDoc<std::string>(self, [](CellforgeDocument&, Universe& u) { return u.verifyConsistency(); });
+    }, "The engine's consistency check: an empty string when every cache agrees.");
+
+    m.attr("__version__") = "0.1";
+}

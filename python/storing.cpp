@@ -1,0 +1,118 @@
+// Files a document writes and reads after opening: grids, checkpoints,
+// memory images.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "files/checkpoint.h"
+#include "files/memory_image.h"
+
+#include "python/bindings.h"
+
+using namespace pybind11::literals;
+
+namespace {
+
+std::vector<int32_t> memoryImage(const py::handle& image) {
+    std::vector<int32_t> words;
+    if (py::isinstance<py::str>(image) || py::hasattr(image, "__fspath__")) {
+        const std::string path = pathArgument(image, "image");
+        requireReadableFile(path);
+        py::gil_scoped_release nogil;
+        std::ifstream in(path);
+        words = readProgramImage(in);
+        return words;
+    }
+    if (py::isinstance<py::bytes>(image) || py::isinstance<py::bytearray>(image) ||
+        py::isinstance<py::memoryview>(image)) {
+        const std::string b = bytesOf(image);
+        if (b.size() > kMaxImageWords)
+            raise(PyExc_ValueError, "a memory image holds at most " + std::to_string(kMaxImageWords) + " words");
+        for (unsigned char c : b) words.push_back(int32_t(c));
+        return words;
+    }
+    if (py::isinstance<py::array>(image)) {
+        py::array a = py::reinterpret_borrow<py::array>(image);
+        const char kind = a.dtype().kind();
+        if (kind != 'i' && kind != 'u' && kind != 'b')
+            raise(PyExc_TypeError, "a memory image array must hold integers");
+        if (a.ndim() != 1) raise(PyExc_ValueError, "a memory image array must be one-dimensional");
+    }
+    if (!py::isinstance<py::sequence>(image) && !py::isinstance<py::array>(image))
+        raise(PyExc_TypeError, "image must be a path, bytes or a sequence of integers, not " + typeName(image));
+    const size_t n = py::len(image);
+    if (n > kMaxImageWords)
+        raise(PyExc_ValueError, "a memory image holds at most " + std::to_string(kMaxImageWords) + " words");
+    words.reserve(n);
+    for (py::handle item : image)
+        words.push_back(int32_t(integerArgument(item, "a memory word", INT32_MIN, INT32_MAX)));
+    return words;
+}
+
+}  // namespace
+
+void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
+    (void)m;
+    // ---- files
+    doc.def("save", [](PyDocument& self, const py::object& pathArg) {
+            const std::string path = pathArgument(pathArg, "path");
+            DocumentCall s(self);
+            bool ok = false;
+            int err = 0;
+            {
+                py::gil_scoped_release nogil;
+                errno = 0;
+                ok = s.doc().saveGrid(path);
+                err = errno;
+            }
+            if (!ok) raiseOsError(err, path, "cannot write the grid");
+        }, "path"_a, "Writes the universe as a grid file, byte for byte as cellforge-run --save.")
+        .def("checkpoint", [](PyDocument& self, const py::object& pathArg) {
+            const std::string path = pathArgument(pathArg, "path");
+            DocumentCall s(self);
+            bool ok = false;
+            std::string error;
+            {
+                py::gil_scoped_release nogil;
+                ok = writeCheckpoint(s.doc(), path, error);
+            }
+            if (!ok) raise(PyExc_OSError, error);
+        }, "path"_a,
+        "Writes an exact checkpoint of the run (universe, list orders, generation, stimulus and\n"
+        "monitor positions) to path, atomically; the same file as cellforge-run --checkpoint.")
+        .def("resume", [](PyDocument& self, const py::object& pathArg) {
+            const std::string path = pathArgument(pathArg, "path");
+            requireReadableFile(path);
+            DocumentCall s(self);
+            bool ok = false;
+            std::string error;
+            {
+                py::gil_scoped_release nogil;
+                ok = readCheckpoint(s.doc(), path, error);
+            }
+            if (!ok) raise(PyExc_ValueError, "cannot resume from '" + path + "': " + error);
+        }, "path"_a,
+        "Continues the run a checkpoint froze. Open the same project (or grid) first: its run\n"
+        "objects are matched by terminal name. A refused checkpoint (another version, cut off,\n"
+        "damaged, or run objects that do not match) raises ValueError and changes nothing.\n"
+        "The monitor continues in the file the open started.")
+        .def("write_memory", [](PyDocument& self, const py::object& image, const py::object& corner,
+                                const py::object& offset) {
+            const std::vector<int32_t> words = memoryImage(image);
+            if (!py::isinstance<py::sequence>(corner) || py::isinstance<py::str>(corner) || py::len(corner) != 3)
+                raise(PyExc_TypeError, "corner must be (x, y, z)");
+            py::sequence c = py::reinterpret_borrow<py::sequence>(corner);
+            const int32_t x0 = int32_t(integerArgument(c[0], "corner x", INT32_MIN, INT32_MAX));
+            const int32_t y0 = int32_t(integerArgument(c[1], "corner y", INT32_MIN, INT32_MAX));
+            const int32_t z0 = int32_t(integerArgument(c[2], "corner z", INT32_MIN, INT32_MAX));
+            const uint32_t k = uint32_t(integerArgument(offset, "offset", 0, UINT32_MAX));
+            DocumentCall s(self);
+            py::gil_scoped_release nogil;
+            s.doc().writeMemory(x0, y0, z0, k, words);
+        }, "image"_a, "corner"_a = py::make_tuple(0, 0, 0), "offset"_a = 0,
+           "Writes a program image into the memory modules (the memory writer). `image` is a path to\n"
+           "a memory file, bytes, or a sequence or array of integers.");
+}
