@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "files/input_file.h"
+#include "session/session.h"
 
 [[noreturn]] void raise(PyObject* type, const std::string& message) {
     PyErr_SetString(type, message.c_str());
@@ -33,19 +34,18 @@ std::string pathArgument(const py::handle& value, const char* name) {
     return path;
 }
 
-// Lets Python itself say why a file cannot be read (missing, a folder, no
-// permission): the exception then names the path the way every other file
-// error in a script does.
-void requireReadableFile(const std::string& path) {
-    // Python's own open would block on a FIFO until something writes to it,
-    // so anything that is not a regular file is refused without opening it.
-    if (checkInputFile(path) == FileCheck::NotRegular) {
-        struct stat st {};
-        const bool folder = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        raiseOsError(folder ? EISDIR : EINVAL, path, "cannot read");
-    }
-    py::object f = py::module_::import("builtins").attr("open")(path, "rb");
-    f.attr("close")();
+void requireReadableFile(const std::string& path, const char* what) {
+    // Judged without opening: a FIFO would block a reader until something writes to it.
+    const OpenProblem p = judgeInputPath(path, what);
+    if (p) raiseOpenProblem(p);
+}
+
+void raiseOpenProblem(const OpenProblem& problem) {
+    const int err = problem.errorNumber();
+    if (err == 0) raise(PyExc_ValueError, problem.message());
+    py::object e = py::module_::import("builtins").attr("OSError")(err, problem.message(), problem.path);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e.ptr())), e.ptr());
+    throw py::error_already_set();
 }
 
 // A Python integer within [lo, hi].

@@ -29,7 +29,13 @@ std::string pathArgument(const py::handle& value, const char* name);
 
 // Refuses, with the OSError a script expects, a path that is not a readable
 // regular file (never blocking on a FIFO).
-void requireReadableFile(const std::string& path);
+void requireReadableFile(const std::string& path, const char* what = "file");
+
+// An open problem of the session layer as the exception a script expects:
+// OSError with the problem's errno (FileNotFoundError, IsADirectoryError,
+// PermissionError, or plain OSError for a FIFO or device), else ValueError.
+struct OpenProblem;
+[[noreturn]] void raiseOpenProblem(const OpenProblem& problem);
 
 // A Python integer within [lo, hi].
 long long integerArgument(const py::handle& value, const char* name, long long lo, long long hi);

@@ -38,7 +38,7 @@ Assembly assemble(const py::handle& source) {
     std::string listing, stimulus, array, err, image;
     uint32_t length = 0;
     {
-        py::gil_scoped_release nogil;
+        NoGil nogil;
         // The steps and their order are those of cranetalk's command line.
         std::istringstream in(text);
         std::ostringstream errOut, listOut, stimOut, arrayOut;

@@ -1,14 +1,76 @@
 #include "python/document.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <set>
 
-#include "files/grid_file.h"
-#include "files/project.h"
+namespace {
+
+// ---------------------------------------------------------------- the exit
+
+// Guarded by exitLock: the documents that exist, the number of threads
+// inside a NoGil, and whether the interpreter's exit has begun.
+std::mutex exitLock;
+std::condition_variable exitChanged;
+std::set<PyDocument*> liveDocuments;
+size_t withoutGil = 0;
+bool exiting = false;
+
+
+}  // namespace
+
+void raiseStopped(const std::string& message, StopReason reason, uint64_t generations) {
+    py::object cls = py::module_::import("cellforge").attr("Stopped");
+    static const char* names[] = {"", "stop", "timeout", "close", "exit"};
+    py::object e = cls(message);
+    e.attr("reason") = names[int(reason)];
+    e.attr("generations") = generations;
+    PyErr_SetObject(cls.ptr(), e.ptr());
+    throw py::error_already_set();
+}
+
+NoGil::NoGil() {
+    {
+        std::lock_guard<std::mutex> g(exitLock);
+        if (!exiting) {
+            ++withoutGil;
+            state_ = PyEval_SaveThread();
+            return;
+        }
+    }
+    raiseStopped("the interpreter is exiting", StopReason::Exit, 0);
+}
+
+NoGil::~NoGil() {
+    // The GIL first: until this thread holds it again, the exit must wait.
+    PyEval_RestoreThread(state_);
+    std::lock_guard<std::mutex> g(exitLock);
+    --withoutGil;
+    exitChanged.notify_all();
+}
+
+void registerExitHook(py::module_& m) {
+    py::cpp_function hook([]() {
+        {
+            std::lock_guard<std::mutex> g(exitLock);
+            exiting = true;
+            for (PyDocument* d : liveDocuments) d->requestStop(StopReason::Exit);
+        }
+        // Threads inside a NoGil need the GIL to leave it.
+        PyThreadState* state = PyEval_SaveThread();
+        {
+            std::unique_lock<std::mutex> g(exitLock);
+            exitChanged.wait(g, [] { return withoutGil == 0; });
+        }
+        PyEval_RestoreThread(state);
+    });
+    m.attr("_stop_everything_at_exit") = hook;
+    py::module_::import("atexit").attr("register")(hook);
+}
+
+// ---------------------------------------------------------------- the call lock
 
 DocumentCall::DocumentCall(PyDocument& d) : d_(d) {
     if (d.closed()) raise(PyExc_ValueError, "the document is closed");
@@ -16,7 +78,7 @@ DocumentCall::DocumentCall(PyDocument& d) : d_(d) {
         raise(PyExc_RuntimeError, "the document is busy with another call on this thread "
                                   "(a progress callback cannot use the document it reports on)");
     if (!d.lock_.try_lock()) {
-        py::gil_scoped_release nogil;
+        NoGil nogil;
         d.lock_.lock();
     }
     if (d.closed()) {
@@ -31,106 +93,124 @@ DocumentCall::~DocumentCall() {
     d_.lock_.unlock();
 }
 
-CellforgeDocument& DocumentCall::doc() { return *d_.doc_; }
+Session& DocumentCall::session() { return *d_.session_; }
 
-namespace {
-std::mutex folderLock;  // the current folder is process-wide
+// ---------------------------------------------------------------- the document
 
-// Restores the current folder when it goes out of scope.
-class FolderKeeper {
-public:
-    FolderKeeper() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    ~FolderKeeper() {
-        if (fd_ >= 0) {
-            if (fchdir(fd_) != 0) {
-                // The folder went away while we were elsewhere; nothing to go back to.
-            }
-            ::close(fd_);
-        }
-    }
-    FolderKeeper(const FolderKeeper&) = delete;
-    FolderKeeper& operator=(const FolderKeeper&) = delete;
-
-private:
-    int fd_;
-};
-
-bool endsWith(const std::string& s, const char* ext) {
-    const size_t n = std::strlen(ext);
-    return s.size() >= n && s.compare(s.size() - n, n, ext) == 0;
+SessionOptions PyDocument::options(bool strict) {
+    SessionOptions o;
+    // A script must never hang on a monitor output that is a FIFO.
+    o.outputPolicy = OutputPolicy::RegularOnly;
+    o.strict = strict;
+    o.messages = [this](const std::string& m) { queueMessage(m); };
+    return o;
 }
 
-}  // namespace
+PyDocument::PyDocument() {
+    std::lock_guard<std::mutex> g(exitLock);
+    liveDocuments.insert(this);
+}
 
-std::unique_ptr<PyDocument> PyDocument::open(const std::string& path) {
-    const bool isProject = endsWith(path, ".prj");
-    if (!isProject && !hasGridSuffix(path))
-        raise(PyExc_ValueError, "'" + path + "' is neither a grid file (*.grd) nor a project file (*.prj)");
-    requireReadableFile(path);
-    const std::string full = fullPath(path);
-
-    if (!isProject) {
-        auto d = std::unique_ptr<PyDocument>(new PyDocument());
-        GridReadResult rr;
-        {
-            py::gil_scoped_release nogil;
-            d->doc_->withUniverse([&](Universe& u) { openGridDocument(u, full, &rr); });
-            d->doc_->setPath(full);
-            // The default camera is that of the loaded universe.
-            d->doc_->withUniverse([&](Universe& u) { centreOfMass(d->camera_, u); });
-            d->centre_.set(d->camera_.x, d->camera_.y, d->camera_.z);
-        }
-        d->source_ = full;
-        d->flushMessages();
-        if (rr.skippedParts) {
-            // Not a placement conflict: the runner's note, as a plain warning.
-            const std::string note = "skipped " + std::to_string(rr.skippedParts) +
-                                     " parts outside the coordinate range of +-1000000000";
-            if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
-        }
-        return d;
-    }
-
-    // Check the project's input files first, so a script hears which one is
-    // missing instead of getting the desktop's silent empty universe.
-    ProjectFiles files;
+PyDocument::~PyDocument() {
     {
-        std::ifstream in(full);
-        files = readProjectLines(in);
+        std::lock_guard<std::mutex> g(exitLock);
+        liveDocuments.erase(this);
     }
-    if (!files.grid) raise(PyExc_ValueError, "project '" + path + "' names no grid file (*.grd)");
-    const std::string folder = folderOf(full);
-    for (const auto* name : {&files.grid, &files.terminals, &files.stimulus, &files.monitor}) {
-        if (!*name) continue;
-        const std::string& n = **name;
-        requireReadableFile(!n.empty() && n[0] == '/' ? n : folder + "/" + n);
-    }
+    // Nobody else can hold a reference, so nobody holds the lock.
+    std::lock_guard<std::mutex> g(lock_);
+    open_ = false;
+    session_.reset();
+}
 
-    auto platform = std::make_unique<HeadlessPlatform>();
-    auto messages = std::make_shared<std::vector<std::string>>();
-    auto messagesLock = std::make_shared<std::mutex>();
-    platform->messageSink = [messages, messagesLock](const std::string& m) {
-        std::lock_guard<std::mutex> g(*messagesLock);
-        messages->push_back(m);
-    };
-    ProjectLoadResult loaded;
-    bool ok = false;
+std::unique_ptr<PyDocument> PyDocument::empty() {
+    auto d = std::make_unique<PyDocument>();
     {
-        py::gil_scoped_release nogil;
-        std::lock_guard<std::mutex> g(folderLock);
-        FolderKeeper keep;
-        ok = loadProjectFromPath(*platform, full, &loaded);
+        NoGil nogil;
+        d->session_ = std::make_unique<Session>(d->options(false));
     }
-    if (!ok) raiseOsError(errno, path, "cannot open project");
-    if (!loaded.document) raise(PyExc_OSError, "cannot open grid '" + *loaded.files.grid + "'");
-    auto d = std::unique_ptr<PyDocument>(new PyDocument(std::move(platform), loaded.document, full));
-    {
-        std::lock_guard<std::mutex> g(*messagesLock);
-        for (const auto& m : *messages) d->queueMessage(m);
-    }
-    // From here on the platform's sink is not needed: conflicts go to the queue.
-    d->platform_->messageSink = [raw = d.get()](const std::string& m) { raw->queueMessage(m); };
-    d->flushMessages();
+    d->open_ = true;
     return d;
 }
 
+std::unique_ptr<PyDocument> PyDocument::open(const std::string& path, bool strict, int threads) {
+    auto d = std::make_unique<PyDocument>();
+    OpenProblem problem;
+    std::string threadError;
+    bool threadsSet = true;
+    {
+        NoGil nogil;
+        d->session_ = Session::open(path, d->options(strict), problem);
+        if (d->session_ && threads > 0) threadsSet = d->session_->setThreads(threads, threadError);
+    }
+    if (!d->session_) raiseOpenProblem(problem);
+    if (!threadsSet) raise(PyExc_ValueError, threadError);
+    d->source_ = d->session_->path();
+    d->open_ = true;
+    d->flushMessages();
+    if (const size_t skipped = d->session_->skippedParts()) {
+        // Not a placement conflict: the runner's note, as a plain warning.
+        const std::string note =
+            "skipped " + std::to_string(skipped) + " parts outside the coordinate range of +-1000000000";
+        if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+    }
+    return d;
+}
+
+void PyDocument::close() {
+    if (owner_.load() == std::this_thread::get_id())
+        raise(PyExc_RuntimeError, "a document cannot be closed from inside one of its own calls");
+    if (closed()) return;
+    requestStop(StopReason::Close);
+    if (!lock_.try_lock()) {
+        NoGil nogil;
+        lock_.lock();
+    }
+    std::lock_guard<std::mutex> g(lock_, std::adopt_lock);
+    if (!session_) return;
+    open_ = false;
+    // The worker never needs the GIL, so joining it here is safe.
+    NoGil nogil;
+    session_.reset();
+}
+
+void PyDocument::beginRun() {
+    // A stop that came while no run was running is not for this one; a
+    // close or the exit still is.
+    const StopReason r = stopReason();
+    if (r != StopReason::Close && r != StopReason::Exit) {
+        reason_ = int(StopReason::None);
+        cancel_ = false;
+    }
+    running_ = true;
+}
+
+void PyDocument::endRun() { running_ = false; }
+
+void PyDocument::requestStop(StopReason why) {
+    // A close or the exit outranks a stop or a timeout.
+    int was = reason_.load();
+    while (int(why) > was && !reason_.compare_exchange_weak(was, int(why))) {
+    }
+    cancel_ = true;
+}
+
+void PyDocument::queueMessage(const std::string& m) {
+    std::lock_guard<std::mutex> g(messagesLock_);
+    messages_.push_back(m);
+}
+
+void PyDocument::flushMessages() {
+    std::vector<std::string> m;
+    {
+        std::lock_guard<std::mutex> g(messagesLock_);
+        m.swap(messages_);
+    }
+    if (m.empty()) return;
+    py::object category = py::module_::import("cellforge").attr("ConflictWarning");
+    for (size_t i = 0; i < m.size(); ++i) {
+        if (PyErr_WarnEx(category.ptr(), m[i].c_str(), 1) != 0) {
+            // Warnings turned into errors: the rest stay unreported, the error wins.
+            throw py::error_already_set();
+        }
+    }
+}

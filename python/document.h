@@ -1,23 +1,27 @@
-// One Python `Document`: an open document and the lock that gives one Python
-// call at a time the use of it.
+// One Python `Document`: a session of the session layer, and the lock that
+// gives one Python call at a time the use of it.
 //
 // Design note
-//   * One `PyDocument` per Python `Document`. It owns either a headless
-//     platform (which owns a project's document) or a document of its own.
-//     Members are declared so that the message queue and the view centre
-//     outlive the document's worker, which may touch both.
+//   * One `PyDocument` per Python `Document`, owning one `Session` (which
+//     owns the headless platform, the document and its worker). The message
+//     queue is declared before the session, so it outlives the worker,
+//     which may report conflicts into it.
 //   * One Python call at a time uses a document: `DocumentCall` takes the
 //     document's mutex without the GIL (so two Python threads cannot
-//     deadlock), then holds the worker at its pause point through the
-//     library's handshake. A call made from inside that same call (a
-//     progress callback using its own document) is refused, not deadlocked.
+//     deadlock). A call made from inside that same call (a progress callback
+//     using its own document) is refused, not deadlocked.
+//   * Stopping never waits for the lock: `stop` sets the run's cancel flag,
+//     which the session's run reads between two generations. `close` from
+//     another thread stops the run first, then takes the lock.
+//   * Every stretch of native work without the GIL is a `NoGil`, and the
+//     stretches are counted: at interpreter exit, every run is cancelled and
+//     the exit waits until no thread is inside one (a thread that took the
+//     GIL back after the interpreter began to finalize would be ended inside
+//     our frames, which aborts the process). Once the exit has begun, no new
+//     stretch starts.
 //   * Placement conflicts can arise on the worker or inside a long run with
 //     the GIL released, so they are queued as text and handed to `warnings`
-//     once the GIL is held again, in the order they happened.
-//   * Loading a project makes its folder current, as the runner does; the
-//     caller's folder is restored afterwards (by descriptor, so a renamed
-//     folder still comes back). A process-wide lock keeps two threads from
-//     changing the folder at once.
+//     once the GIL is held again: one warning per call, carrying them all.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -31,10 +35,36 @@
 #include <vector>
 
 #include "files/document.h"
-#include "files/platform.h"
 #include "python/arguments.h"
+#include "session/session.h"
 #include "universe/universe.h"
-#include "view/camera.h"
+
+// ---------------------------------------------------------------- the GIL
+
+// Releases the GIL for a stretch of native work. Raises cellforge.Stopped
+// instead when the interpreter is exiting.
+class NoGil {
+public:
+    NoGil();
+    ~NoGil();
+    NoGil(const NoGil&) = delete;
+    NoGil& operator=(const NoGil&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+// The interpreter's exit: stops every run and waits for every NoGil to end.
+void registerExitHook(py::module_& m);
+
+// ---------------------------------------------------------------- documents
+
+// Why a run ended early.
+enum class StopReason : int { None, Stop, Timeout, Close, Exit };
+
+// cellforge.Stopped, carrying the reason ("stop", "timeout", "close", "exit") and the
+// generations the run made.
+[[noreturn]] void raiseStopped(const std::string& message, StopReason reason, uint64_t generations);
 
 class PyDocument;
 
@@ -45,7 +75,8 @@ public:
     ~DocumentCall();
     DocumentCall(const DocumentCall&) = delete;
     DocumentCall& operator=(const DocumentCall&) = delete;
-    CellforgeDocument& doc();
+    Session& session();
+    CellforgeDocument& doc() { return session().document(); }
 
 private:
     PyDocument& d_;
@@ -53,99 +84,49 @@ private:
 
 class PyDocument {
 public:
-    PyDocument() {
-        own_ = std::make_unique<CellforgeDocument>();
-        doc_ = own_.get();
-        attach();
-    }
-    ~PyDocument() {
-        // Nobody else can hold a reference, so nobody holds the lock.
-        std::lock_guard<std::mutex> g(lock_);
-        release();
-    }
+    PyDocument();  // no session yet: use empty() or open()
+    ~PyDocument();
 
-    // ---- opening
-    static std::unique_ptr<PyDocument> open(const std::string& path);
+    // An empty universe.
+    static std::unique_ptr<PyDocument> empty();
 
-    void close() {
-        if (owner_.load() == std::this_thread::get_id())
-            raise(PyExc_RuntimeError, "a document cannot be closed from inside one of its own calls");
-        if (!lock_.try_lock()) {
-            py::gil_scoped_release nogil;
-            lock_.lock();
-        }
-        std::lock_guard<std::mutex> g(lock_, std::adopt_lock);
-        // The worker never needs the GIL, so joining it here is safe.
-        release();
-    }
-    bool closed() const { return doc_ == nullptr; }
+    // Opens under the session layer's rules; raises what the problem calls for.
+    static std::unique_ptr<PyDocument> open(const std::string& path, bool strict, int threads);
+
+    // Stops a run, then frees the session. From inside one of its own calls: RuntimeError.
+    void close();
+    bool closed() const { return !open_.load(); }
     // True inside one of this document's own calls on this thread (a progress callback).
     bool busyHere() const { return owner_.load() == std::this_thread::get_id(); }
     const std::string& source() const { return source_; }
 
-    // Hands the queued conflict texts to `warnings`, oldest first.
-    void flushMessages() {
-        std::vector<std::string> m;
-        {
-            std::lock_guard<std::mutex> g(messagesLock_);
-            m.swap(messages_);
-        }
-        if (m.empty()) return;
-        py::object category = py::module_::import("cellforge").attr("ConflictWarning");
-        for (size_t i = 0; i < m.size(); ++i) {
-            if (PyErr_WarnEx(category.ptr(), m[i].c_str(), 1) != 0) {
-                // Warnings turned into errors: the rest stay unreported, the error wins.
-                throw py::error_already_set();
-            }
-        }
-    }
-    void queueMessage(const std::string& m) {
-        std::lock_guard<std::mutex> g(messagesLock_);
-        messages_.push_back(m);
-    }
+    // ---- runs: the cancel flag the session's run reads, and why it was set.
+    // The running call (holding the lock) marks the start and end of its run.
+    void beginRun();
+    void endRun();
+    void requestStop(StopReason why);
+    const std::atomic<bool>* cancelFlag() const { return &cancel_; }
+    StopReason stopReason() const { return StopReason(reason_.load()); }
 
-    Camera defaultCamera() const {
-        Camera c = camera_;
-        c.x = centre_.x.load();
-        c.y = centre_.y.load();
-        c.z = centre_.z.load();
-        return c;
-    }
+    // Hands the queued conflict texts to `warnings` as one ConflictWarning.
+    void flushMessages();
+    void queueMessage(const std::string& m);
 
 private:
     friend class DocumentCall;
-    void release() {
-        if (doc_) doc_->setFirstViewCentre(nullptr);
-        doc_ = nullptr;
-        platform_.reset();
-        own_.reset();
-    }
-    explicit PyDocument(std::unique_ptr<HeadlessPlatform> platform, CellforgeDocument* doc, std::string source)
-        : platform_(std::move(platform)), doc_(doc), source_(std::move(source)) {
-        attach();
-    }
-    // The runner's first view: centre of mass at load time, then it follows
-    // the tracked terminal. Conflicts from now on go to the queue.
-    void attach() {
-        doc_->withUniverse([&](Universe& u) {
-            u.onConflict = [this](const std::string& m) { queueMessage(m); };
-            centreOfMass(camera_, u);
-        });
-        centre_.set(camera_.x, camera_.y, camera_.z);
-        doc_->setFirstViewCentre(&centre_);
-    }
+    SessionOptions options(bool strict);
 
-    // Declared first: outlive the worker of the document below.
+    // Declared first: outlives the worker of the session below.
     std::mutex messagesLock_;
     std::vector<std::string> messages_;
-    ViewCentre centre_;
-    Camera camera_;
 
     std::mutex lock_;
     std::atomic<std::thread::id> owner_{};
-    std::unique_ptr<HeadlessPlatform> platform_;
-    std::unique_ptr<CellforgeDocument> own_;
-    CellforgeDocument* doc_ = nullptr;
+    std::atomic<bool> open_{false};
+    std::atomic<bool> cancel_{false};
+    std::atomic<int> reason_{0};
+    std::atomic<bool> running_{false};
+    std::unique_ptr<Session> session_;
     std::string source_;
 };
 
@@ -155,12 +136,12 @@ R withDoc(PyDocument& self, F&& f) {
     DocumentCall s(self);
     CellforgeDocument& d = s.doc();
     if constexpr (std::is_void_v<R>) {
-        py::gil_scoped_release nogil;
+        NoGil nogil;
         d.withUniverse([&](Universe& u) { f(d, u); });
     } else {
         R r{};
         {
-            py::gil_scoped_release nogil;
+            NoGil nogil;
             d.withUniverse([&](Universe& u) { r = f(d, u); });
         }
         return r;

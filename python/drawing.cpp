@@ -1,23 +1,19 @@
-// Drawing a document off screen, and its saved views.
+// Drawing a document off screen (the session's render), and its saved views.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <cerrno>
-#include <mutex>
+#include <optional>
 
 #include "view/bitmap.h"
-#include "view/offscreen.h"
 #include "view/png.h"
-#include "view/scene.h"
 
 #include "python/bindings.h"
 
 using namespace pybind11::literals;
 
 namespace {
-
-std::mutex drawLock;  // one off-screen context at a time
 
 py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, const py::object& sizeArg,
                                 const py::object& pathArg) {
@@ -29,59 +25,40 @@ py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, c
     std::string path;
     if (!pathArg.is_none()) path = pathArgument(pathArg, "path");
 
-    DocumentCall s(self);
-    CellforgeDocument& d = s.doc();
-    Camera camera = self.defaultCamera();
+    DocumentCall call(self);
+    Session& session = call.session();
+    Camera camera = session.firstViewCamera();
     if (py::isinstance<py::str>(cameraArg)) {
+        // A saved view as the desktop recalls it: whole numbers.
         const std::string name = cameraArg.cast<std::string>();
-        const ViewList* views = d.savedViews();
-        const SavedView* found = nullptr;
-        if (views)
-            for (const SavedView& v : views->views)
-                if (v.description == name) {
-                    found = &v;
-                    break;
-                }
+        const std::optional<Camera> found = findSavedView(session.document().savedViews(), name);
         if (!found) raise(PyExc_ValueError, "no saved view is described as '" + name + "'");
-        camera = Camera{found->x, found->y, found->z, found->az, found->alt};
+        camera = *found;
     } else if (!cameraArg.is_none()) {
         camera = cameraFromTuple(cameraArg);
     }
 
     ScreenBitmap bm;
     std::string error;
-    bool written = true;
+    bool drawn = false, written = true;
     int writeErrno = 0;
     {
-        py::gil_scoped_release nogil;
-        std::lock_guard<std::mutex> g(drawLock);
-        std::unique_ptr<OffscreenContext> context = OffscreenContext::create(width, height, error);
-        if (context) {
-            setUpViewState(width, height);
-            SceneRenderer renderer;
-            renderer.renderFrame(camera, d.universe(), &d.driver());
-            bm = captureFramebuffer(width, height);
-            if (!bm.pixels.empty() && !path.empty()) {
-                errno = 0;
-                if (hasPngSuffix(path)) {
-                    written = writePngFile(bm, path);
-                } else {
-                    const std::vector<uint8_t> dib = bitmapToDib(bm, kUncompressedRgb, nullptr);
-                    written = !dib.empty() && writeBitmapFile(dib, path);
-                }
-                writeErrno = errno;
-            }
+        NoGil nogil;
+        drawn = session.render(camera, width, height, bm, error);
+        if (drawn && !path.empty()) {
+            errno = 0;
+            written = writePictureFile(bm, path);
+            writeErrno = errno;
         }
     }
-    if (!error.empty() || bm.pixels.empty())
-        raise(PyExc_RuntimeError, "cannot draw the view: " + (error.empty() ? std::string("no pixels") : error));
+    if (!drawn) raise(PyExc_RuntimeError, error);
     if (!written) raiseOsError(writeErrno, path, "cannot write the picture");
 
     py::array_t<uint8_t> out({py::ssize_t(height), py::ssize_t(width), py::ssize_t(3)});
     uint8_t* dst = out.mutable_data();
     const uint32_t rowSize = bitmapRowSize(width, 24);
     {
-        py::gil_scoped_release nogil;
+        NoGil nogil;
         for (int row = 0; row < height; ++row) {
             const uint8_t* src = bm.pixels.data() + size_t(height - 1 - row) * rowSize;
             uint8_t* o = dst + size_t(row) * size_t(width) * 3;

@@ -30,6 +30,15 @@ PYBIND11_MODULE(cellforge, m) {
                                   "A placement landed on an occupied cell (the text is the one the desktop shows).",
                                   userWarning.ptr(), nullptr));
     m.attr("ConflictWarning") = conflictWarning;
+    py::object stopped = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        "cellforge.Stopped",
+        "A run ended before its last generation: stop(), a timeout, close() or the interpreter's exit.\n\n"
+        "`reason` is \"stop\", \"timeout\", \"close\" or \"exit\"; `generations` is how many the call ran.\n"
+        "The universe is consistent and can keep running.",
+        PyExc_Exception, nullptr));
+    stopped.attr("reason") = py::none();
+    stopped.attr("generations") = 0;
+    m.attr("Stopped") = stopped;
 
     py::object namedtuple = py::module_::import("collections").attr("namedtuple");
     py::object cellType = namedtuple("Cell", "x y z type front side up outputs bonds");
@@ -41,16 +50,24 @@ PYBIND11_MODULE(cellforge, m) {
     py::class_<PyDocument> doc(m, "Document",
                                "One universe with its stepping driver and the run objects of a project.\n\n"
                                "Use as a context manager to stop the worker and free the universe on exit.");
-    doc.def(py::init<>(), "An empty universe.");
+    doc.def(py::init(&PyDocument::empty), "An empty universe.");
     m.def(
         "open",
-        [](const py::object& path) { return PyDocument::open(pathArgument(path, "path")); }, "path"_a,
-        "Opens a grid (*.grd) or a project (*.prj) as a Document.\n\n"
-        "A project's names are read from its folder; the caller's current folder is left as it was.\n"
-        "Missing or unreadable files raise OSError (FileNotFoundError, IsADirectoryError, ...);\n"
-        "placement conflicts are reported as cellforge.ConflictWarning.");
+        [](const py::object& path, bool strict, const py::object& threads) {
+            const int n = threads.is_none() ? 0 : int(integerArgument(threads, "threads", 1, Session::kMaxThreads));
+            return PyDocument::open(pathArgument(path, "path"), strict, n);
+        },
+        "path"_a, py::kw_only(), "strict"_a = false, "threads"_a = py::none(),
+        "Opens a grid (*.grd, any case) or a project (*.prj) as a Document, under the runner's rules.\n\n"
+        "What stands at the path is judged first: missing, a folder, a FIFO or device, or unreadable raise\n"
+        "FileNotFoundError, IsADirectoryError, OSError(EINVAL) or PermissionError naming it, as do the\n"
+        "grid, terminals, stimulus and monitor files a project names. Then the suffix: anything else\n"
+        "raises ValueError. strict=True also raises ValueError, naming the line, when the grid stopped\n"
+        "being read before its end. threads sets Document.threads. A project's names are read from its\n"
+        "folder; the current folder is never changed. Placement conflicts are cellforge.ConflictWarning.");
 
-    doc.def("close", &PyDocument::close, "Stops the worker and frees the universe. Later calls raise ValueError.")
+    doc.def("close", &PyDocument::close, "Stops a run of the document (it raises cellforge.Stopped), then the worker, and frees the\n"
+            "universe. Later calls raise ValueError.")
         .def_property_readonly("closed", &PyDocument::closed)
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](PyDocument& self, py::args) {
@@ -84,6 +101,8 @@ PYBIND11_MODULE(cellforge, m) {
     bindStoring(m, doc);
     bindTerminals(m, doc);
     bindDrawing(m, doc);
+
+    registerExitHook(m);
 
     doc.def("_verify", [](PyDocument& self) {
         return withDoc<std::string>(self, [](CellforgeDocument&, Universe& u) { return u.verifyConsistency(); });

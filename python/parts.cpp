@@ -75,7 +75,7 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
             bool pausedHere = false;
             size_t count = 0;
             {
-                py::gil_scoped_release nogil;
+                NoGil nogil;
                 pausedHere = d.pauseForRead();
                 count = d.universe().partCount();
             }
@@ -83,13 +83,13 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
             try {
                 out = py::array(partDtype(), std::vector<py::ssize_t>{py::ssize_t(count)});
             } catch (...) {
-                py::gil_scoped_release nogil;
+                NoGil nogil;
                 d.resumeAfterRead(pausedHere);
                 throw;
             }
             auto* rows = static_cast<PartRow*>(out.mutable_data());
             {
-                py::gil_scoped_release nogil;
+                NoGil nogil;
                 size_t i = 0;
                 forEachPart(d.universe(), [&](const UniverseBlock* b, int slot) {
                     if (i < count) rows[i] = rowOf(b, slot);

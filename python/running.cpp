@@ -1,9 +1,11 @@
-// Running a document from Python: generations, progress, Ctrl+C.
+// Running a document from Python: generations through the session's run,
+// with progress, Ctrl+C, stop(), a timeout, and the thread count.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <chrono>
+#include <cmath>
 #include <exception>
 
 #include "python/bindings.h"
@@ -29,7 +31,6 @@ public:
             } catch (py::error_already_set& e) {
                 if (!e.matches(PyExc_ImportError)) throw;
                 plain_ = true;
-                start_ = std::chrono::steady_clock::now();
             }
         } else if (PyCallable_Check(progress.ptr())) {
             callback_ = progress;
@@ -37,16 +38,14 @@ public:
             raise(PyExc_TypeError, "progress must be None, True/False or a callable taking (done, total)");
         }
     }
-    void update(uint64_t done) {
+    void update(uint64_t done, double rate) {
         if (bar_) {
             bar_.attr("update")(py::int_(done - shown_));
         } else if (callback_) {
             callback_(py::int_(done), py::int_(total_));
         } else if (plain_) {
-            const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-            py::print(py::str("\r{}/{} generations  {:.0f} gen/s")
-                          .format(done, total_, secs > 0 ? double(done) / secs : 0.0),
-                      "end"_a = "", "file"_a = py::module_::import("sys").attr("stderr"), "flush"_a = true);
+            py::print(py::str("\r{}/{} generations  {:.0f} gen/s").format(done, total_, rate), "end"_a = "",
+                      "file"_a = py::module_::import("sys").attr("stderr"), "flush"_a = true);
         }
         shown_ = done;
     }
@@ -79,74 +78,133 @@ private:
     uint64_t shown_ = 0;
     py::object bar_, callback_;
     bool plain_ = false;
-    std::chrono::steady_clock::time_point start_;
 };
 
-void runGenerations(PyDocument& self, const py::object& nArg, const py::object& progressArg) {
+// Seconds as a Python number, or none.
+double timeoutArgument(const py::object& value) {
+    if (value.is_none()) return -1.0;
+    if (py::isinstance<py::bool_>(value) || !(PyFloat_Check(value.ptr()) || PyIndex_Check(value.ptr())))
+        raise(PyExc_TypeError, "timeout must be a number of seconds or None, not " + typeName(value));
+    const double t = PyFloat_AsDouble(value.ptr());
+    if (t == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    if (std::isnan(t) || t < 0) raise(PyExc_ValueError, "timeout must not be negative");
+    return std::isinf(t) ? -1.0 : t;
+}
+
+void runGenerations(PyDocument& self, const py::object& nArg, const py::object& progressArg,
+                    const py::object& timeoutArg) {
     const uint64_t n = countArgument(nArg, "n");
-    ProgressDisplay progress(progressArg, n);
+    const double timeout = timeoutArgument(timeoutArg);
+    ProgressDisplay display(progressArg, n);
+
+    DocumentCall call(self);
+    Session& session = call.session();
+    self.beginRun();
+    struct EndRun {
+        PyDocument& d;
+        ~EndRun() { d.endRun(); }
+    } endRun{self};
+
+    // Python is called with the GIL taken back inside the run: the progress
+    // display when the session reports, and every 50 ms a pending Ctrl+C and
+    // the queued warnings. The first Python error ends the run before the
+    // next generation and is raised once the run has handed the worker back.
     std::exception_ptr failure;
-    {
-        DocumentCall s(self);
-        CellforgeDocument& d = s.doc();
-        SteppingDriver& driver = d.driver();
-        bool pausedHere = false;
-        {
-            py::gil_scoped_release nogil;
-            pausedHere = d.pauseForRead();
+    auto fail = [&failure] { failure = std::current_exception(); };
+    RunProgress progress(n, display.active() ? RunProgress::Report([&](uint64_t done, uint64_t, double rate) {
+                                                   if (failure) return;
+                                                   py::gil_scoped_acquire gil;
+                                                   try {
+                                                       display.update(done, rate);
+                                                   } catch (const std::exception&) {
+                                                       fail();
+                                                   }
+                                               })
+                                             : RunProgress::Report(),
+                         0.05);
+    // The clock is read every `stride` generations, a stride that adapts so
+    // that fast universes do not pay for the reading.
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    const auto deadline = start + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(
+                                      timeout < 0 ? 0.0 : timeout));
+    auto lastCheck = start, lastTurn = start;
+    uint64_t stride = 1, untilCheck = 1;
+    bool timedOut = false;
+
+    RunControl control;
+    control.cancel = self.cancelFlag();
+    control.progress = &progress;
+    control.beforeGeneration = [&](Universe&) {
+        if (failure) return false;
+        if (--untilCheck != 0) return true;
+        const auto now = clock::now();
+        if (now - lastCheck < std::chrono::microseconds(500) && stride < 65536) stride *= 2;
+        else if (now - lastCheck > std::chrono::milliseconds(10) && stride > 1) stride /= 2;
+        untilCheck = stride;
+        lastCheck = now;
+        if (timeout >= 0 && now >= deadline) {
+            timedOut = true;
+            return false;
         }
-        // Generations run in slices of about 50 ms without the GIL; between
-        // slices a pending Ctrl+C or the progress display gets its turn. The
-        // clock is read every `stride` generations, a stride that adapts so
-        // that fast universes do not pay for the reading.
-        using clock = std::chrono::steady_clock;
-        const auto slice = std::chrono::milliseconds(50);
-        uint64_t done = 0, stride = 1;
+        if (now - lastTurn < std::chrono::milliseconds(50)) return true;
+        lastTurn = now;
+        py::gil_scoped_acquire gil;
         try {
-            while (done < n) {
-                {
-                    py::gil_scoped_release nogil;
-                    const auto sliceStart = clock::now();
-                    auto lastCheck = sliceStart;
-                    while (done < n) {
-                        const uint64_t batch = std::min<uint64_t>(stride, n - done);
-                        for (uint64_t i = 0; i < batch; ++i) driver.runGeneration();
-                        done += batch;
-                        const auto now = clock::now();
-                        if (now - lastCheck < std::chrono::microseconds(500) && stride < 65536) stride *= 2;
-                        else if (now - lastCheck > std::chrono::milliseconds(10) && stride > 1) stride /= 2;
-                        lastCheck = now;
-                        if (now - sliceStart >= slice) break;
-                    }
-                }
-                if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-                if (progress.active()) progress.update(done);
-                self.flushMessages();
-            }
-        } catch (...) {
-            failure = std::current_exception();
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+            self.flushMessages();
+        } catch (const std::exception&) {
+            fail();
+            return false;
         }
-        {
-            py::gil_scoped_release nogil;
-            d.resumeAfterRead(pausedHere);
-        }
+        return true;
+    };
+    RunOutcome outcome;
+    {
+        NoGil nogil;
+        outcome = session.run(n, control);
     }
     if (failure) std::rethrow_exception(failure);
-    progress.finish();
     self.flushMessages();
+    if (outcome.cancelled || timedOut) {
+        const StopReason why = outcome.cancelled ? self.stopReason() : StopReason::Timeout;
+        const std::string what = why == StopReason::Timeout ? "the timeout ended the run"
+                                 : why == StopReason::Close ? "the document was closed during the run"
+                                 : why == StopReason::Exit  ? "the interpreter is exiting"
+                                                            : "stop() ended the run";
+        raiseStopped(what + " after " + std::to_string(outcome.generations) + " of " + std::to_string(n) +
+                         " generations",
+                     why, outcome.generations);
+    }
+    display.finish();
 }
 
 }  // namespace
 
 void bindRunning(py::module_& m, py::class_<PyDocument>& doc) {
     (void)m;
-    // ---- running
-    doc.def("run", &runGenerations, "n"_a, "progress"_a = py::none(),
+    doc.def("run", &runGenerations, "n"_a, "progress"_a = py::none(), "timeout"_a = py::none(),
             "Runs n generations exactly as the worker does (stimulus, four phases, monitor).\n\n"
             "progress=True shows a progress bar with generations/s (tqdm when installed); a callable\n"
-            "is called with (done, total). Ctrl+C stops between two generations with KeyboardInterrupt\n"
-            "and leaves a consistent universe.")
+            "is called with (done, total). Ctrl+C stops between two generations with KeyboardInterrupt;\n"
+            "stop() from another thread, closing the document, or `timeout` seconds passing raise\n"
+            "cellforge.Stopped. Each leaves a consistent universe that can keep running.")
+        .def("stop", [](PyDocument& self) {
+            if (!self.closed()) self.requestStop(StopReason::Stop);
+        }, "Ends a run of this document, from any thread, between two generations: the run raises\n"
+           "cellforge.Stopped. Does nothing when no run is running.")
         .def("pulse", [](PyDocument& self) {
             withDoc<void>(self, [](CellforgeDocument&, Universe& u) { u.inputPulse.store(1); });
-        }, "Sets the input pulse for the next generation (the K key).");
+        }, "Sets the input pulse for the next generation (the K key).")
+        .def_property("threads", [](PyDocument& self) {
+            DocumentCall call(self);
+            NoGil nogil;
+            return call.session().threads();
+        }, [](PyDocument& self, const py::object& value) {
+            const int n = int(integerArgument(value, "threads", 1, Session::kMaxThreads));
+            DocumentCall call(self);
+            std::string error;
+            NoGil nogil;
+            call.session().setThreads(n, error);
+        }, "The threads the rules are evaluated on, 1 to 64 (the runner's --threads; same results).");
 }

@@ -5,9 +5,9 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
-#include <fstream>
 
 #include "files/checkpoint.h"
+#include "files/input_file.h"
 #include "files/memory_image.h"
 
 #include "python/bindings.h"
@@ -20,9 +20,9 @@ std::vector<int32_t> memoryImage(const py::handle& image) {
     std::vector<int32_t> words;
     if (py::isinstance<py::str>(image) || py::hasattr(image, "__fspath__")) {
         const std::string path = pathArgument(image, "image");
-        requireReadableFile(path);
-        py::gil_scoped_release nogil;
-        std::ifstream in(path);
+        requireReadableFile(path, "memory file");
+        NoGil nogil;
+        InputFile in(path);
         words = readProgramImage(in);
         return words;
     }
@@ -63,7 +63,7 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
             bool ok = false;
             int err = 0;
             {
-                py::gil_scoped_release nogil;
+                NoGil nogil;
                 errno = 0;
                 ok = s.doc().saveGrid(path);
                 err = errno;
@@ -76,7 +76,7 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
             bool ok = false;
             std::string error;
             {
-                py::gil_scoped_release nogil;
+                NoGil nogil;
                 ok = writeCheckpoint(s.doc(), path, error);
             }
             if (!ok) raise(PyExc_OSError, error);
@@ -85,13 +85,15 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
         "monitor positions) to path, atomically; the same file as cellforge-run --checkpoint.")
         .def("resume", [](PyDocument& self, const py::object& pathArg) {
             const std::string path = pathArgument(pathArg, "path");
-            requireReadableFile(path);
+            requireReadableFile(path, "checkpoint");
             DocumentCall s(self);
             bool ok = false;
             std::string error;
             {
-                py::gil_scoped_release nogil;
+                NoGil nogil;
                 ok = readCheckpoint(s.doc(), path, error);
+                // The first view starts again from the resumed universe, as in the runner.
+                if (ok) s.session().centreFirstView();
             }
             if (!ok) raise(PyExc_ValueError, "cannot resume from '" + path + "': " + error);
         }, "path"_a,
@@ -110,7 +112,7 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
             const int32_t z0 = int32_t(integerArgument(c[2], "corner z", INT32_MIN, INT32_MAX));
             const uint32_t k = uint32_t(integerArgument(offset, "offset", 0, UINT32_MAX));
             DocumentCall s(self);
-            py::gil_scoped_release nogil;
+            NoGil nogil;
             s.doc().writeMemory(x0, y0, z0, k, words);
         }, "image"_a, "corner"_a = py::make_tuple(0, 0, 0), "offset"_a = 0,
            "Writes a program image into the memory modules (the memory writer). `image` is a path to\n"

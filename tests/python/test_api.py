@@ -323,6 +323,10 @@ def test_open_reports_missing_and_unreadable_files(tmp_path):
     (tmp_path / "dir.grd").mkdir()
     with pytest.raises(IsADirectoryError):
         cellforge.open(tmp_path / "dir.grd")
+    # The path is judged before its suffix, as the runner does.
+    with pytest.raises(FileNotFoundError):
+        cellforge.open(tmp_path / "x.txt")
+    (tmp_path / "x.txt").write_text("")
     with pytest.raises(ValueError, match="neither a grid"):
         cellforge.open(tmp_path / "x.txt")
     with pytest.raises(TypeError):
