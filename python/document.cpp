@@ -22,6 +22,13 @@ bool exiting = false;
 }  // namespace
 
 void raiseStopped(const std::string& message, StopReason reason, uint64_t generations) {
+    if (reason == StopReason::Exit) {
+        // Only a daemon thread can be here, and the interpreter is going
+        // away: SystemExit ends that thread without a traceback and is not
+        // caught by `except Exception`.
+        PyErr_SetString(PyExc_SystemExit, message.c_str());
+        throw py::error_already_set();
+    }
     py::object cls = py::module_::import("cellforge").attr("Stopped");
     static const char* names[] = {"", "stop", "timeout", "close", "exit"};
     py::object e = cls(message);
