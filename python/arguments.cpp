@@ -22,6 +22,13 @@
     throw py::error_already_set();
 }
 
+[[noreturn]] void raiseOsErrorText(int err, const std::string& path, const std::string& text) {
+    if (err == 0) err = EIO;
+    py::object e = py::module_::import("builtins").attr("OSError")(err, text, path);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e.ptr())), e.ptr());
+    throw py::error_already_set();
+}
+
 // A str, bytes or os.PathLike argument as a file-system path.
 std::string pathArgument(const py::handle& value, const char* name) {
     py::module_ os = py::module_::import("os");

@@ -24,6 +24,9 @@ namespace py = pybind11;
 // OSError(errno, text, path): Python picks the subclass (FileNotFoundError, ...).
 [[noreturn]] void raiseOsError(int err, const std::string& path, const std::string& what);
 
+// The same with a text that already says why.
+[[noreturn]] void raiseOsErrorText(int err, const std::string& path, const std::string& text);
+
 // A str, bytes or os.PathLike argument as a file-system path.
 std::string pathArgument(const py::handle& value, const char* name);
 

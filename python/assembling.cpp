@@ -73,6 +73,7 @@ Assembly assemble(const py::handle& source) {
 }  // namespace
 
 void bindAssembling(py::module_& m, py::class_<PyDocument>& doc) {
+    (void)doc;
     py::class_<Assembly>(m, "Assembly", "What cranetalk writes for one source.")
         .def_readonly("image", &Assembly::image, "The program image, `length` bytes (one 6-bit value each).")
         .def_readonly("listing", &Assembly::listing, "The listing file's text.")

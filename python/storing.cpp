@@ -74,15 +74,20 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
             const std::string path = pathArgument(pathArg, "path");
             DocumentCall s(self);
             bool ok = false;
+            int err = 0;
             std::string error;
             {
                 NoGil nogil;
+                errno = 0;
                 ok = writeCheckpoint(s.doc(), path, error);
+                err = errno;
             }
-            if (!ok) raise(PyExc_OSError, error);
+            if (!ok) raiseOsErrorText(err, path, "cannot write the checkpoint: " + error);
         }, "path"_a,
         "Writes an exact checkpoint of the run (universe, list orders, generation, stimulus and\n"
-        "monitor positions) to path, atomically; the same file as cellforge-run --checkpoint.")
+        "monitor positions) to path, atomically; the same file as cellforge-run --checkpoint.\n"
+        "A symbolic link is followed (the file it names is replaced); a folder, FIFO or device in\n"
+        "the way raises OSError (IsADirectoryError, or errno EINVAL) and is left as it is.")
         .def("resume", [](PyDocument& self, const py::object& pathArg) {
             const std::string path = pathArgument(pathArg, "path");
             requireReadableFile(path, "checkpoint");
