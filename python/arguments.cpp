@@ -47,6 +47,15 @@ void requireReadableFile(const std::string& path, const char* what) {
     if (p) raiseOpenProblem(p);
 }
 
+void requireRegularOutput(const std::string& path) {
+    if (outputAllowed(path, OutputPolicy::RegularOnly)) return;
+    struct stat st {};
+    const bool folder = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    raiseOsErrorText(folder ? EISDIR : EINVAL, path,
+                     folder ? "cannot write into a folder"
+                            : "cannot write: not a regular file (a FIFO, device or socket is never written)");
+}
+
 void raiseOpenProblem(const OpenProblem& problem) {
     const int err = problem.errorNumber();
     if (err == 0) raise(PyExc_ValueError, problem.message());

@@ -34,6 +34,12 @@ std::string pathArgument(const py::handle& value, const char* name);
 // regular file (never blocking on a FIFO).
 void requireReadableFile(const std::string& path, const char* what = "file");
 
+// Refuses, without opening it, an output path where something other than a
+// regular file stands: writing to a FIFO would block the script, and a
+// device is no place for a file. IsADirectoryError for a folder, else
+// OSError(EINVAL).
+void requireRegularOutput(const std::string& path);
+
 // An open problem of the session layer as the exception a script expects:
 // OSError with the problem's errno (FileNotFoundError, IsADirectoryError,
 // PermissionError, or plain OSError for a FIFO or device), else ValueError.
@@ -56,3 +62,4 @@ std::string bytesOf(const py::handle& h);
 
 // (x, y, z, alt, az): five finite numbers, as the runner's --camera reads them.
 Camera cameraFromTuple(const py::handle& value);
+

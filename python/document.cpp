@@ -154,6 +154,12 @@ std::unique_ptr<PyDocument> PyDocument::open(const std::string& path, bool stric
     d->source_ = d->session_->path();
     d->open_ = true;
     d->flushMessages();
+    if (const Monitor* m = d->session_->document().monitor(); m && !m->outputName.empty() && !m->output.is_open()) {
+        // The policy refused it (a FIFO would block the run) or it could not be created.
+        const std::string note = "the monitor's output '" + m->outputPath +
+                                 "' is not a regular file that can be written; the monitor writes nothing";
+        if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+    }
     if (const size_t skipped = d->session_->skippedParts()) {
         // Not a placement conflict: the runner's note, as a plain warning.
         const std::string note =

@@ -27,6 +27,7 @@
 #include <pybind11/pybind11.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,8 +42,8 @@
 
 // ---------------------------------------------------------------- the GIL
 
-// Releases the GIL for a stretch of native work. Raises cellforge.Stopped
-// instead when the interpreter is exiting.
+// Releases the GIL for a stretch of native work. Once the interpreter's
+// exit has begun it raises SystemExit instead (see raiseStopped).
 class NoGil {
 public:
     NoGil();
@@ -53,6 +54,24 @@ public:
 private:
     PyThreadState* state_;
 };
+
+// Calls write() again while it fails with EINTR, after Python's signal
+// handlers have had their turn (their exception wins), as Python's own file
+// calls do. `err` is errno after the last try.
+template <class F>
+bool retryInterrupted(F&& write, int& err) {
+    for (;;) {
+        bool ok;
+        {
+            NoGil nogil;
+            errno = 0;
+            ok = write();
+            err = errno;
+        }
+        if (ok || err != EINTR) return ok;
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+}
 
 // The interpreter's exit: stops every run and waits for every NoGil to end.
 void registerExitHook(py::module_& m);

@@ -23,7 +23,10 @@ py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, c
     const int width = int(integerArgument(sz[0], "width", 1, 16384));
     const int height = int(integerArgument(sz[1], "height", 1, 16384));
     std::string path;
-    if (!pathArg.is_none()) path = pathArgument(pathArg, "path");
+    if (!pathArg.is_none()) {
+        path = pathArgument(pathArg, "path");
+        requireRegularOutput(path);  // before drawing: a FIFO is refused at once
+    }
 
     DocumentCall call(self);
     Session& session = call.session();
@@ -40,19 +43,15 @@ py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, c
 
     ScreenBitmap bm;
     std::string error;
-    bool drawn = false, written = true;
-    int writeErrno = 0;
+    bool drawn = false;
     {
         NoGil nogil;
         drawn = session.render(camera, width, height, bm, error);
-        if (drawn && !path.empty()) {
-            errno = 0;
-            written = writePictureFile(bm, path);
-            writeErrno = errno;
-        }
     }
     if (!drawn) raise(PyExc_RuntimeError, error);
-    if (!written) raiseOsError(writeErrno, path, "cannot write the picture");
+    int err = 0;
+    if (!path.empty() && !retryInterrupted([&] { return writePictureFile(bm, path); }, err))
+        raiseOsError(err, path, "cannot write the picture");
 
     py::array_t<uint8_t> out({py::ssize_t(height), py::ssize_t(width), py::ssize_t(3)});
     uint8_t* dst = out.mutable_data();
@@ -90,5 +89,7 @@ void bindDrawing(py::module_& m, py::class_<PyDocument>& doc) {
              "path"_a = py::none(),
              "Draws the universe off screen as cellforge-run --render does and returns a (height, width, 3)\n"
              "uint8 RGB array, top row first. `camera` is (x, y, z, alt, az), a saved view's description,\n"
-             "or None for the runner's default. With `path`, also writes a .png (or else a .bmp) file.");
+             "or None for the runner's default (a saved view is recalled as the desktop does: whole numbers).\n"
+             "With `path`, also writes a .png (any case; else a .bmp) file; only a regular file or a new\n"
+             "name is written, a FIFO or device raises OSError.");
 }

@@ -59,29 +59,19 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
     // ---- files
     doc.def("save", [](PyDocument& self, const py::object& pathArg) {
             const std::string path = pathArgument(pathArg, "path");
+            requireRegularOutput(path);
             DocumentCall s(self);
-            bool ok = false;
             int err = 0;
-            {
-                NoGil nogil;
-                errno = 0;
-                ok = s.doc().saveGrid(path);
-                err = errno;
-            }
-            if (!ok) raiseOsError(err, path, "cannot write the grid");
-        }, "path"_a, "Writes the universe as a grid file, byte for byte as cellforge-run --save.")
+            if (!retryInterrupted([&] { return s.doc().saveGrid(path, OutputPolicy::RegularOnly); }, err))
+                raiseOsError(err, path, "cannot write the grid");
+        }, "path"_a, "Writes the universe as a grid file, byte for byte as cellforge-run --save.\n"
+           "Only a regular file (or a new name) is written: a FIFO or device raises OSError.")
         .def("checkpoint", [](PyDocument& self, const py::object& pathArg) {
             const std::string path = pathArgument(pathArg, "path");
             DocumentCall s(self);
-            bool ok = false;
             int err = 0;
             std::string error;
-            {
-                NoGil nogil;
-                errno = 0;
-                ok = writeCheckpoint(s.doc(), path, error);
-                err = errno;
-            }
+            const bool ok = retryInterrupted([&] { return writeCheckpoint(s.doc(), path, error); }, err);
             if (!ok) raiseOsErrorText(err, path, "cannot write the checkpoint: " + error);
         }, "path"_a,
         "Writes an exact checkpoint of the run (universe, list orders, generation, stimulus and\n"
