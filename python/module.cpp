@@ -45,6 +45,10 @@ PYBIND11_MODULE(cellforge, m) {
     cellType.attr("__module__") = "cellforge";
     cellType.attr("__doc__") = "One part: position, type, frame (front, side, up) and the output and bond masks.";
     m.attr("Cell") = cellType;
+    py::object memoryWrite = namedtuple("MemoryWrite", "pages modules");
+    memoryWrite.attr("__module__") = "cellforge";
+    memoryWrite.attr("__doc__") = "What write_memory did: the image's pages, and how many of them met a memory module.";
+    m.attr("MemoryWrite") = memoryWrite;
     m.attr("PART_DTYPE") = partDtype();
 
     py::class_<PyDocument> doc(m, "Document",

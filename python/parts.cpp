@@ -127,13 +127,21 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
         }, "x"_a, "y"_a, "z"_a, "The part at (x, y, z) as a Cell, or None for an empty or absent cell.")
         .def("place", [](PyDocument& self, const py::object& x, const py::object& y, const py::object& z,
                          const py::object& type, const py::object& front, const py::object& side,
-                         const py::object& outputs, const py::object& bonds) {
+                         const py::object& outputs, const py::object& bonds, bool allowAnyType) {
             UniverseCell c;
             c.x = int32_t(integerArgument(x, "x", -kCoordinateLimit, kCoordinateLimit));
             c.y = int32_t(integerArgument(y, "y", -kCoordinateLimit, kCoordinateLimit));
             c.z = int32_t(integerArgument(z, "z", -kCoordinateLimit, kCoordinateLimit));
+            // Grid files hold a type as a decimal 32-bit number and cells keep
+            // wide values beside their bytes, so every non-zero 32-bit type
+            // saves and loads unchanged; only the named types have a rule.
             c.partType = int32_t(integerArgument(type, "type", INT32_MIN, INT32_MAX));
             if (c.partType == 0) raise(PyExc_ValueError, "type must not be 0 (that is an empty cell)");
+            if (!allowAnyType && (c.partType < Conductor || c.partType > Drive))
+                raise(PyExc_ValueError, "type " + std::to_string(c.partType) + " is not a part type (1 to " +
+                                            std::to_string(int(Drive)) +
+                                            ", see cellforge.PartType); pass allow_any_type=True to place a "
+                                            "part without a rule");
             c.front = int32_t(integerArgument(front, "front", 0, 5));
             c.side = int32_t(integerArgument(side, "side", 0, 5));
             if (c.side == c.front || c.side == oppositeDirection(c.front))
@@ -145,6 +153,9 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
             withDoc<void>(self, [&](CellforgeDocument&, Universe& u) { u.placeCell(c); });
             self.flushMessages();
         }, "x"_a, "y"_a, "z"_a, "type"_a, "front"_a = 0, "side"_a = 1, "outputs"_a = 0, "bonds"_a = 0,
+           py::kw_only(), "allow_any_type"_a = false,
            "Places a part (placeCell; up follows from front and side). An occupied cell is replaced\n"
-           "and the conflict text is reported as cellforge.ConflictWarning.");
+           "and the conflict is reported as cellforge.ConflictWarning. `type` is a part type (1 to 10,\n"
+           "cellforge.PartType); allow_any_type=True also takes any other non-zero 32-bit value, which\n"
+           "is stored, drawn and saved but has no rule.");
 }

@@ -99,6 +99,10 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
         .def("write_memory", [](PyDocument& self, const py::object& image, const py::object& corner,
                                 const py::object& offset) {
             const std::vector<int32_t> words = memoryImage(image);
+            for (size_t i = 0; i < words.size(); ++i)
+                if (words[i] < 0 || words[i] > 63)
+                    raise(PyExc_ValueError, "memory word " + std::to_string(i) + " is " + std::to_string(words[i]) +
+                                                ", not a 6-bit value (0 to 63)");
             if (!py::isinstance<py::sequence>(corner) || py::isinstance<py::str>(corner) || py::len(corner) != 3)
                 raise(PyExc_TypeError, "corner must be (x, y, z)");
             py::sequence c = py::reinterpret_borrow<py::sequence>(corner);
@@ -106,10 +110,21 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
             const int32_t y0 = int32_t(integerArgument(c[1], "corner y", INT32_MIN, INT32_MAX));
             const int32_t z0 = int32_t(integerArgument(c[2], "corner z", INT32_MIN, INT32_MAX));
             const uint32_t k = uint32_t(integerArgument(offset, "offset", 0, UINT32_MAX));
-            DocumentCall s(self);
-            NoGil nogil;
-            s.doc().writeMemory(x0, y0, z0, k, words);
+            MemoryWriteReport report;
+            {
+                DocumentCall s(self);
+                NoGil nogil;
+                report = s.doc().writeMemory(x0, y0, z0, k, words);
+            }
+            if (report.pages > 0 && report.modules == 0) {
+                const std::string note = "no memory module at corner (" + std::to_string(x0) + ", " +
+                                         std::to_string(y0) + ", " + std::to_string(z0) + "): nothing was written";
+                if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+            }
+            return py::module_::import("cellforge").attr("MemoryWrite")(report.pages, report.modules);
         }, "image"_a, "corner"_a = py::make_tuple(0, 0, 0), "offset"_a = 0,
            "Writes a program image into the memory modules (the memory writer). `image` is a path to\n"
-           "a memory file, bytes, or a sequence or array of integers.");
+           "a memory file, bytes, or a sequence or array of integers, each a 6-bit value (0 to 63).\n"
+           "Returns MemoryWrite(pages, modules): the image's pages and how many met a module; a\n"
+           "UserWarning says so when none did.");
 }

@@ -1,0 +1,63 @@
+"""Values a script hands over: part types, memory words, and grids that stop
+being read before their end."""
+import warnings
+
+import pytest
+
+import cellforge
+
+CELL = "{x} 0 0 1 1 1 {t} 0 1 0 0 0 0 0 0 0 0 0 0 0 0\n"
+
+
+def test_part_types_outside_the_named_ones_need_allow_any_type(tmp_path):
+    doc = cellforge.Document()
+    for t in range(1, 11):
+        doc.place(2 * t, 0, 0, t)
+    for t in (11, 254, 255, 256, -1, 2**31 - 1):
+        with pytest.raises(ValueError, match="allow_any_type"):
+            doc.place(0, 5, 0, t)
+    assert doc.part_count == 10
+    # Every non-zero 32-bit type survives a save and a load unchanged,
+    # including those the cells keep beside their bytes (255 and beyond).
+    wide = [11, 254, 255, 256, 70000, -1, 2**31 - 1, -(2**31)]
+    any_type = cellforge.Document()
+    for i, t in enumerate(wide):
+        any_type.place(i, 7, 0, t, allow_any_type=True)
+    any_type.save(tmp_path / "wide.grd")
+    again = cellforge.open(tmp_path / "wide.grd")
+    assert [int(t) for t in again.parts()["type"]] == [int(t) for t in any_type.parts()["type"]]
+    assert sorted(int(t) for t in again.parts()["type"]) == sorted(wide)
+    with pytest.raises(ValueError):
+        any_type.place(0, 0, 0, 0, allow_any_type=True)  # 0 is an empty cell either way
+
+
+def test_write_memory_takes_6_bit_words_and_reports_what_it_met(membank):
+    doc = cellforge.open(membank / "membank.prj")
+    for image in ([64], [0, -1], bytes([1, 2, 200]), [2**31 - 1]):
+        with pytest.raises(ValueError, match="6-bit"):
+            doc.write_memory(image)
+    report = doc.write_memory(membank / "membank.mem")
+    assert isinstance(report, cellforge.MemoryWrite)
+    assert report.pages > 0 and 0 < report.modules <= report.pages
+    # Far away from the bank nothing is met: said, and 0 returned.
+    with pytest.warns(UserWarning, match="nothing was written"):
+        far = doc.write_memory([1, 2, 3], corner=(10**6, 0, 0))
+    assert far == (1, 0)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(UserWarning):
+            cellforge.Document().write_memory([5])
+        assert cellforge.Document().write_memory([]) == (0, 0)  # nothing to write, nothing to say
+
+
+def test_strict_open_refuses_a_grid_read_only_in_part(tmp_path):
+    text = CELL.format(x=0, t=1) + CELL.format(x=2, t=2) + "5 0 0 1 1 1 1 zero 1\n" + CELL.format(x=9, t=1)
+    (tmp_path / "cut.grd").write_text(text)
+    (tmp_path / "p.prj").write_text("cut.grd\n")
+    for name in ("cut.grd", "p.prj"):
+        assert cellforge.open(tmp_path / name).part_count == 2  # the desktop's rule: keep what was read
+        with pytest.raises(ValueError, match="line 3") as info:
+            cellforge.open(tmp_path / name, strict=True)
+        assert "cut.grd" in str(info.value)
+    (tmp_path / "whole.grd").write_text(CELL.format(x=0, t=1))
+    assert cellforge.open(tmp_path / "whole.grd", strict=True).part_count == 1
