@@ -23,10 +23,23 @@ struct Assembly {
     py::str stimulus;
     py::str array;
     py::list messages;
+    py::list errors;  // the assembler's own messages: every one is an error
     uint32_t length = 0;
 };
 
-Assembly assemble(const py::handle& source) {
+py::list linesOf(const std::string& text) {
+    py::list out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        out.append(textOf(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return out;
+}
+
+py::object assemble(const py::handle& source, bool strict) {
     std::string text;
     if (py::isinstance<py::str>(source)) {
         text = source.cast<std::string>();
@@ -35,7 +48,7 @@ Assembly assemble(const py::handle& source) {
     } else {
         raise(PyExc_TypeError, "source must be str or bytes, not " + typeName(source));
     }
-    std::string listing, stimulus, array, err, image;
+    std::string listing, stimulus, array, err, errors, image;
     uint32_t length = 0;
     {
         NoGil nogil;
@@ -43,6 +56,7 @@ Assembly assemble(const py::handle& source) {
         std::istringstream in(text);
         std::ostringstream errOut, listOut, stimOut, arrayOut;
         const cranetalk::AssemblyResult r = cranetalk::assembleSource(in, errOut);
+        errors = errOut.str();
         cranetalk::writeListing(listOut, r);
         cranetalk::writeStimulus(stimOut, r);
         cranetalk::printImage(arrayOut, r);
@@ -60,14 +74,21 @@ Assembly assemble(const py::handle& source) {
     a.stimulus = textOf(stimulus);
     a.array = textOf(array);
     a.length = length;
-    size_t start = 0;
-    while (start < err.size()) {
-        size_t end = err.find('\n', start);
-        if (end == std::string::npos) end = err.size();
-        a.messages.append(textOf(err.substr(start, end - start)));
-        start = end + 1;
+    a.messages = linesOf(err);
+    a.errors = linesOf(errors);
+    py::object result = py::cast(std::move(a));
+    if (strict && !errors.empty()) {
+        const Assembly& made = result.cast<const Assembly&>();
+        py::object cls = py::module_::import("cellforge").attr("AssemblyError");
+        const size_t n = py::len(made.errors);
+        py::object e = cls(std::to_string(n) + (n == 1 ? " error" : " errors") + " in the program source; the first: " +
+                           std::string(py::str(made.errors[0])));
+        e.attr("messages") = made.errors;
+        e.attr("assembly") = result;
+        PyErr_SetObject(cls.ptr(), e.ptr());
+        throw py::error_already_set();
     }
-    return a;
+    return result;
 }
 
 }  // namespace
@@ -80,13 +101,25 @@ void bindAssembling(py::module_& m, py::class_<PyDocument>& doc) {
         .def_readonly("stimulus", &Assembly::stimulus, "The stimulus file's text.")
         .def_readonly("array", &Assembly::array, "The image as cranetalk prints it (a memory file's text).")
         .def_readonly("messages", &Assembly::messages, "The lines cranetalk writes to standard error.")
+        .def_readonly("errors", &Assembly::errors,
+                      "The assembler's error lines: `messages` without the program length line.")
         .def_readonly("length", &Assembly::length, "The program length.")
         .def("__repr__", [](const Assembly& a) {
             return "<cellforge.Assembly length " + std::to_string(a.length) + ", " +
                    std::to_string(py::len(a.messages)) + " messages>";
         });
 
-    m.def("assemble", &assemble, "source"_a,
+    py::object assemblyError = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        "cellforge.AssemblyError",
+        "The program source has errors (assemble(..., strict=True)). `messages` holds the assembler's\n"
+        "error lines, `assembly` what was assembled anyway.",
+        PyExc_ValueError, nullptr));
+    assemblyError.attr("messages") = py::list();
+    assemblyError.attr("assembly") = py::none();
+    m.attr("AssemblyError") = assemblyError;
+
+    m.def("assemble", &assemble, "source"_a, py::kw_only(), "strict"_a = false,
           "Assembles program source text (str or bytes) as cranetalk does and returns an Assembly\n"
-          "with `image`, `listing`, `stimulus`, `array` and `messages`.");
+          "with `image`, `listing`, `stimulus`, `array`, `messages` and `errors`. With strict=True,\n"
+          "errors raise cellforge.AssemblyError (a ValueError) carrying them as `messages`.");
 }

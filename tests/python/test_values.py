@@ -61,3 +61,20 @@ def test_strict_open_refuses_a_grid_read_only_in_part(tmp_path):
         assert "cut.grd" in str(info.value)
     (tmp_path / "whole.grd").write_text(CELL.format(x=0, t=1))
     assert cellforge.open(tmp_path / "whole.grd", strict=True).part_count == 1
+
+
+def test_strict_assembly_raises_on_errors_and_carries_them():
+    from conftest import EXAMPLES
+
+    good = (EXAMPLES / "membank" / "membank.ct").read_text()
+    plain, strict = cellforge.assemble(good), cellforge.assemble(good, strict=True)
+    assert plain.errors == [] and strict.image == plain.image and strict.messages == plain.messages
+    bad = "start:\n    GATHER\n    BOGUS\n    ORIENT NOWHERE\n"
+    lenient = cellforge.assemble(bad)
+    assert lenient.messages[:-1] == lenient.errors and lenient.messages[-1] == str(lenient.length)
+    assert any("BOGUS" in m for m in lenient.errors) and any("END" in m for m in lenient.errors)
+    with pytest.raises(cellforge.AssemblyError) as info:
+        cellforge.assemble(bad, strict=True)
+    assert isinstance(info.value, ValueError)
+    assert info.value.messages == lenient.errors and str(len(lenient.errors)) in str(info.value)
+    assert info.value.assembly.image == lenient.image
