@@ -4,7 +4,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <utility>
 #include <set>
+
+using namespace pybind11::literals;
 
 namespace {
 
@@ -209,21 +212,47 @@ void PyDocument::requestStop(StopReason why) {
 
 void PyDocument::queueMessage(const std::string& m) {
     std::lock_guard<std::mutex> g(messagesLock_);
-    messages_.push_back(m);
+    if (messages_.size() < kKeptMessages)
+        messages_.push_back(m);
+    else
+        ++droppedMessages_;
 }
+
+namespace {
+
+// The engine's conflict text names the block's origin and the slot within
+// it; a script wants the cell's own position.
+py::object conflictOf(const py::object& conflictType, const std::string& text) {
+    int ox, oy, oz, ix, iy, iz, oldType, newType;
+    if (std::sscanf(text.c_str(), "Error: UniverseCell at %d %d %d, block %d %d %d contains part type %d, replacing with type %d.",
+                    &ox, &oy, &oz, &ix, &iy, &iz, &oldType, &newType) == 8)
+        return conflictType(int64_t(ox) + ix, int64_t(oy) + iy, int64_t(oz) + iz, oldType, newType, textOf(text));
+    return conflictType(py::none(), py::none(), py::none(), py::none(), py::none(), textOf(text));
+}
+
+}  // namespace
 
 void PyDocument::flushMessages() {
     std::vector<std::string> m;
+    size_t dropped = 0;
     {
         std::lock_guard<std::mutex> g(messagesLock_);
         m.swap(messages_);
+        std::swap(dropped, droppedMessages_);
     }
     if (m.empty()) return;
-    py::object category = py::module_::import("cellforge").attr("ConflictWarning");
-    for (size_t i = 0; i < m.size(); ++i) {
-        if (PyErr_WarnEx(category.ptr(), m[i].c_str(), 1) != 0) {
-            // Warnings turned into errors: the rest stay unreported, the error wins.
-            throw py::error_already_set();
-        }
-    }
+    py::module_ cellforge = py::module_::import("cellforge");
+    py::object conflictType = cellforge.attr("Conflict");
+    py::list conflicts;
+    for (const std::string& text : m) conflicts.append(conflictOf(conflictType, text));
+    const size_t count = m.size() + dropped;
+    std::string message = m.front();
+    if (count > 1) message += " (and " + std::to_string(count - 1) + " more placement conflicts)";
+    py::object warning = cellforge.attr("ConflictWarning")(textOf(message));
+    py::object first = conflicts[0];
+    for (const char* name : {"x", "y", "z", "old", "new"}) warning.attr(name) = first.attr(name);
+    warning.attr("count") = count;
+    warning.attr("conflicts") = conflicts;
+    // Raises when the filters turn it into an error.
+    py::module_::import("warnings").attr("warn")(warning, "stacklevel"_a = 1);
 }

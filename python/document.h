@@ -127,8 +127,10 @@ public:
     const std::atomic<bool>* cancelFlag() const { return &cancel_; }
     StopReason stopReason() const { return StopReason(reason_.load()); }
 
-    // Hands the queued conflict texts to `warnings` as one ConflictWarning.
+    // Hands the queued conflict texts to `warnings` as one ConflictWarning
+    // carrying them all (the first kKeptMessages in detail).
     void flushMessages();
+    static constexpr size_t kKeptMessages = 100000;
     void queueMessage(const std::string& m);
 
 private:
@@ -138,6 +140,7 @@ private:
     // Declared first: outlives the worker of the session below.
     std::mutex messagesLock_;
     std::vector<std::string> messages_;
+    size_t droppedMessages_ = 0;
 
     std::mutex lock_;
     std::atomic<std::thread::id> owner_{};

@@ -27,9 +27,15 @@ PYBIND11_MODULE(cellforge, m) {
     py::object userWarning = py::module_::import("builtins").attr("UserWarning");
     py::object conflictWarning = py::reinterpret_steal<py::object>(
         PyErr_NewExceptionWithDoc("cellforge.ConflictWarning",
-                                  "A placement landed on an occupied cell (the text is the one the desktop shows).",
+                                  "Placements landed on occupied cells during one call. The text is the desktop's for the\n"
+                                  "first one; x, y, z, old and new describe it (the cell's position, the type that\n"
+                                  "was there and the type that replaced it), count says how many there were and\n"
+                                  "conflicts lists them as cellforge.Conflict.",
                                   userWarning.ptr(), nullptr));
     m.attr("ConflictWarning") = conflictWarning;
+    for (const char* name : {"x", "y", "z", "old", "new"}) conflictWarning.attr(name) = py::none();
+    conflictWarning.attr("count") = 0;
+    conflictWarning.attr("conflicts") = py::list();
     py::object stopped = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
         "cellforge.Stopped",
         "A run ended before its last generation: stop(), a timeout, close() or the interpreter's exit.\n\n"
@@ -45,6 +51,10 @@ PYBIND11_MODULE(cellforge, m) {
     cellType.attr("__module__") = "cellforge";
     cellType.attr("__doc__") = "One part: position, type, frame (front, side, up) and the output and bond masks.";
     m.attr("Cell") = cellType;
+    py::object conflictType = namedtuple("Conflict", "x y z old new text");
+    conflictType.attr("__module__") = "cellforge";
+    conflictType.attr("__doc__") = "One placement conflict: the cell, the type that was there, the new type, the text.";
+    m.attr("Conflict") = conflictType;
     py::object memoryWrite = namedtuple("MemoryWrite", "pages modules");
     memoryWrite.attr("__module__") = "cellforge";
     memoryWrite.attr("__doc__") = "What write_memory did: the image's pages, and how many of them met a memory module.";

@@ -106,8 +106,8 @@ void runGenerations(PyDocument& self, const py::object& nArg, const py::object& 
     } endRun{self};
 
     // Python is called with the GIL taken back inside the run: the progress
-    // display when the session reports, and every 50 ms a pending Ctrl+C and
-    // the queued warnings. The first Python error ends the run before the
+    // display when the session reports, and every 50 ms a pending Ctrl+C.
+    // Conflicts are reported once, at the end of the call. The first Python error ends the run before the
     // next generation and is raised once the run has handed the worker back.
     std::exception_ptr failure;
     auto fail = [&failure] { failure = std::current_exception(); };
@@ -152,7 +152,6 @@ void runGenerations(PyDocument& self, const py::object& nArg, const py::object& 
         py::gil_scoped_acquire gil;
         try {
             if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-            self.flushMessages();
         } catch (const std::exception&) {
             fail();
             return false;
