@@ -13,6 +13,10 @@
 #include <pybind11/stl.h>
 
 #include <string>
+#include <utility>
+
+#include "universe/directions.h"
+#include "universe/universe.h"
 
 #include "python/bindings.h"
 
@@ -51,6 +55,29 @@ PYBIND11_MODULE(cellforge, m) {
     cellType.attr("__module__") = "cellforge";
     cellType.attr("__doc__") = "One part: position, type, frame (front, side, up) and the output and bond masks.";
     m.attr("Cell") = cellType;
+    // The numbering every file format uses (universe.h and directions.h).
+    py::object intEnum = py::module_::import("enum").attr("IntEnum");
+    const std::pair<const char*, int> partTypes[] = {
+        {"EMPTY", Empty},     {"CONDUCTOR", Conductor}, {"NOR_GATE", NorGate},       {"PUSHER", Pusher},
+        {"SHIFTER", Shifter}, {"ROTATOR", Rotator},     {"BINDER", Binder},          {"CUTTER", Cutter},
+        {"PULSE_INPUT", PulseInput}, {"SOURCE", Source}, {"DRIVE", Drive}};
+    py::list partMembers;
+    for (const auto& [name, value] : partTypes) partMembers.append(py::make_tuple(name, value));
+    py::object partType = intEnum("PartType", partMembers, "module"_a = "cellforge");
+    partType.attr("__doc__") = "The part types of cells, as grid files number them (other values have no rule).";
+    m.attr("PartType") = partType;
+    // Directions by their unit vectors, so the names follow from the table.
+    py::list directionMembers;
+    for (int d = 0; d < 6; ++d) {
+        const int v[3] = {directionTable.dx[d], directionTable.dy[d], directionTable.dz[d]};
+        const int axis = v[0] ? 0 : v[1] ? 1 : 2;
+        const std::string name = std::string(v[axis] > 0 ? "PLUS_" : "MINUS_") + "XYZ"[axis];
+        directionMembers.append(py::make_tuple(name, d));
+    }
+    py::object direction = intEnum("Direction", directionMembers, "module"_a = "cellforge");
+    direction.attr("__doc__") = "The six face directions, as every file numbers them; bit d of a mask is direction d.";
+    m.attr("Direction") = direction;
+
     py::object conflictType = namedtuple("Conflict", "x y z old new text");
     conflictType.attr("__module__") = "cellforge";
     conflictType.attr("__doc__") = "One placement conflict: the cell, the type that was there, the new type, the text.";

@@ -13,7 +13,7 @@ import cellforge
 
 def busy_document():
     doc = cellforge.Document()
-    doc.place(0, 0, 0, cellforge.PartType.NOR_GATE if hasattr(cellforge, "PartType") else 2)
+    doc.place(0, 0, 0, cellforge.PartType.NOR_GATE)
     return doc
 
 

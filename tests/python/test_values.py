@@ -78,3 +78,50 @@ def test_strict_assembly_raises_on_errors_and_carries_them():
     assert isinstance(info.value, ValueError)
     assert info.value.messages == lenient.errors and str(len(lenient.errors)) in str(info.value)
     assert info.value.assembly.image == lenient.image
+
+
+def test_part_type_and_direction_enums_mean_what_the_engine_does():
+    D = cellforge.Direction
+    vector = {D.PLUS_X: (1, 0, 0), D.MINUS_X: (-1, 0, 0), D.PLUS_Y: (0, 1, 0), D.MINUS_Y: (0, -1, 0),
+              D.PLUS_Z: (0, 0, 1), D.MINUS_Z: (0, 0, -1)}
+    assert sorted(vector) == list(range(6))
+
+    def cross(a, b):
+        return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
+
+    # up is side x front for every perpendicular frame: the names match the vectors.
+    doc = cellforge.Document()
+    frames = [(f, s) for f in D for s in D if sum(a * b for a, b in zip(vector[f], vector[s])) == 0]
+    assert len(frames) == 24
+    for x, (front, side) in enumerate(frames):
+        doc.place(3 * x, 0, 0, cellforge.PartType.CONDUCTOR, front=front, side=side)
+        assert vector[D(doc.cell(3 * x, 0, 0).up)] == cross(vector[side], vector[front])
+    # A NOR gate without inputs drives its front; a conductor without input does not.
+    P = cellforge.PartType
+    assert [p.name for p in P][:3] == ["EMPTY", "CONDUCTOR", "NOR_GATE"] and P.DRIVE == len(P) - 1
+    machine = cellforge.Document()
+    machine.place(0, 0, 0, P.NOR_GATE, front=D.PLUS_Y, side=D.PLUS_X)
+    machine.place(5, 0, 0, P.CONDUCTOR, front=D.PLUS_Y, side=D.PLUS_X)
+    machine.run(2)
+    assert machine.cell(0, 0, 0).outputs == 1 << D.PLUS_Y and machine.cell(5, 0, 0).outputs == 0
+
+
+def test_threads_give_the_same_universe(cars, tmp_path):
+    saved = []
+    for n in (1, 3):
+        doc = cellforge.open(cars / "cars.grd", threads=n)
+        assert doc.threads == n
+        doc.run(60)
+        doc.threads = 4 - n  # changing it between runs changes nothing either
+        doc.run(60)
+        doc.save(tmp_path / f"t{n}.grd")
+        saved.append((tmp_path / f"t{n}.grd").read_bytes())
+    assert saved[0] == saved[1]
+    doc = cellforge.Document()
+    assert doc.threads == 1
+    for bad, error in [(0, ValueError), (65, ValueError), (2.0, TypeError)]:
+        with pytest.raises(error):
+            doc.threads = bad
+        with pytest.raises(error):
+            cellforge.open(cars / "cars.grd", threads=bad)
+    assert doc.threads == 1
