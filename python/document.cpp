@@ -4,8 +4,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <utility>
 #include <set>
+#include <utility>
 
 using namespace pybind11::literals;
 
@@ -20,7 +20,6 @@ std::condition_variable exitChanged;
 std::set<PyDocument*> liveDocuments;
 size_t withoutGil = 0;
 bool exiting = false;
-
 
 }  // namespace
 

@@ -3,9 +3,9 @@
 // the same library function the headless runner uses.
 //
 // Design note
-//   * This file registers the module, its exception and warning classes and
-//     the Document's life cycle; each concern's calls live in their own file
-//     (bindings.h lists them).
+//   * This file registers the module: its exception and warning classes, the
+//     named tuples and enums, the Document's life cycle and the exit hook;
+//     each concern's calls live in their own file (bindings.h lists them).
 //   * Every array handed to Python is numpy-owned memory, so it outlives the
 //     document.
 #include <pybind11/numpy.h>
