@@ -150,14 +150,56 @@ bool writeCheckpointBytes(CellforgeDocument& doc, std::string& out, std::string&
     return ok;
 }
 
+namespace {
+
+// The file `path` names, through any symbolic links (a relative link is read
+// from the link's own folder), so that the file is replaced and the link
+// stays. False on a loop of links.
+bool followLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::string target(size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) return false;
+        target.resize(size_t(n));
+        if (!target.empty() && target[0] == '/') {
+            path = target;
+        } else {
+            const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+            path = folder.empty() ? target : (folder / target).string();
+        }
+    }
+    errno = ELOOP;
+    return false;
+}
+
+}  // namespace
+
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
     namespace fs = std::filesystem;
-    fs::path target(path);
-    if (target.filename().empty()) {
+    if (fs::path(path).filename().empty()) {
+        errno = EISDIR;
         error = "'" + path + "' names a folder, not a file";
         return false;
     }
-    std::string temp = path + ".tmp-XXXXXX";
+    std::string file = path;
+    if (!followLinks(file)) {
+        error = systemError("cannot follow the links of", path);
+        return false;
+    }
+    // A rename would put a regular file in place of a FIFO, a device or a
+    // folder's entry; whatever stands there is left as it is.
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        const bool folder = S_ISDIR(st.st_mode);
+        errno = folder ? EISDIR : EINVAL;
+        error = "'" + path + "' is " + (folder ? "a folder" : "a FIFO, device or socket") +
+                ", not a regular file; it is left as it is";
+        return false;
+    }
+    const fs::path target(file);
+    std::string temp = file + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         error = systemError("cannot create a temporary file beside", path);
@@ -184,14 +226,17 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
         p += n;
         left -= size_t(n);
     }
-    if (::fsync(fd) != 0) {
+    int synced;
+    while ((synced = ::fsync(fd)) != 0 && errno == EINTR) {
+    }
+    if (synced != 0) {
         const int saved = errno;
         ::close(fd);
         errno = saved;
         return fail("cannot sync");
     }
     if (::close(fd) != 0) return fail("cannot write");
-    if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace");
+    if (::rename(temp.c_str(), file.c_str()) != 0) return fail("cannot replace");
     // The rename itself is durable only once the folder is synced.
     fs::path folder = target.parent_path();
     if (folder.empty()) folder = ".";

@@ -120,6 +120,9 @@ bool readCheckpointBytes(CellforgeDocument& doc, std::string_view bytes, std::st
 bool readCheckpoint(CellforgeDocument& doc, const std::string& path, std::string& error);
 
 // Writes `bytes` to `path` through a synced temporary file in the same
-// folder and a rename. On failure no temporary file is left and an existing
-// `path` is untouched.
+// folder and a rename. A symbolic link is followed: the file it names is
+// replaced, in that file's own folder, and the link stays. Anything but a
+// regular file in the way (a folder, FIFO, device or socket) is refused and
+// left as it is. On failure no temporary file is left, an existing `path` is
+// untouched, and errno says why (EISDIR or EINVAL for a refused target).
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error);

@@ -1,4 +1,5 @@
 # Type stubs of the cellforge module (see docs/scripting.md).
+import enum
 import os
 from types import MappingProxyType
 from typing import Callable, NamedTuple, Sequence, Tuple, Union
@@ -13,7 +14,55 @@ CameraTuple = Tuple[float, float, float, float, float]  # x, y, z, alt, az
 
 PART_DTYPE: np.dtype
 
-class ConflictWarning(UserWarning): ...
+class Conflict(NamedTuple):
+    x: int | None  # None only for a text that is not the engine's conflict text
+    y: int | None
+    z: int | None
+    old: int | None
+    new: int | None
+    text: str
+
+class ConflictWarning(UserWarning):
+    x: int | None
+    y: int | None
+    z: int | None
+    old: int | None
+    new: int | None
+    count: int
+    conflicts: list[Conflict]
+
+class Stopped(Exception):
+    reason: str  # "stop", "timeout", "close" (or "exit")
+    generations: int
+
+class AssemblyError(ValueError):
+    messages: list[str]
+    assembly: Assembly
+
+class PartType(enum.IntEnum):
+    EMPTY = 0
+    CONDUCTOR = 1
+    NOR_GATE = 2
+    PUSHER = 3
+    SHIFTER = 4
+    ROTATOR = 5
+    BINDER = 6
+    CUTTER = 7
+    PULSE_INPUT = 8
+    SOURCE = 9
+    DRIVE = 10
+
+class Direction(enum.IntEnum):
+    PLUS_Y = 0
+    PLUS_X = 1
+    MINUS_Y = 2
+    MINUS_X = 3
+    PLUS_Z = 4
+    MINUS_Z = 5
+
+class MemoryWrite(NamedTuple):
+    pages: int
+    modules: int
 
 class Cell(NamedTuple):
     x: int
@@ -38,10 +87,12 @@ class Assembly:
     @property
     def messages(self) -> list[str]: ...
     @property
+    def errors(self) -> list[str]: ...
+    @property
     def length(self) -> int: ...
 
-def assemble(source: Union[str, bytes, bytearray]) -> Assembly: ...
-def open(path: PathLike) -> Document: ...
+def assemble(source: Union[str, bytes, bytearray], *, strict: bool = False) -> Assembly: ...
+def open(path: PathLike, *, strict: bool = False, threads: int | None = None) -> Document: ...
 
 class Document:
     def __init__(self) -> None: ...
@@ -52,7 +103,13 @@ class Document:
     def closed(self) -> bool: ...
     @property
     def path(self) -> str | None: ...
-    def run(self, n: int, progress: Union[None, bool, Callable[[int, int], object]] = None) -> None: ...
+    def run(self, n: int, progress: Union[None, bool, Callable[[int, int], object]] = None,
+            timeout: float | None = None) -> None: ...
+    def stop(self) -> None: ...
+    @property
+    def threads(self) -> int: ...
+    @threads.setter
+    def threads(self, n: int) -> None: ...
     def pulse(self) -> None: ...
     @property
     def generation(self) -> int: ...
@@ -65,7 +122,7 @@ class Document:
     def parts(self) -> np.ndarray: ...
     def cell(self, x: int, y: int, z: int) -> Cell | None: ...
     def place(self, x: int, y: int, z: int, type: int, front: int = 0, side: int = 1,
-              outputs: int = 0, bonds: int = 0) -> None: ...
+              outputs: int = 0, bonds: int = 0, *, allow_any_type: bool = False) -> None: ...
     def save(self, path: PathLike) -> None: ...
     def checkpoint(self, path: PathLike) -> None: ...
     def resume(self, path: PathLike) -> None: ...
@@ -74,7 +131,7 @@ class Document:
     def signal(self, name: str) -> bool: ...
     def inject(self, name: str) -> None: ...
     def write_memory(self, image: Union[PathLike, bytes, bytearray, Sequence[int], npt.NDArray[np.integer]],
-                     corner: Tuple[int, int, int] = (0, 0, 0), offset: int = 0) -> None: ...
+                     corner: Tuple[int, int, int] = (0, 0, 0), offset: int = 0) -> MemoryWrite: ...
     @property
     def views(self) -> list[Tuple[str, CameraTuple]]: ...
     def render(self, camera: Union[None, str, CameraTuple] = None, size: Tuple[int, int] = (640, 480),

@@ -5,24 +5,22 @@ the desktop program open like any other.
 
     PYTHONPATH=build/python /usr/bin/python3 examples/scripts/build_machine.py --out out/machine
 
-Directions are 0 +y, 1 +x, 2 -y, 3 -x, 4 +z, 5 -z; a part's `up` follows
-from its front and side.
+Part types and directions come from cellforge.PartType and
+cellforge.Direction; a part's `up` follows from its front and side.
 """
 import argparse
 from pathlib import Path
 
 import cellforge
-
-CONDUCTOR, NOR_GATE = 1, 2
-PLUS_Y, PLUS_X = 0, 1
+from cellforge import Direction, PartType
 
 
 def build(length=8):
     doc = cellforge.Document()
     # The gate has no inputs, so it drives its front (+y) every generation.
-    doc.place(0, 0, 0, NOR_GATE, front=PLUS_Y, side=PLUS_X)
+    doc.place(0, 0, 0, PartType.NOR_GATE, front=Direction.PLUS_Y, side=Direction.PLUS_X)
     for y in range(1, length + 1):
-        doc.place(0, y, 0, CONDUCTOR, front=PLUS_Y, side=PLUS_X)
+        doc.place(0, y, 0, PartType.CONDUCTOR, front=Direction.PLUS_Y, side=Direction.PLUS_X)
     return doc
 
 
@@ -42,7 +40,7 @@ def main(argv=None):
     # Watch the signal travel: which conductors drive their front.
     for _ in range(args.generations):
         doc.run(1)
-        lit = "".join("#" if doc.cell(0, y, 0).outputs & (1 << PLUS_Y) else "." for y in range(1, args.length + 1))
+        lit = "".join("#" if doc.cell(0, y, 0).outputs & (1 << Direction.PLUS_Y) else "." for y in range(1, args.length + 1))
         print(f"generation {doc.generation:3d}  {lit}")
     doc.render(size=(320, 240), camera=(0.5, args.length / 2, args.length + 4, 0, 0),
                path=args.out / "machine.png")

@@ -323,6 +323,10 @@ def test_open_reports_missing_and_unreadable_files(tmp_path):
     (tmp_path / "dir.grd").mkdir()
     with pytest.raises(IsADirectoryError):
         cellforge.open(tmp_path / "dir.grd")
+    # The path is judged before its suffix, as the runner does.
+    with pytest.raises(FileNotFoundError):
+        cellforge.open(tmp_path / "x.txt")
+    (tmp_path / "x.txt").write_text("")
     with pytest.raises(ValueError, match="neither a grid"):
         cellforge.open(tmp_path / "x.txt")
     with pytest.raises(TypeError):
@@ -378,3 +382,28 @@ def test_parts_of_a_large_universe(workload, tmp_path):
     assert [tuple(int(v) for v in (r["x"], r["y"], r["z"], r["type"], r["front"], r["side"], r["outputs"],
                                    r["bonds"])) for r in parts[:500]] == expected[:500]
     assert len(expected) == len(parts)
+
+
+def test_conflict_warnings_say_where_and_what_once_per_call(tmp_path):
+    # Every position lands in a different slot of its block, negatives included.
+    positions = [(3, -4, 5), (-1, -1, -1), (0, 0, 0), (-7, 8, -9), (10**9, -(10**9), 2)]
+    doc = cellforge.Document()
+    for i, (x, y, z) in enumerate(positions):
+        doc.place(x, y, z, 1)
+        with pytest.warns(cellforge.ConflictWarning) as caught:
+            doc.place(x, y, z, 2 + i % 8)
+        assert len(caught) == 1
+        w = caught[0].message
+        assert (w.x, w.y, w.z, w.old, w.new, w.count) == (x, y, z, 1, 2 + i % 8, 1)
+        assert w.conflicts == [cellforge.Conflict(x, y, z, 1, 2 + i % 8, str(w))]
+    # A grid with many conflicts: one warning for the whole open.
+    (tmp_path / "many.grd").write_text(grid_text(*[(x, y, z, t, 0, 1) for x, y, z in positions for t in (1, 2, 5)]))
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        cellforge.open(tmp_path / "many.grd")
+    assert len(caught) == 1
+    w = caught[0].message
+    assert w.count == 2 * len(positions) and len(w.conflicts) == w.count
+    assert [(c.x, c.y, c.z, c.old, c.new) for c in w.conflicts] == [
+        (x, y, z, old, new) for x, y, z in positions for old, new in ((1, 2), (2, 5))]
+    assert str(w).startswith(w.conflicts[0].text) and f"{w.count - 1} more" in str(w)

@@ -72,3 +72,21 @@ def test_open_refuses_a_fifo_without_blocking(tmp_path):
     os.mkfifo(fifo)
     with pytest.raises(OSError):
         cellforge.open(fifo)
+
+
+def test_checkpoint_replaces_only_regular_files_and_follows_links(tmp_path):
+    # (A FIFO in the way: test_outputs.py.)
+    doc = cellforge.Document()
+    doc.place(0, 0, 0, 1)
+    (tmp_path / "folder").mkdir()
+    with pytest.raises(IsADirectoryError):
+        doc.checkpoint(tmp_path / "folder")
+    # A link: the file it names gets the checkpoint, the link stays a link.
+    (tmp_path / "real").mkdir()
+    (tmp_path / "real" / "run.ckpt").write_bytes(b"old")
+    (tmp_path / "link.ckpt").symlink_to(tmp_path / "real" / "run.ckpt")
+    doc.checkpoint(tmp_path / "link.ckpt")
+    assert (tmp_path / "link.ckpt").is_symlink()
+    doc.checkpoint(tmp_path / "plain.ckpt")
+    assert (tmp_path / "real" / "run.ckpt").read_bytes() == (tmp_path / "plain.ckpt").read_bytes()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["folder", "link.ckpt", "plain.ckpt", "real"]
