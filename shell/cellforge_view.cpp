@@ -8,7 +8,7 @@
 
 #include "shell/animation_run.h"
 #include "shell/cellforge_doc.h"
-#include "shell/main_frame.h"
+#include "shell/messages.h"
 #include "files/input_file.h"
 #include "view/bitmap.h"
 #include "view/drive_dump.h"
@@ -75,10 +75,10 @@ void CCellforgeView::showEvent(QShowEvent* event) {
     // and draws nothing; say so once, the way the binding failures are named.
     QTimer::singleShot(0, this, [this] {
         if (!isValid())
-            CMainFrame::showMessage(QStringLiteral("SetPixelFormat failed"));
+            showMessageBox(QStringLiteral("SetPixelFormat failed"));
         else if (format().redBufferSize() < 8 || format().greenBufferSize() < 8 || format().blueBufferSize() < 8 ||
                  format().depthBufferSize() <= 0)
-            CMainFrame::showMessage(QStringLiteral("ChoosePixelFormat failed"));
+            showMessageBox(QStringLiteral("ChoosePixelFormat failed"));
     });
 }
 
@@ -116,8 +116,7 @@ void CCellforgeView::paintGL() {
     ++framesDrawn_;
     doc_->engine().frameDrawn();
     const SceneSnapshot& s = renderer_.lastSnapshot();
-    if (CMainFrame* frame = CMainFrame::instance())
-        frame->setStatusLine(QString::fromStdString(statusLine(s)));
+    emit statusLineChanged(QString::fromStdString(statusLine(s)));
     if (frameOutputDue(frameOutput_, s.generation)) {
         std::string path = frameFileName(frameOutput_.folder.toStdString(), frameOutput_.prefix.toStdString(),
                                          frameOutput_.counter);
@@ -125,11 +124,7 @@ void CCellforgeView::paintGL() {
         const bool saved = outputAllowed(path, OutputPolicy::RegularOnly) &&
                            saveWindowBitmap(int(width() * dpr), int(height() * dpr), path);
         ++frameOutput_.counter;  // advances whether or not the file was written
-        if (!saved) {
-            if (CMainFrame* frame = CMainFrame::instance())
-                frame->showTransient(
-                    QStringLiteral("Frame output: could not write %1").arg(QString::fromStdString(path)));
-        }
+        if (!saved) emit message(QStringLiteral("Frame output: could not write %1").arg(QString::fromStdString(path)));
     }
     measureSpeed();
     if (hoverPending_) updateHover();
@@ -194,7 +189,7 @@ QString CCellforgeView::describePartAt(QPoint pos) {
 void CCellforgeView::updateHover() {
     hoverPending_ = false;
     const QString text = hovering_ ? describePartAt(hoverPos_) : QString();
-    if (CMainFrame* frame = CMainFrame::instance()) frame->showHover(text);
+    emit hoverTextChanged(text);
 }
 
 bool CCellforgeView::drawnBox(Bounds& box) {

@@ -17,6 +17,9 @@
 // mouse drives the camera through a MouseNavigator; hovering picks the part
 // under the pointer once per drawn frame at most (each pick holds the worker
 // briefly), never per mouse event.
+//
+// The view knows no main window: it reports its status line, hover text and
+// messages through signals, and whoever shows them connects to those.
 #pragma once
 
 #include <QElapsedTimer>
@@ -97,6 +100,14 @@ public:
 
     QSize sizeHint() const override { return QSize(480, 360); }
     QSize minimumSizeHint() const override { return QSize(160, 120); }
+
+signals:
+    // The counters line after every drawn frame.
+    void statusLineChanged(const QString& line);
+    // The line for the part under the pointer; empty when there is none.
+    void hoverTextChanged(const QString& text);
+    // What a view operation did or could not do (frame output).
+    void message(const QString& text);
 
 protected:
     void initializeGL() override;

@@ -2,43 +2,40 @@
 // application-level commands and the animation runner.
 //
 // Design note
-//   Every command is a QAction whose data is its command identifier, so the
-//   same action serves a menu item, a toolbar button and an accelerator, and
-//   can be found by identifier. Enable states are recomputed from the active
-//   view and document (on every tick, on activation and before a menu opens)
-//   rather than pushed by each change, so no path can leave a stale state.
+//   Every command is a QAction whose data is its command identifier, built
+//   from the command table (action_table.h), so the same action serves a
+//   menu item, a toolbar button and an accelerator, and can be found by
+//   identifier. Enable states are recomputed from the active view and
+//   document (on every tick, on activation and before a menu opens) rather
+//   than pushed by each change, so no path can leave a stale state.
 //
 //   Two menu sets exist at once; the menu bar shows the "no document" set or
 //   the document set depending on whether any document is open. Actions that
 //   appear in both sets are the same objects.
 //
-//   The main frame owns the documents (CCellforgeDoc); their windows are MDI
-//   sub-windows. It also plays the application object: the recent-file list,
-//   the open-document operation and the project commands live here.
+//   The documents belong to a DocumentManager (document_manager.h); the
+//   main window shows what it and the views report through their signals.
+//   The command handlers live in main_frame_commands.cpp.
 #pragma once
 
-#include <QHash>
 #include <QMainWindow>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <memory>
 #include <vector>
 
+#include "shell/action_table.h"
 #include "shell/animation_run.h"
+#include "shell/document_manager.h"
 #include "shell/recent_files.h"
-
-struct ProjectLoadResult;
 
 class QAction;
 class QLabel;
 class QMdiArea;
-class QMdiSubWindow;
 class QMenu;
 class QToolBar;
 class CCellforgeDoc;
 class CCellforgeView;
-class CChildFrame;
 class FileDialogs;
 
 class CMainFrame : public QMainWindow, private AnimationHost {
@@ -47,9 +44,7 @@ public:
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    static CMainFrame* instance();
-
-    QAction* action(int commandId) const { return actions_.value(commandId); }
+    QAction* action(int commandId) const { return (*actions_)[commandId]; }
     QMdiArea* mdiArea() const { return mdi_; }
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* statusPane(int index) const;
@@ -57,25 +52,26 @@ public:
     QStringList menuTitles() const;
     QMenu* menu(const QString& title) const;
 
-    // ---- documents
-    const std::vector<CCellforgeDoc*>& documents() const { return documents_; }
-    CCellforgeView* activeView() const;
-    CCellforgeDoc* activeDocument() const;
+    // ---- documents (kept by the document manager)
+    DocumentManager& documentManager() { return *docs_; }
+    const std::vector<CCellforgeDoc*>& documents() const { return docs_->documents(); }
+    CCellforgeView* activeView() const { return docs_->activeView(); }
+    CCellforgeDoc* activeDocument() const { return docs_->activeDocument(); }
     // The framework's new-document operation (Ctrl+N).
-    CCellforgeDoc* newDocument();
+    CCellforgeDoc* newDocument() { return docs_->newDocument(); }
     // The open-document operation: a new document, window and view reading
     // the grid; none (and no window) when the path is not a grid. Adds the
     // path to the recent-file list on success.
-    CCellforgeDoc* openDocument(const QString& path);
-    void closeDocument(CCellforgeDoc* doc);
+    CCellforgeDoc* openDocument(const QString& path) { return docs_->openDocument(path, true); }
+    void closeDocument(CCellforgeDoc* doc) { docs_->closeDocument(doc); }
     // Another child window with its own view on the document ("&New Window").
-    CCellforgeView* newWindow(CCellforgeDoc* doc);
+    CCellforgeView* newWindow(CCellforgeDoc* doc) { return docs_->newWindow(doc); }
 
     // ---- application commands, callable directly (tests, command line)
     // Opens and loads a project file as "&Open..." does after its dialog.
-    bool openProjectFile(const QString& path);
+    bool openProjectFile(const QString& path) { return docs_->openProjectFile(path); }
     // A recent entry: the project's folder becomes the current directory.
-    bool openRecentProject(int n);
+    bool openRecentProject(int n) { return docs_->openRecentProject(n); }
     // Reads and installs an animation run list; false when unreadable.
     bool runAnimationFile(const QString& path);
 
@@ -125,24 +121,18 @@ private:
     bool saveFirstViewBitmap(uintptr_t doc, const std::string& path) override;
     void closeDocument(uintptr_t doc) override;
 
-    QAction* makeAction(int id, const QString& text, const QString& prompt = QString());
-    void createActions();
     void createMenus();
+    QMenu* buildMenu(const MenuSpec& spec);
     void createToolBar();
     void createStatusBar();
     void connectCommands();
+    void connectView(CCellforgeView* view);
+    void documentsChanged();
     void updateMenuSet();
     void updateRecentMenu();
     void updateTitle();
-    CCellforgeDoc* openDocument(const QString& path, bool addToRecent);
-    CChildFrame* addChildWindow(CCellforgeDoc* doc);
-    void watchDocument(CCellforgeDoc* doc);
-    void childClosed(CChildFrame* frame);
-    bool hasDocument(uintptr_t doc) const;
-    // The status message after a project load: what opened, or why not.
-    void reportProjectLoad(const QString& projectPath, const ProjectLoadResult& result);
 
-    // command handlers
+    // command handlers (main_frame_commands.cpp)
     void onFileOpen();
     void onRunAnimation();
     void onFileSaveAs();
@@ -157,23 +147,23 @@ private:
     void onAbout();
     void onArrangeIcons();
     void onFitAll();
+    void onRunCommand(int id);
     void updateSpeedPane();
 
+    RecentFileList recent_;
     QMdiArea* mdi_ = nullptr;
+    std::unique_ptr<DocumentManager> docs_;
+    std::unique_ptr<ActionSet> actions_;
     QToolBar* toolBar_ = nullptr;
     QLabel* readyPane_ = nullptr;
     QLabel* linePane_ = nullptr;
     QLabel* speedPane_ = nullptr;
     QMenu* savedViewsMenu_ = nullptr;
     QString hoverText_;
-    QHash<int, QAction*> actions_;
     QAction* recentPlaceholder_ = nullptr;  // shown while the list is empty
     std::vector<QMenu*> noDocumentMenus_;
     std::vector<QMenu*> documentMenus_;
     bool showingDocumentMenus_ = false;
-    std::vector<CCellforgeDoc*> documents_;
-    int untitledCount_ = 0;
-    RecentFileList recent_;
     std::unique_ptr<FileDialogs> ownDialogs_;
     FileDialogs* dialogs_ = nullptr;
     AnimationRunner runner_;

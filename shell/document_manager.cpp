@@ -1,0 +1,265 @@
+#include "shell/document_manager.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QPointer>
+
+#include <algorithm>
+
+#include "files/grid_file.h"
+#include "files/input_file.h"
+#include "files/project.h"
+#include "shell/cellforge_doc.h"
+#include "shell/cellforge_view.h"
+#include "shell/child_frame.h"
+#include "shell/qt_platform.h"
+#include "shell/recent_files.h"
+#include "shell/toolbar_icons.h"
+
+CChildFrame::CChildFrame(CCellforgeDoc* doc, QWidget* parent) : QMdiSubWindow(parent), doc_(doc) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(applicationIcon());
+    view_ = new CCellforgeView(doc, this);
+    setWidget(view_);
+}
+
+DocumentManager::DocumentManager(QMdiArea* area, RecentFileList& recent, QObject* parent)
+    : QObject(parent), area_(area), recent_(recent) {}
+
+DocumentManager::~DocumentManager() { closeAll(); }
+
+bool DocumentManager::hasDocument(uintptr_t handle) const {
+    for (CCellforgeDoc* d : documents_)
+        if (reinterpret_cast<uintptr_t>(d) == handle) return true;
+    return false;
+}
+
+CCellforgeDoc* DocumentManager::find(const CellforgeDocument* engine) const {
+    for (CCellforgeDoc* d : documents_)
+        if (&d->engine() == engine) return d;
+    return nullptr;
+}
+
+CCellforgeView* DocumentManager::activeView() const {
+    // currentSubWindow keeps its answer while a dialog or another
+    // application has the focus, unlike activeSubWindow.
+    auto* frame = qobject_cast<CChildFrame*>(area_->currentSubWindow());
+    if (!frame) {
+        const auto list = area_->subWindowList(QMdiArea::ActivationHistoryOrder);
+        if (!list.isEmpty()) frame = qobject_cast<CChildFrame*>(list.last());
+    }
+    return frame ? frame->view() : nullptr;
+}
+
+CCellforgeDoc* DocumentManager::activeDocument() const {
+    CCellforgeView* v = activeView();
+    return v ? v->document() : nullptr;
+}
+
+// ------------------------------------------------------------------ windows
+
+CChildFrame* DocumentManager::addChildWindow(CCellforgeDoc* doc) {
+    auto* frame = new CChildFrame(doc);
+    area_->addSubWindow(frame);
+    emit viewCreated(frame->view());
+    frame->resize(480, 360);
+    frame->show();
+    frame->view()->setFocus();
+    emit doc->titleChanged();
+    return frame;
+}
+
+namespace {
+void retitleWindows(CCellforgeDoc* doc) {
+    const auto& views = doc->views();
+    for (size_t i = 0; i < views.size(); ++i) {
+        QWidget* frame = views[i]->parentWidget();
+        if (!frame) continue;
+        frame->setWindowTitle(views.size() == 1 ? doc->title() : QStringLiteral("%1:%2").arg(doc->title()).arg(i + 1));
+    }
+}
+}  // namespace
+
+void DocumentManager::watchDocument(CCellforgeDoc* doc) {
+    connect(doc, &CCellforgeDoc::titleChanged, this, [this, doc] {
+        retitleWindows(doc);
+        emit documentsChanged();
+    });
+    // A document whose last window the user closed goes with it. The view is
+    // being destroyed when this arrives, so the close is done afterwards.
+    QPointer<CCellforgeDoc> guarded(doc);
+    connect(doc, &CCellforgeDoc::viewRemoved, this, [this, guarded] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, guarded] {
+                if (!guarded || closing_) return;
+                if (std::find(documents_.begin(), documents_.end(), guarded.data()) == documents_.end()) return;
+                if (guarded->views().empty())
+                    closeDocument(guarded.data());
+                else
+                    retitleWindows(guarded.data());
+                emit documentsChanged();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void DocumentManager::adopt(CCellforgeDoc* doc) {
+    watchDocument(doc);
+    documents_.push_back(doc);
+    emit documentsChanged();  // the document menus before its window
+    addChildWindow(doc);
+}
+
+CCellforgeDoc* DocumentManager::newDocument() {
+    auto* doc = new CCellforgeDoc(this);
+    if (!doc->onNewDocument()) {
+        delete doc;
+        return nullptr;
+    }
+    doc->setTitle(QStringLiteral("Forge%1").arg(++untitledCount_));
+    adopt(doc);
+    emit documentsChanged();
+    return doc;
+}
+
+CCellforgeDoc* DocumentManager::openDocument(const QString& path, bool addToRecent) {
+    // Only grids open as documents, even one already open under that name
+    // (a document saved as "x.txt" is not a grid document).
+    if (!hasGridSuffix(path.toStdString())) return nullptr;
+    // A folder (or a device, or a pipe) named like a grid is no grid; it is
+    // never handed to the reader. A grid that does not exist still opens,
+    // empty.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) return nullptr;
+    const QString full = info.absoluteFilePath();
+    for (CCellforgeDoc* d : documents_) {
+        if (!d->pathName().isEmpty() && d->pathName() == full) {
+            if (CCellforgeView* v = d->firstView())
+                area_->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(v->parentWidget()));
+            if (addToRecent) {
+                recent_.add(full);
+                emit recentFilesChanged();
+            }
+            return d;
+        }
+    }
+    auto* doc = new CCellforgeDoc(this);
+    if (!doc->onOpenDocument(path)) {
+        delete doc;
+        return nullptr;
+    }
+    adopt(doc);
+    if (addToRecent) recent_.add(full);
+    emit recentFilesChanged();
+    emit documentsChanged();
+    return doc;
+}
+
+CCellforgeView* DocumentManager::newWindow(CCellforgeDoc* doc) { return addChildWindow(doc)->view(); }
+
+void DocumentManager::closeDocument(CCellforgeDoc* doc) {
+    auto it = std::find(documents_.begin(), documents_.end(), doc);
+    if (it == documents_.end()) return;
+    documents_.erase(it);
+    // Windows first: each view unregisters its centre from the worker.
+    std::vector<QWidget*> frames;
+    for (CCellforgeView* v : doc->views())
+        if (v->parentWidget()) frames.push_back(v->parentWidget());
+    for (QWidget* f : frames) {
+        area_->removeSubWindow(f);
+        delete f;
+    }
+    delete doc;  // stops the worker, then frees the run objects and the universe
+    if (!closing_) emit documentsChanged();
+}
+
+void DocumentManager::closeAll() {
+    closing_ = true;
+    while (!documents_.empty()) closeDocument(documents_.back());
+}
+
+// ------------------------------------------------------------------ projects
+
+namespace {
+// Why a path cannot be read as a project, or empty when it can be tried.
+// A folder opens as a stream on this system and would reach the reader.
+QString unreadableReason(const QFileInfo& info) {
+    if (!info.exists()) return QStringLiteral("no such file");
+    if (info.isDir()) return QStringLiteral("it is a folder");
+    if (!info.isFile()) return QStringLiteral("it is not a regular file");
+    if (!info.isReadable()) return QStringLiteral("it cannot be read");
+    return QString();
+}
+}  // namespace
+
+void DocumentManager::reportProjectLoad(const QString& projectPath, const ProjectLoadResult& result) {
+    const QString name = QFileInfo(projectPath).fileName();
+    if (!result.files.grid) {
+        emit message(QStringLiteral("Project %1 names no grid file; nothing was opened").arg(name));
+        return;
+    }
+    const QString grid = QString::fromStdString(*result.files.grid);
+    CCellforgeDoc* doc = find(result.document);
+    if (!doc) {
+        emit message(QStringLiteral("Project %1: the grid %2 could not be opened").arg(name, grid));
+        return;
+    }
+    if (!QFileInfo(grid).isFile()) {
+        emit message(QStringLiteral("Project %1: the grid %2 is missing; the universe is empty").arg(name, grid));
+        return;
+    }
+    size_t parts = 0;
+    doc->engine().withUniverse([&](Universe& u) { parts = u.partCount(); });
+    const ViewList* views = doc->engine().savedViews();
+    const size_t saved = views ? views->views.size() : 0;
+    QString text = QStringLiteral("Opened %1: %2 parts. Home (View > Fit All) shows them all").arg(name).arg(parts);
+    if (saved > 0) text += QStringLiteral("; View > Saved Views lists %1 views").arg(saved);
+    emit message(text);
+}
+
+bool DocumentManager::openProjectFile(const QString& path) {
+    QFileInfo info(path);
+    // Checked before any reader sees the path; a path that failed here is
+    // not put on the recent-file list.
+    const QString why = unreadableReason(info);
+    if (!why.isEmpty()) {
+        emit message(QStringLiteral("Could not open project %1: %2").arg(QDir::toNativeSeparators(path), why));
+        return false;
+    }
+    // Opened without blocking: the path may have turned into a FIFO since
+    // it was checked.
+    InputFile in(info.absoluteFilePath().toStdString());
+    if (!in.isOpen()) {
+        emit message(QStringLiteral("Could not open project %1").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    // Project files name their files relative to the project's folder.
+    QDir::setCurrent(info.absolutePath());
+    recent_.add(info.absoluteFilePath());
+    QtPlatform platform(*this);
+    const ProjectLoadResult result = ::loadProject(platform, in, info.absolutePath().toStdString());
+    emit recentFilesChanged();
+    reportProjectLoad(info.absoluteFilePath(), result);
+    return true;
+}
+
+bool DocumentManager::openRecentProject(int n) {
+    const QString entry = recent_.entry(n);
+    if (entry.isEmpty()) return false;
+    const QString why = unreadableReason(QFileInfo(entry));
+    if (!why.isEmpty()) {
+        emit message(QStringLiteral("Could not open project %1: %2").arg(QDir::toNativeSeparators(entry), why));
+        return false;
+    }
+    QtPlatform platform(*this);
+    ProjectLoadResult result;
+    const bool ok = loadProjectFromPath(platform, entry.toStdString(), &result);
+    emit recentFilesChanged();
+    if (ok)
+        reportProjectLoad(entry, result);
+    else
+        emit message(QStringLiteral("Could not open project %1").arg(QDir::toNativeSeparators(entry)));
+    return ok;
+}
