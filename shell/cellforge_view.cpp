@@ -12,6 +12,7 @@
 #include "files/input_file.h"
 #include "view/bitmap.h"
 #include "view/drive_dump.h"
+#include "view/png.h"
 
 #include <algorithm>
 #include <cmath>
@@ -299,7 +300,8 @@ bool CCellforgeView::saveBitmap(const QString& path) {
     if (!contextReady_ || !outputAllowed(path.toStdString(), OutputPolicy::RegularOnly)) return false;
     makeCurrent();
     const qreal dpr = devicePixelRatio();
-    bool ok = saveWindowBitmap(int(width() * dpr), int(height() * dpr), path.toStdString());
+    // PNG for a .png name, the bitmap file otherwise.
+    bool ok = saveWindowPicture(int(width() * dpr), int(height() * dpr), path.toStdString());
     doneCurrent();
     return ok;
 }

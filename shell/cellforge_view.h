@@ -68,7 +68,7 @@ public:
 
     // Draws a frame now (the animation runner's step 2).
     void renderNow();
-    // Saves what the view last drew as a bitmap file.
+    // Saves what the view last drew: PNG for a .png name, else a bitmap file.
     bool saveBitmap(const QString& path);
     // "Write EPS...": Drive coordinates through this view's projection.
     bool writeDriveCoordinates(const QString& path);

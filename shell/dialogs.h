@@ -106,6 +106,7 @@ private:
     QListWidget* list_;
     QPushButton* addButton_;
     SavedViewStore* store_;
+    std::vector<SavedViewRecord> records_;  // the list's lines, in order
     uint32_t runUntil_;
     CameraFields camera_;
     QString description_;

@@ -10,6 +10,7 @@
 #include "files/grid_file.h"
 #include "files/input_file.h"
 #include "files/project.h"
+#include "session/session.h"
 #include "shell/cellforge_doc.h"
 #include "shell/cellforge_view.h"
 #include "shell/child_frame.h"
@@ -182,32 +183,25 @@ void DocumentManager::closeAll() {
 
 // ------------------------------------------------------------------ projects
 
-namespace {
-// Why a path cannot be read as a project, or empty when it can be tried.
-// A folder opens as a stream on this system and would reach the reader.
-QString unreadableReason(const QFileInfo& info) {
-    if (!info.exists()) return QStringLiteral("no such file");
-    if (info.isDir()) return QStringLiteral("it is a folder");
-    if (!info.isFile()) return QStringLiteral("it is not a regular file");
-    if (!info.isReadable()) return QStringLiteral("it cannot be read");
-    return QString();
-}
-}  // namespace
-
 void DocumentManager::reportProjectLoad(const QString& projectPath, const ProjectLoadResult& result) {
+    const std::string full = projectPath.toStdString();
+    const std::string folder = folderOf(full);
     const QString name = QFileInfo(projectPath).fileName();
-    if (!result.files.grid) {
+    const OpenProblem problem = judgeProjectFiles(result.files, folder);
+    if (problem.fault == OpenFault::NoGrid) {
         emit message(QStringLiteral("Project %1 names no grid file; nothing was opened").arg(name));
         return;
     }
-    const QString grid = QString::fromStdString(*result.files.grid);
     CCellforgeDoc* doc = find(result.document);
-    if (!doc) {
-        emit message(QStringLiteral("Project %1: the grid %2 could not be opened").arg(name, grid));
-        return;
-    }
-    if (!QFileInfo(grid).isFile()) {
-        emit message(QStringLiteral("Project %1: the grid %2 is missing; the universe is empty").arg(name, grid));
+    const bool gridProblem = problem && problem.what == "grid";
+    if (!doc || gridProblem) {
+        // The loader leaves a missing grid's universe empty and opens nothing
+        // for a grid that cannot be a document; either way, say why.
+        const QString why = QString::fromStdString(
+            gridProblem ? problem.message()
+                        : "cannot open grid '" + resolveInFolder(folder, *result.files.grid) + "' as a document");
+        emit message(doc ? QStringLiteral("Project %1: %2; the universe is empty").arg(name, why)
+                         : QStringLiteral("Project %1: %2").arg(name, why));
         return;
     }
     size_t parts = 0;
@@ -216,50 +210,45 @@ void DocumentManager::reportProjectLoad(const QString& projectPath, const Projec
     const size_t saved = views ? views->views.size() : 0;
     QString text = QStringLiteral("Opened %1: %2 parts. Home (View > Fit All) shows them all").arg(name).arg(parts);
     if (saved > 0) text += QStringLiteral("; View > Saved Views lists %1 views").arg(saved);
+    // What the loader quietly left out (a missing terminals or stimulus file).
+    if (problem) text += QStringLiteral("; ") + QString::fromStdString(problem.message());
     emit message(text);
 }
 
 bool DocumentManager::openProjectFile(const QString& path) {
-    QFileInfo info(path);
-    // Checked before any reader sees the path; a path that failed here is
-    // not put on the recent-file list.
-    const QString why = unreadableReason(info);
-    if (!why.isEmpty()) {
-        emit message(QStringLiteral("Could not open project %1: %2").arg(QDir::toNativeSeparators(path), why));
+    const std::string full = fullPath(path.toStdString());
+    // The path is judged before any reader sees it, by the rule every front
+    // end uses; a path that failed here is not put on the recent-file list.
+    DocumentKind kind = DocumentKind::Project;
+    if (const OpenProblem problem = judgeDocumentPath(full, kind)) {
+        emit message(QString::fromStdString(problem.message()));
         return false;
     }
+    if (kind == DocumentKind::Grid) return openDocument(QString::fromStdString(full), true) != nullptr;
     // Opened without blocking: the path may have turned into a FIFO since
-    // it was checked.
-    InputFile in(info.absoluteFilePath().toStdString());
+    // it was judged.
+    InputFile in(full);
     if (!in.isOpen()) {
-        emit message(QStringLiteral("Could not open project %1").arg(QDir::toNativeSeparators(path)));
+        OpenProblem problem = judgeInputPath(full, "project");
+        if (!problem) problem.fault = OpenFault::Unreadable;
+        emit message(QString::fromStdString(problem.message()));
         return false;
     }
-    // Project files name their files relative to the project's folder.
-    QDir::setCurrent(info.absolutePath());
-    recent_.add(info.absoluteFilePath());
+    // The loader resolves the project's names in its folder; the folder also
+    // becomes the current one, where relative outputs (the coordinate dump)
+    // are written.
+    const std::string folder = folderOf(full);
+    QDir::setCurrent(QString::fromStdString(folder));
+    recent_.add(QString::fromStdString(full));
     QtPlatform platform(*this);
-    const ProjectLoadResult result = ::loadProject(platform, in, info.absolutePath().toStdString());
+    const ProjectLoadResult result = ::loadProject(platform, in, folder);
     emit recentFilesChanged();
-    reportProjectLoad(info.absoluteFilePath(), result);
+    reportProjectLoad(QString::fromStdString(full), result);
     return true;
 }
 
 bool DocumentManager::openRecentProject(int n) {
     const QString entry = recent_.entry(n);
     if (entry.isEmpty()) return false;
-    const QString why = unreadableReason(QFileInfo(entry));
-    if (!why.isEmpty()) {
-        emit message(QStringLiteral("Could not open project %1: %2").arg(QDir::toNativeSeparators(entry), why));
-        return false;
-    }
-    QtPlatform platform(*this);
-    ProjectLoadResult result;
-    const bool ok = loadProjectFromPath(platform, entry.toStdString(), &result);
-    emit recentFilesChanged();
-    if (ok)
-        reportProjectLoad(entry, result);
-    else
-        emit message(QStringLiteral("Could not open project %1").arg(QDir::toNativeSeparators(entry)));
-    return ok;
+    return openProjectFile(entry);
 }

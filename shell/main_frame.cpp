@@ -23,6 +23,7 @@
 #endif
 
 #include "files/project.h"
+#include "session/session.h"
 #include "shell/cellforge_doc.h"
 #include "shell/cellforge_view.h"
 #include "shell/child_frame.h"
@@ -280,17 +281,9 @@ void CMainFrame::rebuildSavedViewsMenu() {
         // Recalled exactly as the Settings dialog recalls a view: whole
         // numbers, written straight into the camera, also while running.
         QPointer<CCellforgeView> target(v);
-        const SavedViewRecord record{QString(), sv.x, sv.y, sv.z, sv.alt, sv.az};
-        connect(a, &QAction::triggered, this, [target, record] {
-            if (!target) return;
-            const SavedViewLineFields f = parseSavedViewLine(formatSavedViewLine(record));
-            Camera c;
-            c.x = f.x ? f.x->toFloat() : 0.0f;
-            c.y = f.y ? f.y->toFloat() : 0.0f;
-            c.z = f.z ? f.z->toFloat() : 0.0f;
-            c.alt = f.alt ? f.alt->toFloat() : 0.0f;
-            c.az = f.az ? f.az->toFloat() : 0.0f;
-            target->setCamera(c);
+        const Camera c = recallSavedView(sv);
+        connect(a, &QAction::triggered, this, [target, c] {
+            if (target) target->setCamera(c);
         });
     }
 }

@@ -10,11 +10,12 @@
 #include <QMdiSubWindow>
 
 #include <fstream>
-#include <limits>
 
 #include "files/input_file.h"
 #include "files/memory_image.h"
 #include "files/project.h"
+#include "session/session.h"
+#include "view/camera.h"
 #include "shell/cellforge_doc.h"
 #include "shell/cellforge_view.h"
 #include "shell/commands.h"
@@ -102,14 +103,13 @@ void CMainFrame::onRunCommand(int id) {
 // ------------------------------------------------------------------ application commands
 
 namespace {
-// Why a path cannot be read, or empty when it can be tried. A folder opens
-// as a stream on this system and would reach the reader.
-QString unreadableReason(const QFileInfo& info) {
-    if (!info.exists()) return QStringLiteral("no such file");
-    if (info.isDir()) return QStringLiteral("it is a folder");
-    if (!info.isFile()) return QStringLiteral("it is not a regular file");
-    if (!info.isReadable()) return QStringLiteral("it cannot be read");
-    return QString();
+// Why a file cannot be read, in the words every front end uses, or empty.
+// Nothing is read from a path judged unfit: a folder opens as a stream on
+// this system and would reach the reader. (InputFile never blocks on a FIFO.)
+QString unreadable(const QString& path, const char* what, const InputFile& in) {
+    OpenProblem problem = judgeInputPath(path.toStdString(), what);
+    if (!problem && !in.isOpen()) problem.fault = OpenFault::Unreadable;
+    return QString::fromStdString(problem.message());
 }
 }  // namespace
 
@@ -119,11 +119,10 @@ void CMainFrame::onFileOpen() {
 }
 
 bool CMainFrame::runAnimationFile(const QString& path) {
-    const QString why = unreadableReason(QFileInfo(path));
     InputFile in(path.toStdString());
-    if (!why.isEmpty() || !in.isOpen()) {
-        showTransient(QStringLiteral("Could not open animation file %1%2")
-                          .arg(QDir::toNativeSeparators(path), why.isEmpty() ? QString() : QString(QStringLiteral(": ") + why)));
+    const QString why = unreadable(path, "animation file", in);
+    if (!why.isEmpty()) {
+        showTransient(why);
         return false;
     }
     auto plan = std::make_unique<AnimationSpec>(readAnimationSpec(in));
@@ -254,29 +253,18 @@ void CMainFrame::onSettings() {
     if (dialog.exec() != QDialog::Accepted) return;
     d->engine().setRunUntil(dialog.runUntil());
     CameraFields f = dialog.camera();
-    Camera nc;
-    nc.x = f.x;
-    nc.y = f.y;
-    nc.z = f.z;
-    nc.alt = f.alt;
-    nc.az = f.az;
-    v->setCamera(nc);
+    v->setCamera(cameraAt(f.x, f.y, f.z, f.alt, f.az));
     v->setDescription(dialog.description());
 }
 
 void CMainFrame::onCentreOfMass() {
     CCellforgeView* v = activeView();
     if (!v) return;
-    double cx, cy, cz;
     // An empty universe has no centre; the camera then stays where it is.
-    if (!v->document()->engine().centreOfMass(cx, cy, cz)) return;
-    Camera c;
-    c.x = float(cx);
-    c.y = float(cy);
-    c.z = float(cz + 50.0);
-    c.alt = 0;
-    c.az = 0;
-    v->setCamera(c);
+    Camera c = v->camera();
+    bool found = false;
+    v->document()->engine().withUniverse([&](Universe& u) { found = centreOfMass(c, u); });
+    if (found) v->setCamera(c);
 }
 
 void CMainFrame::onRegions() {
@@ -293,12 +281,10 @@ void CMainFrame::onWriteMemory() {
     if (dialog.exec() != QDialog::Accepted) return;
     MemoryWriteFields f = dialog.fields();
     const QString shown = QDir::toNativeSeparators(f.path);
-    // A folder would open as a stream and reach the reader.
-    const QString why = unreadableReason(QFileInfo(f.path));
     InputFile in(f.path.toStdString());
-    if (!why.isEmpty() || !in.isOpen()) {
-        showTransient(QStringLiteral("Memory: could not open %1%2")
-                          .arg(shown, why.isEmpty() ? QString() : QString(QStringLiteral(": ") + why)));
+    const QString why = unreadable(f.path, "memory file", in);
+    if (!why.isEmpty()) {
+        showTransient(QStringLiteral("Memory: ") + why);
         return;
     }
     std::vector<int32_t> image = readProgramImage(in);
@@ -306,31 +292,10 @@ void CMainFrame::onWriteMemory() {
         showTransient(QStringLiteral("Memory: %1 holds no program image; nothing written").arg(shown));
         return;
     }
-    // Count the modules the image covers that are there (any memory part
-    // on a module's loop): the writer skips positions without one, so
-    // "nothing written" is worth saying.
-    const size_t pages = (image.size() + 255) / 256;
-    size_t present = 0;
-    d->engine().withUniverse([&](Universe& u) {
-        constexpr int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
-        for (size_t i = 0; i < pages; ++i) {
-            bool found = false;
-            for (int p = 0; p < 256 && !found; ++p) {
-                int64_t y = 0, z = 0;
-                memoryLoopPosition(f.y, f.z, p, y, z);
-                for (int b = 0; b < 6 && !found; ++b) {
-                    const int64_t x = int64_t(f.x) + 6 * int64_t(i) + b;
-                    if (x < lo || x > hi || y < lo || y > hi || z < lo || z > hi) continue;
-                    CellRef c = u.findCell(int32_t(x), int32_t(y), int32_t(z));
-                    if (!c) continue;
-                    const int32_t type = c.block->partType(c.slot);
-                    found = type == NorGate || type == Conductor;
-                }
-            }
-            present += found;
-        }
-    });
-    d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
+    // The writer skips positions without a module, so "nothing written" is
+    // worth saying; it reports the modules it met.
+    const MemoryWriteReport report = d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
+    const size_t present = report.modules;
     if (present == 0) {
         showTransient(QStringLiteral("Memory: no memory module at (%1, %2, %3); nothing written")
                           .arg(f.x)
@@ -356,13 +321,8 @@ void CMainFrame::showEntry(uintptr_t handle, const AnimationEntry& entry) {
     if (!v) return;
     int32_t ax = 0, ay = 0, az = 0;
     d->engine().withUniverse([&](Universe& u) { u.findMarker(ax, ay, az); });
-    Camera c;
-    c.alt = entry.alt;
-    c.az = entry.az;
-    c.x = float(double(entry.x) + ax);
-    c.y = float(double(entry.y) + ay);
-    c.z = float(double(entry.z) + az);
-    v->setCamera(c);
+    v->setCamera(cameraAt(float(double(entry.x) + ax), float(double(entry.y) + ay), float(double(entry.z) + az),
+                          entry.alt, entry.az));
     if (QWidget* frame = v->parentWidget()) frame->showMaximized();
     v->renderNow();
 }
