@@ -40,8 +40,11 @@ const std::vector<CommandSpec>& commandTable() {
         {Stop, "Stop", "", "Shift+F5", R::CanStop, WindowWide},
         {Step, "Step", "", "F10", R::CanGo, WindowWide},
         {GoSlow, "Go Slow", "", "F8", R::CanGo, WindowWide},
-        {FitAll, "Fit All", "Show every drawn part of the universe\nFit All", "Home", R::WithView, WindowWide},
-        {Settings, "Settings...", "", "", R::CanGo, 0},
+        {FitAll, "Fit All", "Show the bulk of the drawn parts; again for every one of them\nFit All", "Home",
+         R::WithView, WindowWide},
+        {FitEverything, "Fit Everything", "Show every drawn part, runaway ones included\nFit Everything",
+         "Shift+Home", R::WithView, WindowWide},
+        {Settings, "Settings...", "", "", R::Stopped, 0},
         {SaveBitmap, "Save &Bitmap...", "", "", R::WithView, 0},
         {AnimationSettings, "&Animation...", "", "", R::WithView, 0},
         {WriteMemory, "Memory...", "", "", R::WithView, 0},
@@ -105,6 +108,7 @@ bool commandEnabled(EnableRule rule, const CommandContext& c) {
     case EnableRule::Never: return false;
     case EnableRule::WithView: return c.haveView;
     case EnableRule::CanGo: return c.haveView && c.canGo;
+    case EnableRule::Stopped: return c.haveView && c.stopped;
     case EnableRule::CanStop: return c.haveView && c.canStop;
     }
     return false;

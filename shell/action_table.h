@@ -24,6 +24,7 @@ enum class EnableRule {
     Never,     // no handler: the command exists for its button or key only
     WithView,  // needs an active view
     CanGo,     // the worker is stopped and the run-until limit lets it go on
+    Stopped,   // the worker is stopped (at the run-until limit too)
     CanStop,   // the worker runs or runs slowly
 };
 
@@ -64,6 +65,7 @@ const std::vector<int>& toolbarLayout();
 
 struct CommandContext {
     bool haveView = false;
+    bool stopped = false;
     bool canGo = false;  // stopped, and not held at the run-until limit
     bool canStop = false;
 };

@@ -86,6 +86,16 @@ void CCellforgeDoc::registerFirstViewCentre() {
     if (engine_->driver().firstViewCentre() != wanted) engine_->setFirstViewCentre(wanted);
 }
 
+std::optional<uint32_t> CCellforgeDoc::heldAtRunLimit() {
+    if (!engine_->canGo()) return std::nullopt;
+    const uint32_t limit = driver().runUntil.load();
+    if (limit == 0) return std::nullopt;
+    uint32_t generation = 0;
+    engine_->withUniverse([&](Universe& u) { generation = u.generation; });
+    if (generation < limit) return std::nullopt;
+    return limit;
+}
+
 void CCellforgeDoc::updateAllViews() {
     for (CCellforgeView* v : views_) v->update();
 }

@@ -37,6 +37,12 @@
 
 class CCellforgeDoc;
 
+// The box around the bulk of a frame's parts: along each axis the parts
+// between the 5th and 95th percentile, widened by that span again (at least
+// 16 cells) on each side, and then the box around every part inside that;
+// `outside` counts the parts beyond it. False when nothing was drawn.
+bool bulkBounds(const SceneSnapshot& snapshot, Bounds& box, size_t& outside);
+
 struct FrameOutput {
     QString folder;
     QString prefix;
@@ -92,9 +98,16 @@ public:
     // The box around what the last frame drew, taking a fresh copy of the
     // universe when nothing has been drawn yet. False for an empty view.
     bool drawnBox(Bounds& box);
-    // "Fit All": frames every drawn part from the fixed angle. False (camera
-    // unchanged) when nothing is drawn.
-    bool fitAll();
+    // "Fit All": frames the bulk of the drawn parts from the fixed angle,
+    // leaving out runaway parts far from the rest (a Drive that drove off);
+    // asked again at once, or with `everything`, frames every drawn part.
+    // Nothing fitted (camera unchanged) when nothing is drawn.
+    struct FitOutcome {
+        bool fitted = false;
+        bool everything = false;  // every drawn part is in the frame
+        size_t outside = 0;       // runaway parts left outside the frame
+    };
+    FitOutcome fitAll(bool everything = false);
     // Depth bits of the drawing target (0 before the first frame).
     int depthBits() const { return depthTarget_.depthBits(); }
 
@@ -126,6 +139,9 @@ private:
     double distanceUnder(QPoint pos);
     void measureSpeed();
     void updateHover();
+    // The camera moved: the hover line described what used to be under the
+    // pointer.
+    void cameraMoved();
 
     CCellforgeDoc* doc_;
     ViewCentre centre_;
@@ -145,6 +161,8 @@ private:
     QPoint hoverPos_;
     bool hoverPending_ = false;
     bool hovering_ = false;
+    QString hoverText_;
+    std::optional<Camera> lastBulkFit_;  // where the last Fit All that left parts out put the eye
     QElapsedTimer speedClock_;
     qint64 speedFrames_ = 0;
     uint32_t speedGeneration_ = 0;

@@ -417,6 +417,12 @@ AnimationDialog::AnimationDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(okCancel(this));
 }
 
+void AnimationDialog::setFields(const FrameOutputFields& f) {
+    folder_->setText(f.folder);
+    prefix_->setText(f.prefix);
+    interval_->setText(f.interval > 0 ? QString::number(f.interval) : QString());
+}
+
 FrameOutputFields AnimationDialog::fields() const {
     FrameOutputFields f;
     f.folder = folder_->text();

@@ -143,6 +143,8 @@ class AnimationDialog : public QDialog {
 public:
     explicit AnimationDialog(QWidget* parent = nullptr);
     FrameOutputFields fields() const;
+    // Shows a view's present setting (an interval of 0, off, as an empty field).
+    void setFields(const FrameOutputFields& fields);
 
     QLineEdit* folderEdit() const { return folder_; }
     QLineEdit* prefixEdit() const { return prefix_; }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPointer>
 
 #include <algorithm>
@@ -224,7 +225,11 @@ bool DocumentManager::openProjectFile(const QString& path) {
         emit message(QString::fromStdString(problem.message()));
         return false;
     }
-    if (kind == DocumentKind::Grid) return openDocument(QString::fromStdString(full), true) != nullptr;
+    if (kind == DocumentKind::Grid) {
+        CCellforgeDoc* doc = openDocument(QString::fromStdString(full), true);
+        if (doc && doc->firstView()) doc->firstView()->setFocus();
+        return doc != nullptr;
+    }
     // Opened without blocking: the path may have turned into a FIFO since
     // it was judged.
     InputFile in(full);
@@ -239,11 +244,29 @@ bool DocumentManager::openProjectFile(const QString& path) {
     // are written.
     const std::string folder = folderOf(full);
     QDir::setCurrent(QString::fromStdString(folder));
-    recent_.add(QString::fromStdString(full));
     QtPlatform platform(*this);
     const ProjectLoadResult result = ::loadProject(platform, in, folder);
-    emit recentFilesChanged();
     reportProjectLoad(QString::fromStdString(full), result);
+    CCellforgeDoc* doc = find(result.document);
+    // Only a project that opened its grid goes on the recent-file list.
+    if (doc && !judgeInputPath(resolveInFolder(folder, *result.files.grid), "grid")) {
+        recent_.add(QString::fromStdString(full));
+        emit recentFilesChanged();
+    }
+    // A project is what the user came to work on: its window takes the
+    // whole area and the keyboard, so Home and F5 work at once.
+    if (doc) {
+        if (CCellforgeView* v = doc->firstView()) {
+            if (auto* sub = qobject_cast<QMdiSubWindow*>(v->parentWidget())) {
+                // Filled rather than maximized: a maximized child would merge
+                // its title into the main window's and take the other
+                // windows into the maximized state with it.
+                if (!sub->isMaximized()) sub->setGeometry(QRect(QPoint(0, 0), area_->viewport()->size()));
+                area_->setActiveSubWindow(sub);
+            }
+            v->setFocus();
+        }
+    }
     return true;
 }
 

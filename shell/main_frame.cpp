@@ -18,6 +18,7 @@
 #include <QToolBar>
 
 #include <algorithm>
+#include <optional>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -29,6 +30,7 @@
 #include "shell/child_frame.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
+#include "shell/elided_label.h"
 #include "shell/file_dialogs.h"
 #include "shell/messages.h"
 #include "shell/toolbar_icons.h"
@@ -125,7 +127,10 @@ QMenu* CMainFrame::buildMenu(const MenuSpec& spec) {
             connect(m, &QMenu::aboutToShow, this, &CMainFrame::updateRecentMenu);
             break;
         case layout::SavedViews: m->addMenu(savedViewsMenu_); break;
-        case layout::WindowList: break;
+        case layout::WindowList:
+            windowMenu_ = m;
+            connect(m, &QMenu::aboutToShow, this, &CMainFrame::rebuildWindowList);
+            break;
         default: m->addAction(action(item)); break;
         }
     }
@@ -172,9 +177,19 @@ void CMainFrame::createToolBar() {
 void CMainFrame::createStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("statusbar59393"));
+    // The part under the pointer has a pane of its own, left, where there is
+    // room for its long line; messages and prompts cover it for a while.
+    hoverPane_ = new ElidedLabel(bar);
+    hoverPane_->setObjectName(QStringLiteral("hoverpane"));
+    bar->addWidget(hoverPane_, 1);
+    // The run state sits with the permanent panes, so no message or hover
+    // line ever hides whether the universe is running.
     readyPane_ = new QLabel(QStringLiteral("Ready"), bar);
     readyPane_->setObjectName(QStringLiteral("pane0"));
-    bar->addWidget(readyPane_, 1);
+    readyPane_->setFrameShape(QFrame::Panel);
+    readyPane_->setFrameShadow(QFrame::Sunken);
+    readyPane_->setMinimumWidth(readyPane_->fontMetrics().horizontalAdvance(QStringLiteral("Stopped at 1000000000  ")));
+    bar->addPermanentWidget(readyPane_);
     linePane_ = new QLabel(bar);
     linePane_->setObjectName(QStringLiteral("pane1"));
     QScreen* screen = QGuiApplication::primaryScreen();
@@ -198,27 +213,21 @@ QLabel* CMainFrame::statusPane(int index) const {
     case 0: return readyPane_;
     case 1: return linePane_;
     case 2: return speedPane_;
+    case 3: return hoverPane_;
     default: return nullptr;
     }
 }
 
-void CMainFrame::showTransient(const QString& text) {
-    hoverText_.clear();
-    statusBar()->showMessage(text, kTransientMs);
-}
+void CMainFrame::showTransient(const QString& text) { statusBar()->showMessage(text, kTransientMs); }
+
+QString CMainFrame::hoverText() const { return hoverPane_->text(); }
 
 void CMainFrame::showHover(const QString& text) {
-    QStatusBar* bar = statusBar();
-    if (text.isEmpty()) {
-        if (!hoverText_.isEmpty() && bar->currentMessage() == hoverText_) bar->clearMessage();
-        hoverText_.clear();
-        return;
-    }
-    // Pointing at a part is asking about it: its line takes the place of
-    // whatever message was showing.
-    if (text == hoverText_ && bar->currentMessage() == text) return;
-    hoverText_ = text;
-    bar->showMessage(text);
+    if (text == hoverPane_->text()) return;
+    hoverPane_->setFullText(text);
+    // Pointing at a part is asking about it: a message covering the pane
+    // gives way.
+    if (!text.isEmpty()) statusBar()->clearMessage();
 }
 
 QString CMainFrame::stateText() const {
@@ -226,7 +235,9 @@ QString CMainFrame::stateText() const {
     if (!d) return QStringLiteral("Ready");
     SteppingDriver& driver = d->engine().driver();
     if (driver.slow.load()) return QStringLiteral("Go Slow");
-    return d->engine().canGo() ? QStringLiteral("Stopped") : QStringLiteral("Running");
+    if (!d->engine().canGo()) return QStringLiteral("Running");
+    if (const auto limit = d->heldAtRunLimit()) return QStringLiteral("Stopped at %1").arg(*limit);
+    return QStringLiteral("Stopped");
 }
 
 void CMainFrame::updateSpeedPane() {
@@ -289,27 +300,38 @@ void CMainFrame::rebuildSavedViewsMenu() {
 }
 
 void CMainFrame::cascadeWindows() {
-    // Each window is offset by a title bar from the one before and sized so
-    // that all of them fit, but never below two thirds of the area: a
-    // cascade is for choosing among overlapping, usable windows.
-    QList<QMdiSubWindow*> windows;
-    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder))
-        if (!w->isMinimized() && !w->isHidden()) windows << w;
-    if (windows.isEmpty()) return;
-    const QSize area = mdi_->viewport()->size();
-    const int step = std::max(16, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front()) + 4);
-    const int n = int(windows.size());
-    const int w = std::max(std::min(area.width(), 200), std::max(area.width() * 2 / 3, area.width() - step * (n - 1)));
-    const int h = std::max(std::min(area.height(), 150), std::max(area.height() * 2 / 3, area.height() - step * (n - 1)));
-    const int room = std::max(1, std::min((area.width() - w) / step, (area.height() - h) / step) + 1);
-    for (int i = 0; i < n; ++i) {
-        QMdiSubWindow* sub = windows[i];
-        if (sub->isMaximized()) sub->showNormal();
-        const int k = i % room;
-        sub->setGeometry(k * step, k * step, w, h);
-        sub->raise();
+    // The area's own cascade: each window a title bar below and to the right
+    // of the one before, in columns when they would run off the bottom, so
+    // every title bar stays in sight and can be clicked.
+    mdi_->cascadeSubWindows();
+}
+
+void CMainFrame::rebuildWindowList() {
+    for (QAction* a : windowListActions_) {
+        windowMenu_->removeAction(a);
+        delete a;
     }
-    mdi_->setActiveSubWindow(windows.back());
+    windowListActions_.clear();
+    const auto windows = mdi_->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty()) return;
+    windowListActions_.push_back(windowMenu_->addSeparator());
+    QMdiSubWindow* current = mdi_->currentSubWindow();
+    for (int i = 0; i < windows.size(); ++i) {
+        QMdiSubWindow* w = windows[i];
+        QString title = w->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* a = windowMenu_->addAction(i < 9 ? QStringLiteral("&%1 %2").arg(i + 1).arg(title) : title);
+        a->setCheckable(true);
+        a->setChecked(w == current);
+        QPointer<QMdiSubWindow> target(w);
+        connect(a, &QAction::triggered, this, [this, target] {
+            if (!target) return;
+            if (target->isMinimized()) target->showNormal();
+            mdi_->setActiveSubWindow(target);
+            if (QWidget* view = target->widget()) view->setFocus();
+        });
+        windowListActions_.push_back(a);
+    }
 }
 
 // ------------------------------------------------------------------ state
@@ -354,7 +376,19 @@ void CMainFrame::updateCommandStates() {
     CCellforgeDoc* d = activeDocument();
     CommandContext context;
     context.haveView = d != nullptr;
-    context.canGo = context.haveView && d->engine().canGo();
+    // The worker stops itself at its run-until limit and would stop again
+    // at once: Go, Step and Go Slow stay off there, and the status bar says
+    // why once, until the limit is raised in Settings.
+    const std::optional<uint32_t> limit = d ? d->heldAtRunLimit() : std::nullopt;
+    context.stopped = context.haveView && d->engine().canGo();
+    context.canGo = context.stopped && !limit;
+    if (limit && (limitReported_ != d || limitReportedValue_ != *limit)) {
+        showTransient(QStringLiteral("Reached the run-until limit of %1 generations; Run > Settings... raises it").arg(*limit));
+        limitReported_ = d;
+        limitReportedValue_ = *limit;
+    } else if (!limit && limitReported_ == d) {
+        limitReported_ = nullptr;
+    }
     context.canStop = context.haveView && d->engine().canStop();
     // Every command that works on a view or its document needs an active
     // view; without one they are all off, toolbar buttons included.
@@ -378,8 +412,21 @@ void CMainFrame::tick() {
         const QString folder = plan ? QString::fromStdString(plan->folder) : QString();
         const size_t entries = plan ? plan->entries.size() : 0;
         runner_.advance(*this);
-        if (wasRunning && !runner_.installed())
-            showTransient(QStringLiteral("Animation: finished, %1 entries, pictures in %2").arg(entries).arg(folder));
+        if (wasRunning && !runner_.installed()) {
+            // Say what was written, not what was planned, and name each entry
+            // that gave no picture.
+            QString text = QStringLiteral("Animation: finished, %1 of %2 pictures written in %3")
+                               .arg(runner_.picturesWritten())
+                               .arg(entries)
+                               .arg(folder);
+            const auto& missing = runner_.missingEntries();
+            if (!missing.empty()) {
+                QStringList lines;
+                for (const std::string& m : missing) lines << QString::fromStdString(m);
+                text += QStringLiteral("; missing: ") + lines.join(QStringLiteral("; "));
+            }
+            showTransient(text);
+        }
     }
 }
 

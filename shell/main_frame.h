@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <memory>
@@ -30,6 +31,7 @@
 #include "shell/recent_files.h"
 
 class QAction;
+class ElidedLabel;
 class QLabel;
 class QMdiArea;
 class QMenu;
@@ -47,6 +49,8 @@ public:
     QAction* action(int commandId) const { return (*actions_)[commandId]; }
     QMdiArea* mdiArea() const { return mdi_; }
     QToolBar* toolBar() const { return toolBar_; }
+    // Status panes: 0 the run state, 1 the counters line, 2 the speed, 3 the
+    // part under the pointer.
     QLabel* statusPane(int index) const;
     // Titles of the menus in the menu bar, in order.
     QStringList menuTitles() const;
@@ -81,15 +85,18 @@ public:
     void setFileDialogs(FileDialogs* dialogs);
     FileDialogs& fileDialogs() const { return *dialogs_; }
 
+    // Panes: 0 the run state, 1 the counters line, 2 the speed, 3 the part
+    // under the pointer.
     // Status pane 1 text (the line written after every frame).
     void setStatusLine(const QString& text);
     // A message in the status bar's left part for a few seconds (what a
     // file operation did, or why it could not).
     void showTransient(const QString& text);
     static constexpr int kTransientMs = 6000;
-    // The hover line for the part under the pointer; empty takes it away
-    // (and only it: a file operation's message that came later stays).
+    // The hover line for the part under the pointer, in its own pane;
+    // empty takes it away.
     void showHover(const QString& text);
+    QString hoverText() const;
     // The text pane 0 shows while no message covers it: "Ready" without a
     // document, else the active document's run state.
     QString stateText() const;
@@ -97,8 +104,11 @@ public:
     // each time it opens.
     QMenu* savedViewsMenu() const { return savedViewsMenu_; }
     void rebuildSavedViewsMenu();
-    // Cascades the child windows, each at a usable size.
+    // Cascades the child windows with every title bar in sight.
     void cascadeWindows();
+    // The Window menu's list of child windows, rebuilt each time it opens.
+    void rebuildWindowList();
+    const std::vector<QAction*>& windowListActions() const { return windowListActions_; }
 
     // One timer tick, exposed so tests can drive time deterministically.
     void tick();
@@ -120,6 +130,7 @@ private:
     void showEntry(uintptr_t doc, const AnimationEntry& entry) override;
     bool saveFirstViewBitmap(uintptr_t doc, const std::string& path) override;
     void closeDocument(uintptr_t doc) override;
+    void entryMissing(size_t index, const AnimationEntry& entry, const std::string& why) override;
 
     void createMenus();
     QMenu* buildMenu(const MenuSpec& spec);
@@ -146,7 +157,7 @@ private:
     void onWriteMemory();
     void onAbout();
     void onArrangeIcons();
-    void onFitAll();
+    void onFitAll(bool everything);
     void onRunCommand(int id);
     void updateSpeedPane();
 
@@ -158,8 +169,12 @@ private:
     QLabel* readyPane_ = nullptr;
     QLabel* linePane_ = nullptr;
     QLabel* speedPane_ = nullptr;
+    ElidedLabel* hoverPane_ = nullptr;
+    QPointer<CCellforgeDoc> limitReported_;  // the document whose run-until stop was announced
+    uint32_t limitReportedValue_ = 0;        // and at which limit
     QMenu* savedViewsMenu_ = nullptr;
-    QString hoverText_;
+    QMenu* windowMenu_ = nullptr;
+    std::vector<QAction*> windowListActions_;  // separator, then one per child window
     QAction* recentPlaceholder_ = nullptr;  // shown while the list is empty
     std::vector<QMenu*> noDocumentMenus_;
     std::vector<QMenu*> documentMenus_;

@@ -21,6 +21,7 @@
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/file_dialogs.h"
+#include "shell/messages.h"
 #include "view/drive_dump.h"
 
 namespace {
@@ -80,13 +81,16 @@ void CMainFrame::connectCommands() {
         if (CCellforgeDoc* d = activeDocument()) newWindow(d);
     });
     on(WindowCascade, &CMainFrame::cascadeWindows);
-    on(FitAll, &CMainFrame::onFitAll);
+    on(FitAll, [this] { onFitAll(false); });
+    on(FitEverything, [this] { onFitAll(true); });
     on(WindowTileHorz, [this] { mdi_->tileSubWindows(); });
     on(WindowArrange, &CMainFrame::onArrangeIcons);
 }
 
 void CMainFrame::onRunCommand(int id) {
     CCellforgeDoc* d = activeDocument();
+    // At the run-until limit the worker would stop again at once.
+    if (d && id != cmd::Stop && d->heldAtRunLimit()) d = nullptr;
     if (d) {
         CellforgeDocument& e = d->engine();
         switch (id) {
@@ -166,10 +170,13 @@ void CMainFrame::onFileSaveAs() {
     auto path = dialogs_->saveFile(this, QString(), QStringLiteral("All Files (*.*)|*.*||"));
     if (!path) return;
     const QString shown = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
-    if (d->onSaveDocument(*path))
+    if (d->onSaveDocument(*path)) {
         showTransient(QStringLiteral("Saved the universe as %1").arg(shown));
-    else
-        showTransient(QStringLiteral("Could not save the universe as %1").arg(shown));
+        return;
+    }
+    const QString why = outputProblem(*path);
+    showTransient(QStringLiteral("Could not save the universe as %1: %2")
+                      .arg(shown, why.isEmpty() ? QStringLiteral("the file could not be written") : why));
 }
 
 void CMainFrame::onSaveTerminals() {
@@ -185,7 +192,9 @@ void CMainFrame::onSaveTerminals() {
     }
     std::ofstream out(path->toStdString(), std::ios::trunc);
     if (!out) {
-        showTransient(QStringLiteral("Could not write terminals to %1").arg(shown));
+        const QString why = outputProblem(*path);
+        showTransient(QStringLiteral("Could not write terminals to %1: %2")
+                          .arg(shown, why.isEmpty() ? QStringLiteral("the file could not be written") : why));
         return;
     }
     d->engine().saveTerminals(out);
@@ -200,8 +209,13 @@ void CMainFrame::onSaveBitmap() {
     auto path = dialogs_->saveFile(this, QStringLiteral("bmp"), QStringLiteral("Bitmap Files (*.bmp)|*.bmp||"));
     if (!path) return;
     const QString shown = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
-    showTransient(v->saveBitmap(*path) ? QStringLiteral("Saved the picture as %1").arg(shown)
-                                       : QStringLiteral("Could not save the picture as %1").arg(shown));
+    if (v->saveBitmap(*path)) {
+        showTransient(QStringLiteral("Saved the picture as %1").arg(shown));
+        return;
+    }
+    const QString why = outputProblem(*path);
+    showTransient(QStringLiteral("Could not save the picture as %1: %2")
+                      .arg(shown, why.isEmpty() ? QStringLiteral("the file could not be written") : why));
 }
 
 void CMainFrame::onWriteDriveCoordinates() {
@@ -213,16 +227,24 @@ void CMainFrame::onWriteDriveCoordinates() {
                                                  : QStringLiteral("Could not write Drive coordinates to %1").arg(shown));
 }
 
-void CMainFrame::onFitAll() {
+void CMainFrame::onFitAll(bool everything) {
     CCellforgeView* v = activeView();
     if (!v) return;
-    if (!v->fitAll()) showTransient(QStringLiteral("Fit All: nothing to show"));
+    const CCellforgeView::FitOutcome fit = v->fitAll(everything);
+    if (!fit.fitted)
+        showTransient(QStringLiteral("Fit All: nothing to show"));
+    else if (fit.outside > 0)
+        showTransient(QStringLiteral("Fit All: %1 runaway parts lie far outside the view; Home again or Shift+Home shows "
+                                     "everything")
+                          .arg(fit.outside));
 }
 
 void CMainFrame::onAnimationDialog() {
     CCellforgeView* v = activeView();
     if (!v) return;
     AnimationDialog d(this);
+    FrameOutput& present = v->frameOutput();
+    d.setFields({present.folder, present.prefix, present.interval});
     if (d.exec() != QDialog::Accepted) return;
     FrameOutputFields f = d.fields();
     FrameOutput& out = v->frameOutput();
@@ -255,6 +277,7 @@ void CMainFrame::onSettings() {
     CameraFields f = dialog.camera();
     v->setCamera(cameraAt(f.x, f.y, f.z, f.alt, f.az));
     v->setDescription(dialog.description());
+    updateCommandStates();  // a limit at or below the generation is announced at once
 }
 
 void CMainFrame::onCentreOfMass() {
@@ -331,13 +354,18 @@ bool CMainFrame::saveFirstViewBitmap(uintptr_t handle, const std::string& path) 
     if (!docs_->hasDocument(handle)) return false;
     CCellforgeView* v = reinterpret_cast<CCellforgeDoc*>(handle)->firstView();
     const bool ok = v && v->saveBitmap(QString::fromStdString(path));
-    if (const AnimationSpec* plan = runner_.plan()) {
-        const QString progress =
-            QStringLiteral("Animation: frame %1 of %2").arg(plan->currentIndex + 1).arg(plan->entries.size());
-        showTransient(ok ? progress
-                         : QString(progress + QStringLiteral(" could not be written to %1").arg(QString::fromStdString(path))));
-    }
+    // A failure is reported by entryMissing.
+    if (const AnimationSpec* plan = runner_.plan(); plan && ok)
+        showTransient(QStringLiteral("Animation: frame %1 of %2").arg(plan->currentIndex + 1).arg(plan->entries.size()));
     return ok;
+}
+
+void CMainFrame::entryMissing(size_t index, const AnimationEntry&, const std::string& why) {
+    const AnimationSpec* plan = runner_.plan();
+    showTransient(QStringLiteral("Animation: entry %1 of %2 gives no picture: %3")
+                      .arg(index + 1)
+                      .arg(plan ? plan->entries.size() : index + 1)
+                      .arg(QString::fromStdString(why)));
 }
 
 void CMainFrame::closeDocument(uintptr_t handle) {

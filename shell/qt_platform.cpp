@@ -6,7 +6,9 @@
 #include "shell/recent_files.h"
 
 CellforgeDocument* QtPlatform::openDocument(const std::string& path) {
-    CCellforgeDoc* doc = documents_.openDocument(QString::fromStdString(path), true);
+    // The grid a project names is not what the user opened: only the
+    // project goes on the recent-file list.
+    CCellforgeDoc* doc = documents_.openDocument(QString::fromStdString(path), false);
     return doc ? &doc->engine() : nullptr;
 }
 
