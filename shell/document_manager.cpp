@@ -184,6 +184,16 @@ void DocumentManager::closeAll() {
 
 // ------------------------------------------------------------------ projects
 
+namespace {
+// After a file dialog the window system may leave no window active (or
+// hand the activation back to whatever had it before), so the view's focus
+// alone would not reach the keyboard: the main window is activated too.
+void giveKeyboard(CCellforgeView* view) {
+    view->window()->activateWindow();
+    view->setFocus(Qt::OtherFocusReason);
+}
+}  // namespace
+
 void DocumentManager::reportProjectLoad(const QString& projectPath, const ProjectLoadResult& result) {
     const std::string full = projectPath.toStdString();
     const std::string folder = folderOf(full);
@@ -227,7 +237,7 @@ bool DocumentManager::openProjectFile(const QString& path) {
     }
     if (kind == DocumentKind::Grid) {
         CCellforgeDoc* doc = openDocument(QString::fromStdString(full), true);
-        if (doc && doc->firstView()) doc->firstView()->setFocus();
+        if (doc && doc->firstView()) giveKeyboard(doc->firstView());
         return doc != nullptr;
     }
     // Opened without blocking: the path may have turned into a FIFO since
@@ -264,7 +274,7 @@ bool DocumentManager::openProjectFile(const QString& path) {
                 if (!sub->isMaximized()) sub->setGeometry(QRect(QPoint(0, 0), area_->viewport()->size()));
                 area_->setActiveSubWindow(sub);
             }
-            v->setFocus();
+            giveKeyboard(v);
         }
     }
     return true;

@@ -54,6 +54,25 @@ bool contains(const Bounds& b, const SceneCell& c) {
     return c.x >= b.lo[0] && c.x <= b.hi[0] && c.y >= b.lo[1] && c.y <= b.hi[1] && c.z >= b.lo[2] && c.z <= b.hi[2];
 }
 
+// File dialogs that show a real modal dialog for a moment, as the real ones
+// do, so that focus and activation go where they go after a dialog.
+class RealModalDialogs : public FileDialogs {
+public:
+    QString answer;
+    std::optional<QString> openFile(QWidget* parent, const QString&, const QString&) override { return show(parent); }
+    std::optional<QString> saveFile(QWidget* parent, const QString&, const QString&) override { return show(parent); }
+
+private:
+    std::optional<QString> show(QWidget* parent) {
+        QDialog d(parent);
+        auto* edit = new QLineEdit(&d);
+        edit->setFocus();
+        QTimer::singleShot(200, &d, &QDialog::accept);
+        d.exec();
+        return answer;
+    }
+};
+
 }  // namespace
 
 class WorkflowTest : public QObject {
@@ -319,13 +338,14 @@ private slots:
     // Every title bar stays in sight after Cascade; the Window menu lists
     // the windows and brings the chosen one forward.
     void cascadeKeepsTitleBarsAndTheWindowMenuListsWindows() {
+        // More windows than fit diagonally in the area.
         CCellforgeDoc* doc = frame_->newDocument();
-        for (int i = 0; i < 5; ++i) frame_->newWindow(doc);
+        for (int i = 0; i < 12; ++i) frame_->newWindow(doc);
         frame_->newDocument();
         act(cmd::WindowCascade)->trigger();
         QCoreApplication::processEvents();
         const auto windows = frame_->mdiArea()->subWindowList(QMdiArea::StackingOrder);
-        QCOMPARE(windows.size(), 7);
+        QCOMPARE(windows.size(), 14);
         const QRect area = frame_->mdiArea()->viewport()->rect();
         for (int i = 0; i < windows.size(); ++i) {
             const QRect g = windows[i]->geometry();
@@ -337,7 +357,7 @@ private slots:
         }
         frame_->rebuildWindowList();
         const auto& list = frame_->windowListActions();
-        QCOMPARE(int(list.size()), 8);  // a separator and seven windows
+        QCOMPARE(int(list.size()), 15);  // a separator and fourteen windows
         QVERIFY(list[0]->isSeparator());
         const auto created = frame_->mdiArea()->subWindowList(QMdiArea::CreationOrder);
         QVERIFY(list[3]->text().contains(created[2]->windowTitle()));
@@ -384,12 +404,16 @@ private slots:
         QVERIFY(v->document()->engine().canStop());
         act(cmd::Stop)->trigger();
         v->document()->driver().waitUntilStopped();
-        // A second project while the first is open: the new one has the keys.
-        dialogs_.answers.push_back(project(QStringLiteral("second"), demoCells()));
+        // A second project, chosen in a real modal dialog, while the first
+        // has the keys: when the dialog has gone, the new view has them.
+        RealModalDialogs modal;
+        modal.answer = project(QStringLiteral("second"), demoCells());
+        frame_->setFileDialogs(&modal);
         act(cmd::FileOpen)->trigger();
-        QCoreApplication::processEvents();
         QVERIFY(frame_->activeView() != v);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->activeView()));
+        QTest::qWait(300);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->activeView()));
+        frame_->setFileDialogs(&dialogs_);
     }
 };
 
