@@ -188,7 +188,7 @@ void CMainFrame::createStatusBar() {
     readyPane_->setObjectName(QStringLiteral("pane0"));
     readyPane_->setFrameShape(QFrame::Panel);
     readyPane_->setFrameShadow(QFrame::Sunken);
-    readyPane_->setMinimumWidth(readyPane_->fontMetrics().horizontalAdvance(QStringLiteral("Stopped at 1000000000  ")));
+    readyPane_->setMinimumWidth(readyPane_->fontMetrics().horizontalAdvance(QStringLiteral("Stopped at 1000000000")));
     bar->addPermanentWidget(readyPane_);
     linePane_ = new QLabel(bar);
     linePane_->setObjectName(QStringLiteral("pane1"));

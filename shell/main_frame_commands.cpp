@@ -234,9 +234,7 @@ void CMainFrame::onFitAll(bool everything) {
     if (!fit.fitted)
         showTransient(QStringLiteral("Fit All: nothing to show"));
     else if (fit.outside > 0)
-        showTransient(QStringLiteral("Fit All: %1 runaway parts lie far outside the view; Home again or Shift+Home shows "
-                                     "everything")
-                          .arg(fit.outside));
+        showTransient(QStringLiteral("Fit All: %1 runaway parts left out (Home again: all)").arg(fit.outside));
 }
 
 void CMainFrame::onAnimationDialog() {
