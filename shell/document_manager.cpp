@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QResizeEvent>
 
 #include <algorithm>
 
@@ -27,7 +28,20 @@ CChildFrame::CChildFrame(CCellforgeDoc* doc, QWidget* parent) : QMdiSubWindow(pa
 }
 
 DocumentManager::DocumentManager(QMdiArea* area, RecentFileList& recent, QObject* parent)
-    : QObject(parent), area_(area), recent_(recent) {}
+    : QObject(parent), area_(area), recent_(recent) {
+    area_->viewport()->installEventFilter(this);
+}
+
+bool DocumentManager::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == area_->viewport() && event->type() == QEvent::Resize) {
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        const QRect before(QPoint(0, 0), resize->oldSize());
+        for (QMdiSubWindow* w : area_->subWindowList())
+            if (!w->isMaximized() && !w->isMinimized() && w->geometry() == before)
+                w->setGeometry(QRect(QPoint(0, 0), resize->size()));
+    }
+    return QObject::eventFilter(watched, event);
+}
 
 DocumentManager::~DocumentManager() { closeAll(); }
 

@@ -56,6 +56,10 @@ public:
 
     RecentFileList& recentFiles() { return recent_; }
 
+protected:
+    // Windows that fill the area keep filling it when it is resized.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // A document came or went, or a title changed.
     void documentsChanged();

@@ -399,6 +399,10 @@ private slots:
         QVERIFY(v);
         QCOMPARE(v->parentWidget()->geometry(), QRect(QPoint(0, 0), frame_->mdiArea()->viewport()->size()));
         QCOMPARE(frame_->windowTitle(), QStringLiteral("Cellforge - focus.grd"));
+        // and keeps filling it when the main window changes size.
+        frame_->resize(frame_->size() + QSize(40, 30));
+        QCoreApplication::processEvents();
+        QCOMPARE(v->parentWidget()->geometry(), QRect(QPoint(0, 0), frame_->mdiArea()->viewport()->size()));
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(v));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
         QVERIFY(v->document()->engine().canStop());
