@@ -240,6 +240,21 @@ private slots:
         // A recent entry opened again stays the only entry.
         QVERIFY(frame_->openRecentProject(1));
         QCOMPARE(frame_->recentFiles().size(), 1);
+
+        // A grid chosen in Open is what the user opened: it opens as a
+        // universe of its own and goes on the list; a file that is neither
+        // is refused with the words every front end uses.
+        const QString grid = work_->filePath(QStringLiteral("good.grd"));
+        const size_t before = frame_->documents().size();
+        frame_->closeDocument(frame_->activeDocument());
+        QVERIFY(frame_->openProjectFile(grid));
+        QCOMPARE(frame_->documents().size(), before);
+        QCOMPARE(frame_->activeDocument()->universe().partCount(), demoCells().size());
+        QCOMPARE(frame_->recentFiles().entry(1), QFileInfo(grid).absoluteFilePath());
+        writeText(work_->filePath(QStringLiteral("notes.txt")), "good.grd\n");
+        QVERIFY(!frame_->openProjectFile(work_->filePath(QStringLiteral("notes.txt"))));
+        QVERIFY2(message().contains(QStringLiteral("is neither a grid file")), qPrintable(message()));
+        QCOMPARE(frame_->recentFiles().size(), 2);
     }
 
     // Output into a folder that is not there fails once, switches off and
