@@ -111,6 +111,8 @@ void AnimationRunner::install(std::unique_ptr<AnimationSpec> plan) {
     step_ = 0;
     elapsedMs_ = 0;
     entryFailed_ = false;
+    written_ = 0;
+    missing_.clear();
 }
 
 void AnimationRunner::removeTemporaryGrid() {
@@ -163,6 +165,9 @@ void AnimationRunner::advance(AnimationHost& host) {
         if (temporaryGrid_.empty() || !gunzipFile(entry.name + ".gz", temporaryGrid_)) {
             temporaryGrid_.clear();
             entryFailed_ = true;
+            const std::string why = "cannot read " + entry.name + ".gz";
+            missing_.push_back(why);
+            host.entryMissing(plan_->currentIndex, entry, why);
         }
         break;
     case 1:
@@ -171,16 +176,26 @@ void AnimationRunner::advance(AnimationHost& host) {
     case 2:
         if (!entryFailed_) {
             document_ = host.openGridDocument(temporaryGrid_);
-            if (document_)
+            if (document_) {
                 host.showEntry(document_, entry);
-            else
+            } else {
                 entryFailed_ = true;
+                const std::string why = "cannot open the grid of " + entry.name;
+                missing_.push_back(why);
+                host.entryMissing(plan_->currentIndex, entry, why);
+            }
         }
         break;
     case 3:
         if (document_) {
-            host.saveFirstViewBitmap(document_,
-                                     frameFileName(plan_->folder, plan_->prefix, (long long)plan_->currentIndex));
+            const std::string picture = frameFileName(plan_->folder, plan_->prefix, (long long)plan_->currentIndex);
+            if (host.saveFirstViewBitmap(document_, picture)) {
+                ++written_;
+            } else {
+                const std::string why = "cannot write " + picture;
+                missing_.push_back(why);
+                host.entryMissing(plan_->currentIndex, entry, why);
+            }
             host.closeDocument(document_);
             document_ = 0;
         }

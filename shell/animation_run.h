@@ -54,6 +54,8 @@ public:
     // Saves the first view's picture; false when the document is gone.
     virtual bool saveFirstViewBitmap(uintptr_t doc, const std::string& path) = 0;
     virtual void closeDocument(uintptr_t doc) = 0;
+    // An entry that gives no picture, and why ("cannot read g1.gz").
+    virtual void entryMissing(size_t /*index*/, const AnimationEntry& /*entry*/, const std::string& /*why*/) {}
 };
 
 class AnimationRunner {
@@ -66,6 +68,10 @@ public:
     const AnimationSpec* plan() const { return plan_.get(); }
     int step() const { return step_; }
     bool waiting() const { return waiting_; }
+    // The last installed run's account, kept after it finished: pictures
+    // written, and one line per entry that gave none.
+    size_t picturesWritten() const { return written_; }
+    const std::vector<std::string>& missingEntries() const { return missing_; }
 
     // One timer tick.
     void advance(AnimationHost& host);
@@ -83,4 +89,6 @@ private:
     std::string temporaryGrid_;
     bool entryFailed_ = false;
     bool busy_ = false;
+    size_t written_ = 0;
+    std::vector<std::string> missing_;
 };

@@ -4,7 +4,7 @@
 
 #include "files/grid_file.h"
 #include "shell/cellforge_view.h"
-#include "shell/main_frame.h"
+#include "shell/messages.h"
 
 namespace {
 // Nice 5 weighs the worker at about a third of the drawing thread when they
@@ -15,9 +15,9 @@ constexpr int kWorkerNice = 5;
 CCellforgeDoc::CCellforgeDoc(QObject* parent)
     : QObject(parent), engine_(std::make_unique<CellforgeDocument>()) {
     // Conflicts come from grid loading (this thread) and from the stimulus
-    // dropping parts (the worker); showMessage handles both.
+    // dropping parts (the worker); showMessageBox handles both.
     engine_->universe().onConflict = [](const std::string& text) {
-        CMainFrame::showMessage(QString::fromStdString(text));
+        showMessageBox(QString::fromStdString(text));
     };
     const int threads = defaultThreads();
     engine_->withUniverse([threads](Universe& u) { u.setThreads(threads); });
@@ -84,6 +84,16 @@ void CCellforgeDoc::removeView(CCellforgeView* view) {
 void CCellforgeDoc::registerFirstViewCentre() {
     ViewCentre* wanted = views_.empty() ? nullptr : &views_.front()->centre();
     if (engine_->driver().firstViewCentre() != wanted) engine_->setFirstViewCentre(wanted);
+}
+
+std::optional<uint32_t> CCellforgeDoc::heldAtRunLimit() {
+    if (!engine_->canGo()) return std::nullopt;
+    const uint32_t limit = driver().runUntil.load();
+    if (limit == 0) return std::nullopt;
+    uint32_t generation = 0;
+    engine_->withUniverse([&](Universe& u) { generation = u.generation; });
+    if (generation < limit) return std::nullopt;
+    return limit;
 }
 
 void CCellforgeDoc::updateAllViews() {

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "files/document.h"
@@ -57,6 +58,9 @@ public:
     void updateAllViews();
 
     SteppingDriver& driver() { return engine_->driver(); }
+    // The run-until limit, when the worker is stopped at or beyond it (it
+    // would stop again at once if let go); none otherwise.
+    std::optional<uint32_t> heldAtRunLimit();
 
 signals:
     void titleChanged();

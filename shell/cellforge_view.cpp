@@ -8,12 +8,14 @@
 
 #include "shell/animation_run.h"
 #include "shell/cellforge_doc.h"
-#include "shell/main_frame.h"
+#include "shell/messages.h"
 #include "files/input_file.h"
 #include "view/bitmap.h"
 #include "view/drive_dump.h"
+#include "view/png.h"
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 
 bool frameOutputDue(FrameOutput& out, uint32_t generation) {
@@ -65,6 +67,16 @@ void CCellforgeView::setCamera(const Camera& c) {
     centre_.set(c.x, c.y, c.z);
     alt_ = c.alt;
     az_ = c.az;
+    cameraMoved();
+}
+
+void CCellforgeView::cameraMoved() {
+    if (!hoverText_.isEmpty()) {
+        hoverText_.clear();
+        emit hoverTextChanged(QString());
+    }
+    // Pick again under the pointer once the next frame is drawn.
+    if (hovering_) hoverPending_ = true;
 }
 
 void CCellforgeView::showEvent(QShowEvent* event) {
@@ -75,10 +87,10 @@ void CCellforgeView::showEvent(QShowEvent* event) {
     // and draws nothing; say so once, the way the binding failures are named.
     QTimer::singleShot(0, this, [this] {
         if (!isValid())
-            CMainFrame::showMessage(QStringLiteral("SetPixelFormat failed"));
+            showMessageBox(QStringLiteral("SetPixelFormat failed"));
         else if (format().redBufferSize() < 8 || format().greenBufferSize() < 8 || format().blueBufferSize() < 8 ||
                  format().depthBufferSize() <= 0)
-            CMainFrame::showMessage(QStringLiteral("ChoosePixelFormat failed"));
+            showMessageBox(QStringLiteral("ChoosePixelFormat failed"));
     });
 }
 
@@ -116,8 +128,7 @@ void CCellforgeView::paintGL() {
     ++framesDrawn_;
     doc_->engine().frameDrawn();
     const SceneSnapshot& s = renderer_.lastSnapshot();
-    if (CMainFrame* frame = CMainFrame::instance())
-        frame->setStatusLine(QString::fromStdString(statusLine(s)));
+    emit statusLineChanged(QString::fromStdString(statusLine(s)));
     if (frameOutputDue(frameOutput_, s.generation)) {
         std::string path = frameFileName(frameOutput_.folder.toStdString(), frameOutput_.prefix.toStdString(),
                                          frameOutput_.counter);
@@ -126,9 +137,13 @@ void CCellforgeView::paintGL() {
                            saveWindowBitmap(int(width() * dpr), int(height() * dpr), path);
         ++frameOutput_.counter;  // advances whether or not the file was written
         if (!saved) {
-            if (CMainFrame* frame = CMainFrame::instance())
-                frame->showTransient(
-                    QStringLiteral("Frame output: could not write %1").arg(QString::fromStdString(path)));
+            // The next frame would fail the same way, fifty times a second:
+            // output stops here and says so once.
+            frameOutput_.interval = 0;
+            const QString file = QString::fromStdString(path);
+            QString why = outputProblem(file);
+            if (why.isEmpty()) why = QStringLiteral("the file could not be written");
+            emit message(QStringLiteral("Frame output: could not write %1: %2; frame output is off").arg(file, why));
         }
     }
     measureSpeed();
@@ -194,7 +209,9 @@ QString CCellforgeView::describePartAt(QPoint pos) {
 void CCellforgeView::updateHover() {
     hoverPending_ = false;
     const QString text = hovering_ ? describePartAt(hoverPos_) : QString();
-    if (CMainFrame* frame = CMainFrame::instance()) frame->showHover(text);
+    if (text == hoverText_) return;
+    hoverText_ = text;
+    emit hoverTextChanged(text);
 }
 
 bool CCellforgeView::drawnBox(Bounds& box) {
@@ -209,12 +226,70 @@ bool CCellforgeView::drawnBox(Bounds& box) {
     return drawnBounds(fresh, box);
 }
 
-bool CCellforgeView::fitAll() {
-    Bounds box;
-    if (!drawnBox(box)) return false;
-    Camera c = fitAllCamera(box, width(), height());
-    setCamera(c);
-    return true;
+bool bulkBounds(const SceneSnapshot& snapshot, Bounds& box, size_t& outside) {
+    outside = 0;
+    const size_t n = snapshot.cells.size();
+    if (n == 0) return false;
+    double lo[3], hi[3];
+    std::vector<int32_t> values(n);
+    const size_t cut = n / 20;  // 5 per cent at each end
+    for (int axis = 0; axis < 3; ++axis) {
+        for (size_t i = 0; i < n; ++i) {
+            const SceneCell& c = snapshot.cells[i];
+            values[i] = axis == 0 ? c.x : axis == 1 ? c.y : c.z;
+        }
+        std::nth_element(values.begin(), values.begin() + cut, values.end());
+        const double q0 = values[cut];
+        std::nth_element(values.begin(), values.begin() + (n - 1 - cut), values.end());
+        const double q1 = values[n - 1 - cut];
+        const double margin = std::max(q1 - q0, 16.0);
+        lo[axis] = q0 - margin;
+        hi[axis] = q1 + margin;
+    }
+    SceneSnapshot inside;
+    inside.cells.reserve(n);
+    for (const SceneCell& c : snapshot.cells) {
+        const double p[3] = {double(c.x), double(c.y), double(c.z)};
+        bool in = true;
+        for (int axis = 0; axis < 3; ++axis) in = in && p[axis] >= lo[axis] && p[axis] <= hi[axis];
+        if (in)
+            inside.cells.push_back(c);
+        else
+            ++outside;
+    }
+    return drawnBounds(inside, box);
+}
+
+CCellforgeView::FitOutcome CCellforgeView::fitAll(bool everything) {
+    FitOutcome outcome;
+    Bounds all;
+    if (!drawnBox(all)) return outcome;
+    const SceneSnapshot* snapshot = &renderer_.lastSnapshot();
+    SceneSnapshot fresh;
+    if (snapshot->cells.empty() && doc_) {
+        doc_->engine().withUniverse([&](Universe& u) {
+            const int32_t drawn = u.drawnCellCount;
+            takeSnapshot(u, fresh);
+            u.drawnCellCount = drawn;
+        });
+        snapshot = &fresh;
+    }
+    Bounds bulk;
+    size_t outside = 0;
+    if (!bulkBounds(*snapshot, bulk, outside)) outside = 0;
+    // Home pressed again where the last Fit All left the eye: everything.
+    const Camera here = camera();
+    const bool again = lastBulkFit_ && lastBulkFit_->x == here.x && lastBulkFit_->y == here.y &&
+                       lastBulkFit_->z == here.z && lastBulkFit_->alt == here.alt && lastBulkFit_->az == here.az;
+    outcome.fitted = true;
+    outcome.everything = everything || again || outside == 0;
+    outcome.outside = outcome.everything ? 0 : outside;
+    setCamera(fitAllCamera(outcome.everything ? all : bulk, width(), height()));
+    if (outcome.everything)
+        lastBulkFit_.reset();
+    else
+        lastBulkFit_ = camera();
+    return outcome;
 }
 
 double CCellforgeView::distanceUnder(QPoint pos) {
@@ -262,6 +337,7 @@ void CCellforgeView::mouseMoveEvent(QMouseEvent* event) {
             else {
                 alt_ = c.alt;
                 az_ = c.az;
+                cameraMoved();
             }
         }
     } else {
@@ -304,7 +380,8 @@ bool CCellforgeView::saveBitmap(const QString& path) {
     if (!contextReady_ || !outputAllowed(path.toStdString(), OutputPolicy::RegularOnly)) return false;
     makeCurrent();
     const qreal dpr = devicePixelRatio();
-    bool ok = saveWindowBitmap(int(width() * dpr), int(height() * dpr), path.toStdString());
+    // PNG for a .png name, the bitmap file otherwise.
+    bool ok = saveWindowPicture(int(width() * dpr), int(height() * dpr), path.toStdString());
     doneCurrent();
     return ok;
 }
@@ -336,6 +413,7 @@ void CCellforgeView::keyPressEvent(QKeyEvent* event) {
             else {
                 alt_ = c.alt;
                 az_ = c.az;
+                cameraMoved();
             }
         }
     }

@@ -17,6 +17,9 @@
 // mouse drives the camera through a MouseNavigator; hovering picks the part
 // under the pointer once per drawn frame at most (each pick holds the worker
 // briefly), never per mouse event.
+//
+// The view knows no main window: it reports its status line, hover text and
+// messages through signals, and whoever shows them connects to those.
 #pragma once
 
 #include <QElapsedTimer>
@@ -33,6 +36,12 @@
 #include "view/scene.h"
 
 class CCellforgeDoc;
+
+// The box around the bulk of a frame's parts: along each axis the parts
+// between the 5th and 95th percentile, widened by that span again (at least
+// 16 cells) on each side, and then the box around every part inside that;
+// `outside` counts the parts beyond it. False when nothing was drawn.
+bool bulkBounds(const SceneSnapshot& snapshot, Bounds& box, size_t& outside);
 
 struct FrameOutput {
     QString folder;
@@ -65,7 +74,7 @@ public:
 
     // Draws a frame now (the animation runner's step 2).
     void renderNow();
-    // Saves what the view last drew as a bitmap file.
+    // Saves what the view last drew: PNG for a .png name, else a bitmap file.
     bool saveBitmap(const QString& path);
     // "Write EPS...": Drive coordinates through this view's projection.
     bool writeDriveCoordinates(const QString& path);
@@ -89,14 +98,29 @@ public:
     // The box around what the last frame drew, taking a fresh copy of the
     // universe when nothing has been drawn yet. False for an empty view.
     bool drawnBox(Bounds& box);
-    // "Fit All": frames every drawn part from the fixed angle. False (camera
-    // unchanged) when nothing is drawn.
-    bool fitAll();
+    // "Fit All": frames the bulk of the drawn parts from the fixed angle,
+    // leaving out runaway parts far from the rest (a Drive that drove off);
+    // asked again at once, or with `everything`, frames every drawn part.
+    // Nothing fitted (camera unchanged) when nothing is drawn.
+    struct FitOutcome {
+        bool fitted = false;
+        bool everything = false;  // every drawn part is in the frame
+        size_t outside = 0;       // runaway parts left outside the frame
+    };
+    FitOutcome fitAll(bool everything = false);
     // Depth bits of the drawing target (0 before the first frame).
     int depthBits() const { return depthTarget_.depthBits(); }
 
     QSize sizeHint() const override { return QSize(480, 360); }
     QSize minimumSizeHint() const override { return QSize(160, 120); }
+
+signals:
+    // The counters line after every drawn frame.
+    void statusLineChanged(const QString& line);
+    // The line for the part under the pointer; empty when there is none.
+    void hoverTextChanged(const QString& text);
+    // What a view operation did or could not do (frame output).
+    void message(const QString& text);
 
 protected:
     void initializeGL() override;
@@ -115,6 +139,9 @@ private:
     double distanceUnder(QPoint pos);
     void measureSpeed();
     void updateHover();
+    // The camera moved: the hover line described what used to be under the
+    // pointer.
+    void cameraMoved();
 
     CCellforgeDoc* doc_;
     ViewCentre centre_;
@@ -134,6 +161,8 @@ private:
     QPoint hoverPos_;
     bool hoverPending_ = false;
     bool hovering_ = false;
+    QString hoverText_;
+    std::optional<Camera> lastBulkFit_;  // where the last Fit All that left parts out put the eye
     QElapsedTimer speedClock_;
     qint64 speedFrames_ = 0;
     uint32_t speedGeneration_ = 0;

@@ -27,6 +27,7 @@ enum Id : int {
     CentreOfMass = 32795,
     FitAll = 32796,
     SavedViews = 32797,  // the View menu's list of the project's saved views
+    FitEverything = 32798,  // Shift+Home: Fit All with runaway parts included
 
     // standard file commands
     FileNew = 57600,

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <limits>
 
+#include "session/session.h"
 #include "universe/universe.h"
 
 namespace {
@@ -218,7 +219,8 @@ SettingsDialog::SettingsDialog(uint32_t runUntil, const CameraFields& camera, co
     descriptionEdit_->setText(description);
 
     if (store_) {
-        for (const SavedViewRecord& r : store_->records()) list_->addItem(formatSavedViewLine(r));
+        records_ = store_->records();
+        for (const SavedViewRecord& r : records_) list_->addItem(formatSavedViewLine(r));
     }
     addButton_->setEnabled(store_ != nullptr);
 
@@ -250,11 +252,32 @@ void SettingsDialog::addView() {
     r.alt = float(leadingNumber(altEdit_->text()));
     r.az = float(leadingNumber(azEdit_->text()));
     store_->append(r);
+    records_.push_back(r);
     list_->addItem(formatSavedViewLine(r));
 }
 
 void SettingsDialog::lineSelected(QListWidgetItem* item) {
     if (!item) return;
+    // A line of the list is recalled as every front end recalls a saved
+    // view: whole numbers, as the line shows them.
+    const int row = list_->row(item);
+    if (row >= 0 && size_t(row) < records_.size()) {
+        const SavedViewRecord& r = records_[size_t(row)];
+        SavedView view;
+        view.x = r.x;
+        view.y = r.y;
+        view.z = r.z;
+        view.alt = r.alt;
+        view.az = r.az;
+        const Camera c = recallSavedView(view);
+        xEdit_->setText(QString::number(truncated(c.x)));
+        yEdit_->setText(QString::number(truncated(c.y)));
+        zEdit_->setText(QString::number(truncated(c.z)));
+        altEdit_->setText(QString::number(truncated(c.alt)));
+        azEdit_->setText(QString::number(truncated(c.az)));
+        descriptionEdit_->setText(r.description);
+        return;
+    }
     SavedViewLineFields f = parseSavedViewLine(item->text());
     if (f.x) xEdit_->setText(*f.x);
     if (f.y) yEdit_->setText(*f.y);
@@ -392,6 +415,12 @@ AnimationDialog::AnimationDialog(QWidget* parent) : QDialog(parent) {
     form->addWidget(new QLabel(QStringLiteral("steps"), this), 2, 2);
     layout->addLayout(form);
     layout->addWidget(okCancel(this));
+}
+
+void AnimationDialog::setFields(const FrameOutputFields& f) {
+    folder_->setText(f.folder);
+    prefix_->setText(f.prefix);
+    interval_->setText(f.interval > 0 ? QString::number(f.interval) : QString());
 }
 
 FrameOutputFields AnimationDialog::fields() const {

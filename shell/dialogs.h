@@ -106,6 +106,7 @@ private:
     QListWidget* list_;
     QPushButton* addButton_;
     SavedViewStore* store_;
+    std::vector<SavedViewRecord> records_;  // the list's lines, in order
     uint32_t runUntil_;
     CameraFields camera_;
     QString description_;
@@ -142,6 +143,8 @@ class AnimationDialog : public QDialog {
 public:
     explicit AnimationDialog(QWidget* parent = nullptr);
     FrameOutputFields fields() const;
+    // Shows a view's present setting (an interval of 0, off, as an empty field).
+    void setFields(const FrameOutputFields& fields);
 
     QLineEdit* folderEdit() const { return folder_; }
     QLineEdit* prefixEdit() const { return prefix_; }

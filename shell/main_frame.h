@@ -2,22 +2,22 @@
 // application-level commands and the animation runner.
 //
 // Design note
-//   Every command is a QAction whose data is its command identifier, so the
-//   same action serves a menu item, a toolbar button and an accelerator, and
-//   can be found by identifier. Enable states are recomputed from the active
-//   view and document (on every tick, on activation and before a menu opens)
-//   rather than pushed by each change, so no path can leave a stale state.
+//   Every command is a QAction whose data is its command identifier, built
+//   from the command table (action_table.h), so the same action serves a
+//   menu item, a toolbar button and an accelerator, and can be found by
+//   identifier. Enable states are recomputed from the active view and
+//   document (on every tick, on activation and before a menu opens) rather
+//   than pushed by each change, so no path can leave a stale state.
 //
 //   Two menu sets exist at once; the menu bar shows the "no document" set or
 //   the document set depending on whether any document is open. Actions that
 //   appear in both sets are the same objects.
 //
-//   The main frame owns the documents (CCellforgeDoc); their windows are MDI
-//   sub-windows. It also plays the application object: the recent-file list,
-//   the open-document operation and the project commands live here.
+//   The documents belong to a DocumentManager (document_manager.h); the
+//   main window shows what it and the views report through their signals.
+//   The command handlers live in main_frame_commands.cpp.
 #pragma once
 
-#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -25,20 +25,19 @@
 #include <memory>
 #include <vector>
 
+#include "shell/action_table.h"
 #include "shell/animation_run.h"
+#include "shell/document_manager.h"
 #include "shell/recent_files.h"
 
-struct ProjectLoadResult;
-
 class QAction;
+class ElidedLabel;
 class QLabel;
 class QMdiArea;
-class QMdiSubWindow;
 class QMenu;
 class QToolBar;
 class CCellforgeDoc;
 class CCellforgeView;
-class CChildFrame;
 class FileDialogs;
 
 class CMainFrame : public QMainWindow, private AnimationHost {
@@ -47,35 +46,36 @@ public:
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    static CMainFrame* instance();
-
-    QAction* action(int commandId) const { return actions_.value(commandId); }
+    QAction* action(int commandId) const { return (*actions_)[commandId]; }
     QMdiArea* mdiArea() const { return mdi_; }
     QToolBar* toolBar() const { return toolBar_; }
+    // Status panes: 0 the run state, 1 the counters line, 2 the speed, 3 the
+    // part under the pointer.
     QLabel* statusPane(int index) const;
     // Titles of the menus in the menu bar, in order.
     QStringList menuTitles() const;
     QMenu* menu(const QString& title) const;
 
-    // ---- documents
-    const std::vector<CCellforgeDoc*>& documents() const { return documents_; }
-    CCellforgeView* activeView() const;
-    CCellforgeDoc* activeDocument() const;
+    // ---- documents (kept by the document manager)
+    DocumentManager& documentManager() { return *docs_; }
+    const std::vector<CCellforgeDoc*>& documents() const { return docs_->documents(); }
+    CCellforgeView* activeView() const { return docs_->activeView(); }
+    CCellforgeDoc* activeDocument() const { return docs_->activeDocument(); }
     // The framework's new-document operation (Ctrl+N).
-    CCellforgeDoc* newDocument();
+    CCellforgeDoc* newDocument() { return docs_->newDocument(); }
     // The open-document operation: a new document, window and view reading
     // the grid; none (and no window) when the path is not a grid. Adds the
     // path to the recent-file list on success.
-    CCellforgeDoc* openDocument(const QString& path);
-    void closeDocument(CCellforgeDoc* doc);
+    CCellforgeDoc* openDocument(const QString& path) { return docs_->openDocument(path, true); }
+    void closeDocument(CCellforgeDoc* doc) { docs_->closeDocument(doc); }
     // Another child window with its own view on the document ("&New Window").
-    CCellforgeView* newWindow(CCellforgeDoc* doc);
+    CCellforgeView* newWindow(CCellforgeDoc* doc) { return docs_->newWindow(doc); }
 
     // ---- application commands, callable directly (tests, command line)
     // Opens and loads a project file as "&Open..." does after its dialog.
-    bool openProjectFile(const QString& path);
+    bool openProjectFile(const QString& path) { return docs_->openProjectFile(path); }
     // A recent entry: the project's folder becomes the current directory.
-    bool openRecentProject(int n);
+    bool openRecentProject(int n) { return docs_->openRecentProject(n); }
     // Reads and installs an animation run list; false when unreadable.
     bool runAnimationFile(const QString& path);
 
@@ -85,15 +85,18 @@ public:
     void setFileDialogs(FileDialogs* dialogs);
     FileDialogs& fileDialogs() const { return *dialogs_; }
 
+    // Panes: 0 the run state, 1 the counters line, 2 the speed, 3 the part
+    // under the pointer.
     // Status pane 1 text (the line written after every frame).
     void setStatusLine(const QString& text);
     // A message in the status bar's left part for a few seconds (what a
     // file operation did, or why it could not).
     void showTransient(const QString& text);
     static constexpr int kTransientMs = 6000;
-    // The hover line for the part under the pointer; empty takes it away
-    // (and only it: a file operation's message that came later stays).
+    // The hover line for the part under the pointer, in its own pane;
+    // empty takes it away.
     void showHover(const QString& text);
+    QString hoverText() const;
     // The text pane 0 shows while no message covers it: "Ready" without a
     // document, else the active document's run state.
     QString stateText() const;
@@ -101,8 +104,11 @@ public:
     // each time it opens.
     QMenu* savedViewsMenu() const { return savedViewsMenu_; }
     void rebuildSavedViewsMenu();
-    // Cascades the child windows, each at a usable size.
+    // Cascades the child windows with every title bar in sight.
     void cascadeWindows();
+    // The Window menu's list of child windows, rebuilt each time it opens.
+    void rebuildWindowList();
+    const std::vector<QAction*>& windowListActions() const { return windowListActions_; }
 
     // One timer tick, exposed so tests can drive time deterministically.
     void tick();
@@ -124,25 +130,20 @@ private:
     void showEntry(uintptr_t doc, const AnimationEntry& entry) override;
     bool saveFirstViewBitmap(uintptr_t doc, const std::string& path) override;
     void closeDocument(uintptr_t doc) override;
+    void entryMissing(size_t index, const AnimationEntry& entry, const std::string& why) override;
 
-    QAction* makeAction(int id, const QString& text, const QString& prompt = QString());
-    void createActions();
     void createMenus();
+    QMenu* buildMenu(const MenuSpec& spec);
     void createToolBar();
     void createStatusBar();
     void connectCommands();
+    void connectView(CCellforgeView* view);
+    void documentsChanged();
     void updateMenuSet();
     void updateRecentMenu();
     void updateTitle();
-    CCellforgeDoc* openDocument(const QString& path, bool addToRecent);
-    CChildFrame* addChildWindow(CCellforgeDoc* doc);
-    void watchDocument(CCellforgeDoc* doc);
-    void childClosed(CChildFrame* frame);
-    bool hasDocument(uintptr_t doc) const;
-    // The status message after a project load: what opened, or why not.
-    void reportProjectLoad(const QString& projectPath, const ProjectLoadResult& result);
 
-    // command handlers
+    // command handlers (main_frame_commands.cpp)
     void onFileOpen();
     void onRunAnimation();
     void onFileSaveAs();
@@ -156,24 +157,28 @@ private:
     void onWriteMemory();
     void onAbout();
     void onArrangeIcons();
-    void onFitAll();
+    void onFitAll(bool everything);
+    void onRunCommand(int id);
     void updateSpeedPane();
 
+    RecentFileList recent_;
     QMdiArea* mdi_ = nullptr;
+    std::unique_ptr<DocumentManager> docs_;
+    std::unique_ptr<ActionSet> actions_;
     QToolBar* toolBar_ = nullptr;
     QLabel* readyPane_ = nullptr;
     QLabel* linePane_ = nullptr;
     QLabel* speedPane_ = nullptr;
+    ElidedLabel* hoverPane_ = nullptr;
+    QPointer<CCellforgeDoc> limitReported_;  // the document whose run-until stop was announced
+    uint32_t limitReportedValue_ = 0;        // and at which limit
     QMenu* savedViewsMenu_ = nullptr;
-    QString hoverText_;
-    QHash<int, QAction*> actions_;
+    QMenu* windowMenu_ = nullptr;
+    std::vector<QAction*> windowListActions_;  // separator, then one per child window
     QAction* recentPlaceholder_ = nullptr;  // shown while the list is empty
     std::vector<QMenu*> noDocumentMenus_;
     std::vector<QMenu*> documentMenus_;
     bool showingDocumentMenus_ = false;
-    std::vector<CCellforgeDoc*> documents_;
-    int untitledCount_ = 0;
-    RecentFileList recent_;
     std::unique_ptr<FileDialogs> ownDialogs_;
     FileDialogs* dialogs_ = nullptr;
     AnimationRunner runner_;

@@ -1,15 +1,15 @@
 // The windowing operations the project loader needs, done with Qt and the
-// main frame.
+// document manager.
 #pragma once
 
 #include "files/platform.h"
 
-class CMainFrame;
+class DocumentManager;
 class CCellforgeDoc;
 
 class QtPlatform : public Platform {
 public:
-    explicit QtPlatform(CMainFrame& frame) : frame_(frame) { outputPolicy = OutputPolicy::RegularOnly; }
+    explicit QtPlatform(DocumentManager& documents) : documents_(documents) { outputPolicy = OutputPolicy::RegularOnly; }
 
     CellforgeDocument* openDocument(const std::string& path) override;
     void closeDocument(CellforgeDocument* document) override;
@@ -17,8 +17,6 @@ public:
     void addRecentFile(const std::string& path) override;
     void messageBox(const std::string& text) override;
 
-    CCellforgeDoc* shellDocument(CellforgeDocument* document) const;
-
 private:
-    CMainFrame& frame_;
+    DocumentManager& documents_;
 };

@@ -1,0 +1,148 @@
+#include "shell/action_table.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QWidget>
+
+#include "shell/commands.h"
+#include "shell/recent_files.h"
+
+using namespace cmd;
+
+const std::vector<CommandSpec>& commandTable() {
+    using R = EnableRule;
+    static const std::vector<CommandSpec> table = {
+        // application
+        {FileOpen, "&Open...\tCtrl+O", "Open an existing document\nOpen", "Ctrl+O", R::Always, WindowWide},
+        {FileNew, "&New\tCtrl+N", "Create a new document\nNew", "Ctrl+N", R::Always, WindowWide},
+        {RunAnimation, "Run animation...", "", "", R::Always, 0},
+        {RecentFile1, "", "Open this document", "", R::Always, 0},
+        {RecentFile2, "", "Open this document", "", R::Always, 0},
+        {RecentFile3, "", "Open this document", "", R::Always, 0},
+        {RecentFile4, "", "Open this document", "", R::Always, 0},
+        {Exit, "E&xit", "Quit the application; prompts to save documents\nExit", "", R::Always, 0},
+        {ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", "", R::Always, Checkable | Checked},
+        {ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", "", R::Always,
+         Checkable | Checked},
+        {About, "&About Cellforge...", "Display program information, version number and copyright\nAbout", "",
+         R::Always, 0},
+        // document and view
+        {FileClose, "&Close", "Close the active document\nClose", "", R::WithView, 0},
+        {FileSaveAs, "Save &As...", "Save the active document with a new name\nSave As", "", R::WithView, 0},
+        {SaveTerminals, "Save terminals...", "", "", R::WithView, 0},
+        {WriteDriveCoordinates, "Write EPS...", "Write graphics to encapsulated postscript file", "", R::WithView, 0},
+        {Regions, "Regions...", "", "", R::WithView, 0},
+        {CentreOfMass, "Centre of Mass", "", "", R::WithView, 0},
+        // The run keys are the usual debugger keys; F6 stays the pane
+        // accelerator, so Go Slow takes F8. Menus list a shortcut beside the
+        // item, so the item texts themselves are unchanged.
+        {Go, "Go", "", "F5", R::CanGo, WindowWide},
+        {Stop, "Stop", "", "Shift+F5", R::CanStop, WindowWide},
+        {Step, "Step", "", "F10", R::CanGo, WindowWide},
+        {GoSlow, "Go Slow", "", "F8", R::CanGo, WindowWide},
+        {FitAll, "Fit All", "Show the bulk of the drawn parts; again for every one of them\nFit All", "Home",
+         R::WithView, WindowWide},
+        {FitEverything, "Fit Everything", "Show every drawn part, runaway ones included\nFit Everything",
+         "Shift+Home", R::WithView, WindowWide},
+        {Settings, "Settings...", "", "", R::Stopped, 0},
+        {SaveBitmap, "Save &Bitmap...", "", "", R::WithView, 0},
+        {AnimationSettings, "&Animation...", "", "", R::WithView, 0},
+        {WriteMemory, "Memory...", "", "", R::WithView, 0},
+        {WindowNew, "&New Window", "Open another window for the active document\nNew Window", "", R::WithView, 0},
+        {WindowCascade, "&Cascade", "Arrange windows so they overlap\nCascade Windows", "", R::WithView, 0},
+        {WindowTileHorz, "&Tile", "Arrange windows as non-overlapping tiles\nTile Windows", "", R::WithView, 0},
+        {WindowArrange, "&Arrange Icons", "Arrange icons at the bottom of the window\nArrange Icons", "", R::WithView,
+         0},
+        // Commands without a handler: they exist so their buttons and
+        // accelerators are there, and stay disabled.
+        {NoHandlerButton, "", "", "", R::Never, 0},
+        {FilePrint, "&Print...\tCtrl+P", "Print the active document\nPrint", "Ctrl+P", R::Never, 0},
+        {EditCopy, "&Copy", "Copy the selection and put it on the Clipboard\nCopy", "Ctrl+C;Ctrl+Ins", R::Never, 0},
+        {EditPaste, "&Paste", "Insert Clipboard contents\nPaste", "Ctrl+V;Shift+Ins", R::Never, 0},
+        {EditCut, "Cu&t", "Cut the selection and put it on the Clipboard\nCut", "Ctrl+X;Shift+Del", R::Never, 0},
+        {EditUndo, "&Undo", "Undo the last action\nUndo", "Ctrl+Z;Alt+Backspace", R::Never, 0},
+        {NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", "F6", R::Never, 0},
+        {PrevPane, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane", "Shift+F6", R::Never,
+         0},
+    };
+    return table;
+}
+
+const CommandSpec* findCommand(int id) {
+    for (const CommandSpec& c : commandTable())
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+const std::vector<MenuSpec>& noDocumentMenuLayout() {
+    static const std::vector<MenuSpec> menus = {
+        {"&File", {FileOpen, RunAnimation, layout::RecentFiles, Exit}},
+        {"&View", {ViewToolbar, ViewStatusBar}},
+        {"&Help", {About}},
+    };
+    return menus;
+}
+
+const std::vector<MenuSpec>& documentMenuLayout() {
+    using namespace layout;
+    static const std::vector<MenuSpec> menus = {
+        {"&File", {FileOpen, FileClose, FileSaveAs, SaveTerminals, Separator, WriteDriveCoordinates, RecentFiles, Exit}},
+        {"&View", {ViewToolbar, ViewStatusBar, Separator, Regions, CentreOfMass, FitAll, layout::SavedViews}},
+        {"Run", {Go, Stop, Step, GoSlow, Separator, Settings}},
+        {"&Tools", {SaveBitmap, AnimationSettings, WriteMemory}},
+        {"&Window", {WindowNew, WindowCascade, WindowTileHorz, WindowArrange, WindowList}},
+        {"&Help", {About}},
+    };
+    return menus;
+}
+
+const std::vector<int>& toolbarLayout() {
+    static const std::vector<int> order = {FileOpen, NoHandlerButton, 0, FilePrint, 0, About, 0, Go, Stop, Step,
+                                           GoSlow, 0, Settings, 0, WriteDriveCoordinates, 0, FitAll};
+    return order;
+}
+
+bool commandEnabled(EnableRule rule, const CommandContext& c) {
+    switch (rule) {
+    case EnableRule::Always: return true;
+    case EnableRule::Never: return false;
+    case EnableRule::WithView: return c.haveView;
+    case EnableRule::CanGo: return c.haveView && c.canGo;
+    case EnableRule::Stopped: return c.haveView && c.stopped;
+    case EnableRule::CanStop: return c.haveView && c.canStop;
+    }
+    return false;
+}
+
+ActionSet::ActionSet(QWidget* owner) {
+    for (const CommandSpec& spec : commandTable()) {
+        auto* a = new QAction(QString::fromUtf8(spec.text), owner);
+        a->setData(spec.id);
+        a->setObjectName(QStringLiteral("command%1").arg(spec.id));
+        const QString prompt = QString::fromUtf8(spec.prompt);
+        if (!prompt.isEmpty()) {
+            const qsizetype nl = prompt.indexOf(QLatin1Char('\n'));
+            a->setStatusTip(nl < 0 ? prompt : prompt.left(nl));
+            if (nl >= 0) a->setToolTip(prompt.mid(nl + 1));
+        }
+        QList<QKeySequence> keys;
+        for (const QString& k : QString::fromUtf8(spec.shortcuts).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            keys << QKeySequence(k);
+        if (!keys.isEmpty()) a->setShortcuts(keys);
+        if (spec.flags & Checkable) {
+            a->setCheckable(true);
+            a->setChecked(spec.flags & Checked);
+        }
+        if (spec.enable == EnableRule::Never) a->setEnabled(false);
+        if (spec.flags & WindowWide || spec.enable == EnableRule::Never) owner->addAction(a);
+        actions_.insert(spec.id, a);
+    }
+}
+
+void ActionSet::updateEnabled(const CommandContext& context) {
+    for (const CommandSpec& spec : commandTable()) {
+        const bool on = commandEnabled(spec.enable, context);
+        QAction* a = actions_.value(spec.id);
+        if (a->isEnabled() != on) a->setEnabled(on);
+    }
+}
