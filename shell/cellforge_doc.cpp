@@ -51,7 +51,8 @@ bool CCellforgeDoc::onNewDocument() { return engine_->restartWorker(); }
 bool CCellforgeDoc::onOpenDocument(const QString& path) {
     if (!hasGridSuffix(path.toStdString())) return false;
     bool opened = false;
-    engine_->withUniverse([&](Universe& u) { opened = openGridDocument(u, path.toStdString()); });
+    gridRead_ = GridReadResult{};
+    engine_->withUniverse([&](Universe& u) { opened = openGridDocument(u, path.toStdString(), &gridRead_); });
     if (!opened) return false;
     pathName_ = QFileInfo(path).absoluteFilePath();
     engine_->setPath(pathName_.toStdString());

@@ -11,6 +11,8 @@
 // that has gone.
 #pragma once
 
+#include "files/grid_file.h"
+
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -47,6 +49,8 @@ public:
     // Fails (no message) for a path that is not a grid; a grid file that
     // cannot be read still opens, empty.
     bool onOpenDocument(const QString& path);
+    // What reading the grid found (where it stopped, when it did not reach the end).
+    const GridReadResult& gridRead() const { return gridRead_; }
     // Writes the grid form with the worker paused; any extension is accepted.
     bool onSaveDocument(const QString& path);
 
@@ -74,4 +78,5 @@ private:
     QString title_;
     QString pathName_;
     std::vector<CCellforgeView*> views_;
+    GridReadResult gridRead_;
 };

@@ -212,9 +212,10 @@ void DocumentManager::reportProjectLoad(const QString& projectPath, const Projec
     const std::string full = projectPath.toStdString();
     const std::string folder = folderOf(full);
     const QString name = QFileInfo(projectPath).fileName();
-    const OpenProblem problem = judgeProjectFiles(result.files, folder);
+    OpenProblem problem = judgeProjectFiles(result.files, folder);
     if (problem.fault == OpenFault::NoGrid) {
-        emit message(QStringLiteral("Project %1 names no grid file; nothing was opened").arg(name));
+        problem.path = full;  // the words every front end uses
+        emit message(QString::fromStdString(problem.message()) + QStringLiteral("; nothing was opened"));
         return;
     }
     CCellforgeDoc* doc = find(result.document);
@@ -235,24 +236,23 @@ void DocumentManager::reportProjectLoad(const QString& projectPath, const Projec
     const size_t saved = views ? views->views.size() : 0;
     QString text = QStringLiteral("Opened %1: %2 parts. Home (View > Fit All) shows them all").arg(name).arg(parts);
     if (saved > 0) text += QStringLiteral("; View > Saved Views lists %1 views").arg(saved);
-    // What the loader quietly left out (a missing terminals or stimulus file).
+    // What the loader quietly left out (a missing terminals or stimulus file),
+    // and where a grid stopped being read (what was read before is kept).
     if (problem) text += QStringLiteral("; ") + QString::fromStdString(problem.message());
+    if (const OpenProblem note = gridReadProblem(doc->gridRead(), *result.files.grid))
+        text += QStringLiteral("; ") + QString::fromStdString(note.message());
     emit message(text);
 }
 
 bool DocumentManager::openProjectFile(const QString& path) {
     const std::string full = fullPath(path.toStdString());
     // The path is judged before any reader sees it, by the rule every front
-    // end uses; a path that failed here is not put on the recent-file list.
-    DocumentKind kind = DocumentKind::Project;
-    if (const OpenProblem problem = judgeDocumentPath(full, kind)) {
+    // end uses (what stands there; a path that failed here is not put on the
+    // recent-file list). Its suffix is not judged: the Open command reads
+    // whatever file was chosen as a project.
+    if (const OpenProblem problem = judgeInputPath(full, "project")) {
         emit message(QString::fromStdString(problem.message()));
         return false;
-    }
-    if (kind == DocumentKind::Grid) {
-        CCellforgeDoc* doc = openDocument(QString::fromStdString(full), true);
-        if (doc && doc->firstView()) giveKeyboard(doc->firstView());
-        return doc != nullptr;
     }
     // Opened without blocking: the path may have turned into a FIFO since
     // it was judged.
