@@ -10,6 +10,7 @@ install_deps() {
         python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
         python3-matplotlib python3-distributed python3-tqdm
         clang libclang-rt-14-dev
+        dpkg-dev fakeroot file help2man lintian desktop-file-utils shared-mime-info man-db
     )
     local missing=()
     for p in "${packages[@]}"; do
