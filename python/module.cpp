@@ -149,5 +149,5 @@ PYBIND11_MODULE(cellforge, m) {
         return withDoc<std::string>(self, [](CellforgeDocument&, Universe& u) { return u.verifyConsistency(); });
     }, "The engine's consistency check: an empty string when every cache agrees.");
 
-    m.attr("__version__") = "0.1";
+    m.attr("__version__") = CELLFORGE_VERSION;
 }
