@@ -49,6 +49,14 @@ std::array<int64_t, 3> turned(const PartTransform& t, std::array<int64_t, 3> v) 
 
 }  // namespace
 
+static void eraseAt(Universe& u, const UniverseCell& where) {
+    UniverseCell empty;
+    empty.x = where.x;
+    empty.y = where.y;
+    empty.z = where.z;
+    editCell(u, empty);
+}
+
 std::optional<UniverseCell> partAt(Universe& u, int32_t x, int32_t y, int32_t z) {
     CellRef c = lookUp(u, x, y, z);
     if (!c || c.block->empty(c.slot)) return std::nullopt;
@@ -116,13 +124,7 @@ std::vector<UniverseCell> partsInBox(const Universe& u, const int32_t lo[3], con
 
 size_t eraseBox(Universe& u, const int32_t lo[3], const int32_t hi[3]) {
     const std::vector<UniverseCell> parts = partsInBox(u, lo, hi);
-    for (const UniverseCell& c : parts) {
-        UniverseCell empty;
-        empty.x = c.x;
-        empty.y = c.y;
-        empty.z = c.z;
-        editCell(u, empty);
-    }
+    for (const UniverseCell& c : parts) eraseAt(u, c);
     return parts.size();
 }
 
@@ -160,13 +162,7 @@ size_t transformParts(Universe& u, const std::vector<CellPosition>& positions, c
     parts.reserve(positions.size());
     for (const CellPosition& p : positions)
         if (auto c = partAt(u, p.x, p.y, p.z)) parts.push_back(*c);
-    for (const UniverseCell& c : parts) {
-        UniverseCell empty;
-        empty.x = c.x;
-        empty.y = c.y;
-        empty.z = c.z;
-        editCell(u, empty);
-    }
+    for (const UniverseCell& c : parts) eraseAt(u, c);
     std::vector<UniverseCell> placed;
     placed.reserve(parts.size());
     for (UniverseCell c : parts) {
