@@ -142,6 +142,34 @@ constexpr int kListPosShift = 11;
 constexpr uint32_t kPhaseBits = ~uint32_t(15);
 constexpr size_t kKeyedListLimit = size_t(1) << (32 - kListPosShift);
 
+// The ordered walk (rules.cpp) and the list-order signal pass
+// (pass_pool.cpp) call this for every block, so it is inline in both.
+// The walk is memory-bound on large machines, and the list order follows
+// the signals, so the hardware cannot guess it: fetch the block a few steps
+// ahead, and the outputs of the neighbours of one whose pointers have
+// arrived by now.
+constexpr size_t kBlockAhead = 6, kNeighboursAhead = 3;
+inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, bool neighbours) {
+    if (i + kBlockAhead < list.size()) {
+        const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
+        for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) prefetchLine(p + off);
+    }
+    if (i + kNeighboursAhead < list.size()) {
+        // The signals need the neighbours' outputs; the walk after a signal
+        // pass needs only their list flags, for the wake enlists.
+        const UniverseBlock* b = list[i + kNeighboursAhead];
+        for (const UniverseBlock* n : b->neighbour)
+            if (n) {
+                if (neighbours) {
+                    prefetchLine(n->cells.outputs);
+                    prefetchLine(n->cells.outputs + 11);
+                } else {
+                    prefetchLine(&n->listFlags);
+                }
+            }
+    }
+}
+
 }  // namespace universe_detail
 
 // Helper threads for phase 1. Each pass hands every helper one contiguous
