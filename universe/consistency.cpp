@@ -24,9 +24,10 @@ std::string Universe::verifyConsistency() const {
             ++chained;
             last = b;
             for (uint32_t bit = 1; bit <= 8; bit <<= 1) flagged[bit] += (b->listFlags & bit) != 0;
-            if (b->listFlags & ~uint32_t(OnNext | OnCommit | OnMove | OnCurrent))
+            if (b->listFlags & kPhaseBits)
                 err << "phase-1 bits left in the list flags\n";
-            int32_t bx = floorDiv(b->originX, 2), by = floorDiv(b->originY, 2), bz = floorDiv(b->originZ, 3);
+            int32_t bx, by, bz;
+            blockCoords(b, bx, by, bz);
             if (bucketOf(bx, by, bz) != i) err << "block " << b->originX << "," << b->originY << "," << b->originZ << " in wrong bucket\n";
             if (findBlock(b->originX, b->originY, b->originZ) != b) err << "block not found through the table\n";
             for (int d = 0; d < 6; ++d) {

@@ -34,13 +34,12 @@ void Universe::finishGeneration() {
     // The next list becomes current; its blocks learn their positions,
     // unless the keyed walk wrote them and nothing was appended since.
     std::vector<UniverseBlock*>& next = *next_;
-    const size_t stored = chunks_.size() * kChunkBlocks;
-    if (pool_ && next.size() == positionedNext_ && (storageOrderAlways || next.size() * 3 >= stored)) {
-        runStored(Pass::Promote, stored);
+    if (pool_ && next.size() == positionedNext_ && storageOrderPays(next.size())) {
+        runStored(Pass::Promote, storedBlocks());
     } else {
         for (size_t i = 0; i < next.size(); ++i) {
             UniverseBlock* b = next[i];
-            b->listFlags = (b->listFlags | OnCurrent) & ~uint32_t(OnNext);
+            b->listFlags = promotedFlags(b->listFlags);
             b->setListPos(uint32_t(i));
         }
     }

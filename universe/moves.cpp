@@ -8,8 +8,6 @@
 // cells need it. A block without claims or turns commits by one copy of
 // its signals, which is why the helper threads can commit such blocks
 // ahead of the serial walk.
-#include <cstring>
-
 #include "universe/universe.h"
 #include "universe/universe_internal.h"
 
@@ -136,7 +134,7 @@ void Universe::movePhase() {
             }
         }
         b->listFlags &= ~uint32_t(OnMove);
-        if (turned) wakeBlocks(b, 63, WakeTarget::Next);
+        if (turned) wakeBlocks(b, kAllFaces, WakeTarget::Next);
     }
     moveList_.clear();
 }
@@ -147,12 +145,11 @@ void Universe::commitPhase() {
     // their flag early changes nothing that outlives this phase (a relink
     // below may put such a block on the list again, and committing it twice
     // copies the same signals twice).
-    const size_t stored = chunks_.size() * kChunkBlocks;
-    const bool many = pool_ && commitList_.size() >= signalPassMinimum * size_t(threads_);
+    const bool many = sharedPassPays(commitList_.size());
     // With no claims or turns at all, every commit is that copy, in any
     // order: done in storage order, the threads keep to their own blocks.
-    if (many && scratchOwners_.empty() && (storageOrderAlways || commitList_.size() * 3 >= stored)) {
-        runStored(Pass::StorageCommits, stored);
+    if (many && scratchOwners_.empty() && storageOrderPays(commitList_.size())) {
+        runStored(Pass::StorageCommits, storedBlocks());
         commitList_.clear();
         scratchUsed_ = 0;
         return;
@@ -192,10 +189,10 @@ void Universe::commitPhase() {
                 b->cells[s].outputs = b->cells[s].nextOutputs;
             }
         } else {
-            std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+            commitSignals(b);
         }
         b->listFlags &= ~uint32_t(OnCommit);
-        if (moved) wakeBlocks(b, 63, WakeTarget::Next);
+        if (moved) wakeBlocks(b, kAllFaces, WakeTarget::Next);
     }
     commitList_.clear();
     // Claims and pending turns end with the commit.

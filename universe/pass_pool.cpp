@@ -12,7 +12,6 @@
 // do nothing but enlist, its next list is a function of the wake masks
 // alone, and that the threads can compute without it.
 #include <algorithm>
-#include <cstring>
 #include <thread>
 
 #include "universe/universe.h"
@@ -20,11 +19,11 @@
 
 using namespace universe_detail;
 
-Universe::SignalPool::SignalPool(Universe& u, int helpers) : universe_(u), shares_(size_t(helpers) + 1) {
+Universe::PassPool::PassPool(Universe& u, int helpers) : universe_(u), shares_(size_t(helpers) + 1) {
     for (int i = 0; i < helpers; ++i) helpers_.emplace_back([this, i] { helperLoop(i + 1); });
 }
 
-Universe::SignalPool::~SignalPool() {
+Universe::PassPool::~PassPool() {
     quit_.store(true);
     epoch_.fetch_add(1);
     epoch_.notify_all();
@@ -39,7 +38,7 @@ inline void shareOf(size_t count, size_t k, size_t n, size_t& begin, size_t& end
 }
 }  // namespace
 
-void Universe::SignalPool::helperLoop(int index) {
+void Universe::PassPool::helperLoop(int index) {
     uint32_t seen = 0;
     for (;;) {
         // Between generations the next pass usually comes within a few
@@ -61,20 +60,20 @@ void Universe::SignalPool::helperLoop(int index) {
         if (quit_.load()) return;
         size_t begin, end;
         shareOf(count_, size_t(index), shares_, begin, end);
-        universe_.runPass(order_, size_t(index), begin, end);
+        universe_.runPass(pass_, size_t(index), begin, end);
         remaining_.fetch_sub(1, std::memory_order_release);
     }
 }
 
-void Universe::SignalPool::run(Pass order, size_t count) {
-    order_ = order;
+void Universe::PassPool::run(Pass pass, size_t count) {
+    pass_ = pass;
     count_ = count;
     remaining_.store(int32_t(helpers_.size()), std::memory_order_relaxed);
     epoch_.fetch_add(1);  // publishes the job
     if (sleepers_.load() != 0) epoch_.notify_all();
     size_t begin, end;
     shareOf(count, 0, shares_, begin, end);
-    universe_.runPass(order, 0, begin, end);
+    universe_.runPass(pass, 0, begin, end);
     while (remaining_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
@@ -108,10 +107,6 @@ constexpr size_t kKeysAhead = 8;
 // Stands in for a missing neighbour: on no list, so it wakes nothing.
 const UniverseBlock noNeighbour{};
 
-inline UniverseBlock* blockIn(const std::unique_ptr<UniverseBlock[]>* chunks, size_t k) {
-    return chunks[k / Universe::kChunkBlocks].get() + k % Universe::kChunkBlocks;
-}
-
 // The key pass over a share of storage: each block's smallest waking key
 // (kNoKey when nothing wakes it), and the key's bit.
 struct KeyJob {
@@ -133,11 +128,11 @@ inline uint32_t wakeCandidate(uint32_t flags, uint32_t bit, uint32_t index) {
 void keyShare(KeyJob& j) {
     size_t woken = 0;
     for (size_t k = j.span.begin; k < j.span.end; ++k) {
-        const UniverseBlock* c = blockIn(j.chunks, k);
+        const UniverseBlock* c = storageBlock(j.chunks, k);
         // Neighbours may lie anywhere in storage: fetch the flags of those
         // of a block a few steps ahead.
         if (k + kKeysAhead < j.span.end)
-            for (const UniverseBlock* n : blockIn(j.chunks, k + kKeysAhead)->neighbour)
+            for (const UniverseBlock* n : storageBlock(j.chunks, k + kKeysAhead)->neighbour)
                 if (n) prefetchLine(&n->listFlags);
         uint32_t key = wakeCandidate(c->listFlags, kWakeSelf << kSignalWakeShift, kSelfCandidate);
         for (int d = 0; d < 6; ++d) {
@@ -178,7 +173,7 @@ __attribute__((always_inline)) inline void rankBody(const RankJob& j) {
         run += uint32_t(__builtin_popcountll(m));
     }
     for (size_t k = j.span.begin; k < j.span.end; ++k) {
-        UniverseBlock* b = blockIn(j.chunks, k);
+        UniverseBlock* b = storageBlock(j.chunks, k);
         const uint32_t f = b->listFlags, key = j.keys[k];
         if (f == 0 && key == Universe::kNoKey) continue;
         // The walk would have put each listed block on the commit list
@@ -188,9 +183,9 @@ __attribute__((always_inline)) inline void rankBody(const RankJob& j) {
         // phase), and the next list is current at once.
         uint32_t g = f;
         if (f & OnCurrent) {
-            g = f & ~(uint32_t(OnCurrent) | kPhaseBits);
+            g = leavingCurrent(f);
             if (Committed)
-                std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+                commitSignals(b);
             else
                 g |= OnCommit;
         }
@@ -254,7 +249,7 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
             UniverseBlock* b = list[i];
             if (i + 4 < end) prefetchLine(list[i + 4]->cells.outputs);
             if (b->scratch >= 0) continue;
-            std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+            commitSignals(b);
             b->listFlags &= ~uint32_t(OnCommit);
         }
         return;
@@ -304,7 +299,7 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
     case Pass::StorageCommits:
         forSpan(spanOf(share, begin, end), [](size_t, UniverseBlock* b) {
             if (b->listFlags & OnCommit) {
-                std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+                commitSignals(b);
                 b->listFlags &= ~uint32_t(OnCommit);
             }
         });
@@ -312,7 +307,7 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
     case Pass::Promote:
         forSpan(spanOf(share, begin, end), [](size_t, UniverseBlock* b) {
             const uint32_t f = b->listFlags;
-            if (f & OnNext) b->listFlags = (f | OnCurrent) & ~uint32_t(OnNext);
+            if (f & OnNext) b->listFlags = promotedFlags(f);
         });
         return;
     }
@@ -332,7 +327,7 @@ bool Universe::keyedWalk(bool wholeGeneration) {
     if (!next_->empty() || !commitList_.empty() || !moveList_.empty() || !scratchOwners_.empty() ||
         listed >= kKeyedListLimit)
         return false;
-    const size_t stored = chunks_.size() * kChunkBlocks;
+    const size_t stored = storedBlocks();
     wakeKey_.resize(stored);
     keyWords_ = (listed * 8 + 63) / 64;
     for (ShareState& s : shareState_) s.keys.resize(keyWords_ + 1);

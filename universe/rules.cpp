@@ -123,17 +123,16 @@ bool Universe::evaluate(bool wholeGeneration) {
     // only picks up their wake masks. Blocks appended during the walk are
     // new and evaluated by it. Small lists are not worth a separate pass.
     const size_t listed = cur.size();
-    const size_t stored = chunks_.size() * kChunkBlocks;
     bool passed = false;
     if (listed > 0 && listed >= signalPassMinimum) {
-        const bool dense = storageOrderAlways || listed * 3 >= stored;
-        const bool shared = pool_ && listed >= signalPassMinimum * size_t(threads_);
+        const bool dense = storageOrderPays(listed);
+        const bool shared = sharedPassPays(listed);
         if (dense && pool_) {
             preparePartition();  // (may move the blocks to fresh storage)
-            runStored(Pass::StorageSignals, chunks_.size() * kChunkBlocks);
+            runStored(Pass::StorageSignals, storedBlocks());
             if (keyedWalk(wholeGeneration)) return wholeGeneration;
         } else if (dense) {
-            runPass(Pass::StorageSignals, 0, 0, stored);
+            runPass(Pass::StorageSignals, 0, 0, storedBlocks());
         } else if (shared) {
             pool_->run(Pass::ListSignals, listed);
         }
@@ -155,10 +154,7 @@ bool Universe::evaluate(bool wholeGeneration) {
     for (; i < cur.size(); ++i) {
         UniverseBlock* b = cur[i];
         prefetchAhead(cur, i, i >= ahead);
-        if (!(b->listFlags & OnCommit)) {
-            commitList_.push_back(b);
-            b->listFlags |= OnCommit;
-        }
+        appendOnce(commitList_, b, OnCommit);
         unsigned mask = i < ahead ? (b->listFlags >> kSignalWakeShift) & 127 : evaluateSignals(b);
         // No rule changes a part type or frame in this phase, so the ordered
         // set can be read once.
@@ -171,7 +167,7 @@ bool Universe::evaluate(bool wholeGeneration) {
             }
             if (ruled) mask |= (ruled & presentFaces(b)) | kWakeSelf;
         }
-        b->listFlags &= ~(uint32_t(OnCurrent) | kPhaseBits);
+        b->listFlags = leavingCurrent(b->listFlags);
         // Only "any report at all" is a branch; it goes the same way for
         // nearly every block of a given machine (signal blocks report,
         // movers do not).

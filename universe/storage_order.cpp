@@ -56,10 +56,10 @@ void Universe::relocateSpatially() {
         live[i]->scratch = int32_t(i);
     }
     auto moved = [&](UniverseBlock* old) -> UniverseBlock* {
-        return old ? fresh[size_t(old->scratch) / kChunkBlocks].get() + size_t(old->scratch) % kChunkBlocks : nullptr;
+        return old ? storageBlock(fresh.data(), size_t(old->scratch)) : nullptr;
     };
     for (size_t i = 0; i < n; ++i) {
-        UniverseBlock* to = fresh[i / kChunkBlocks].get() + i % kChunkBlocks;
+        UniverseBlock* to = storageBlock(fresh.data(), i);
         UniverseBlock* from = live[i];
         *to = std::move(*from);
         to->scratch = positions[i];
@@ -104,7 +104,7 @@ void Universe::preparePartition() {
     if (partitionBuilt_ && (generation - partitionGeneration_ < kPartitionGap || generation - lastCreation_ < kPartitionGap))
         return;
     relocateSpatially();
-    const size_t stored = chunks_.size() * kChunkBlocks;
+    const size_t stored = storedBlocks();
     // Storage index of a block: its chunk, found by address.
     std::vector<std::pair<const UniverseBlock*, size_t>> bases;
     for (size_t c = 0; c < chunks_.size(); ++c) bases.emplace_back(chunks_[c].get(), c);
@@ -116,7 +116,7 @@ void Universe::preparePartition() {
     std::vector<int64_t> straddling(stored + 1, 0);
     std::vector<size_t> listedBefore(stored + 1, 0);
     for (size_t k = 0; k < stored; ++k) {
-        const UniverseBlock* b = blockAtStorage(k);
+        const UniverseBlock* b = storageBlock(chunks_.data(), k);
         listedBefore[k + 1] = listedBefore[k] + ((b->listFlags & OnCurrent) != 0);
         for (const UniverseBlock* n : b->neighbour) {
             if (!n) continue;
