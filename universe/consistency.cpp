@@ -54,7 +54,7 @@ std::string Universe::verifyConsistency() const {
                 for (int d = 0; d < 6; ++d) {
                     if (!(c.links & (1u << d))) continue;
                     const NeighbourSlot& ns = neighbourSlots.at[s][d];
-                    const UniverseBlock* nb = ns.sameBlock ? b : b->neighbour[d];
+                    const UniverseBlock* nb = neighbourBlock(b, ns, d);
                     if (!nb)
                         err << "link to a missing block\n";
                     else if (!(nb->cells[ns.slot].links & (1u << directionTable.opposite[d])))

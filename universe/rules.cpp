@@ -24,7 +24,7 @@ inline bool anyInput(const UniverseBlock* b, int s, unsigned faces) {
         const int d = __builtin_ctz(faces);
         faces &= faces - 1;
         const NeighbourSlot& n = neighbourSlots.at[s][d];
-        const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
+        const UniverseBlock* nb = neighbourBlock(b, n, d);
         if ((nb->cells[n.slot].outputs >> directionTable.opposite[d]) & 1) return true;
     }
     return false;

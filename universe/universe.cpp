@@ -240,7 +240,7 @@ bool Universe::testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) co
 
 CellRef Universe::neighbourCell(CellRef c, int d) const {
     const NeighbourSlot& n = neighbourSlots.at[c.slot][d];
-    UniverseBlock* b = n.sameBlock ? c.block : c.block->neighbour[d];
+    UniverseBlock* b = neighbourBlock(c.block, n, d);
     return CellRef{b, n.slot};
 }
 

@@ -47,6 +47,13 @@ struct NeighbourSlotTable {
 };
 inline constexpr NeighbourSlotTable neighbourSlots{};
 
+// The block holding neighbour n of a cell of b (n = neighbourSlots.at[s][d]):
+// b itself or its face neighbour d, which may be missing.
+template <class Block>
+inline Block* neighbourBlock(Block* b, const NeighbourSlot& n, int d) {
+    return n.sameBlock ? b : b->neighbour[d];
+}
+
 // Wake-mask bits that a reporting cell in slot s contributes.
 struct WakeBitsTable {
     uint8_t bits[12];
