@@ -2,10 +2,11 @@
 //
 // A pass is cut into one contiguous share per thread, the caller taking
 // the first, and ends when every share is done: no locks, one barrier per
-// pass. Every pass writes only its own share's blocks (or per-share state),
-// and what it computes does not depend on where the cuts lie, which is why
-// the results are the same for every thread count. Helpers yield between
-// passes instead of spinning: on a virtual machine a pause loop can hand
+// pass. A pass writes only its own share's blocks, their own entries of
+// shared arrays and its per-share state, and what it computes does not
+// depend on where the cuts lie, which is why the results are the same for
+// every thread count. Between passes helpers yield for a while, then
+// sleep; they never spin, since on a virtual machine a pause loop can hand
 // the virtual core back to the host for a long while.
 //
 // The keyed passes exist because the ordered walk is serial: when it would
@@ -315,10 +316,13 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
 
 // The next list without the ordered walk, when the walk would only have
 // enlisted: the signal pass (in storage order) has left every listed
-// block's wake mask, no listed block has an ordered cell, and the next,
-// commit and move lists are empty, so that the walk's appends are exactly
-// the commit list in list order and the next list in key order. False
-// (with nothing changed but the masks) when that does not hold.
+// block's wake mask, no listed block has an ordered cell, the next, commit
+// and move lists are empty and no scratch record is out, so that the
+// walk's appends are exactly the commit list in list order and the next
+// list in key order; and the list positions fit beside the masks
+// (kKeyedListLimit). False (with nothing changed but the masks) when that
+// does not hold. (The same rules, with when the pass before runs: Threads
+// in universe.h.)
 bool Universe::keyedWalk(bool wholeGeneration) {
     for (const ShareState& s : shareState_)
         if (s.ordered) return false;

@@ -105,7 +105,7 @@
 //
 // Files
 //   universe.cpp        blocks, chains, the table, cell operations, placing,
-//                       clean-up and rebuildCaches
+//                       queries, writing, clean-up and rebuildCaches
 //   block.cpp           a block's fields and rule classes (block.h)
 //   generation.cpp      the phase sequence (stepGeneration) and phase 4
 //   rules.cpp           phase 1: the part rules and the ordered walk
