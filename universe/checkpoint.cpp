@@ -14,7 +14,6 @@
 namespace {
 
 constexpr uint8_t kHasRegions = 1, kHasBindings = 2, kHasWide = 4;
-constexpr uint32_t kAllListFlags = OnNext | OnCommit | OnMove | OnCurrent;
 // Smallest encoded block: coordinates, flags, the cell columns, the extras byte.
 constexpr size_t kMinBlockBytes = 3 * 4 + 4 + sizeof(CellColumns) + 1;
 constexpr size_t kMinRegionBytes = 4 + 4 + 2;
@@ -74,8 +73,8 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
     u.forEachBlock([&](const UniverseBlock* b) {
         if (!ok) return;
         blockIndex.emplace(b, uint32_t(blockIndex.size()));
-        const int32_t bx = Universe::floorDiv(b->originX, 2), by = Universe::floorDiv(b->originY, 2),
-                      bz = Universe::floorDiv(b->originZ, 3);
+        int32_t bx, by, bz;
+        universe_detail::blockCoords(b, bx, by, bz);
         if (!blockInRange(bx, by, bz)) {
             error = "parts lie beyond the coordinate range a checkpoint holds (+-2^30)";
             ok = false;
@@ -216,7 +215,7 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
             error = "block " + std::to_string(i) + " lies outside the coordinate range";
             return nullptr;
         }
-        if (flags & ~kAllListFlags) {
+        if (flags & ~universe_detail::kAllListFlags) {
             error = "block " + std::to_string(i) + " has unknown list flags";
             return nullptr;
         }

@@ -27,7 +27,7 @@ unsigned evaluateSignalsLanewise(UniverseBlock* b) {
         unsigned in = 0;
         for (int d = 0; d < 6; ++d) {
             const NeighbourSlot& n = neighbourSlots.at[s][d];
-            const UniverseBlock* nb = n.sameBlock ? b : b->neighbour[d];
+            const UniverseBlock* nb = neighbourBlock(b, n, d);
             const uint8_t* out = nb ? nb->cells.outputs : kNoOutputs;
             in |= unsigned((out[n.slot] >> directionTable.opposite[d]) & 1) << d;
         }

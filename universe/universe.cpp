@@ -11,92 +11,6 @@
 
 using namespace universe_detail;
 
-// ---------------------------------------------------------------- block fields
-
-int32_t UniverseBlock::field(int slot, WideField f) const {
-    return extras && extras->wide ? extras->wide[slot * WCount + f] : kEscape;
-}
-
-void UniverseBlock::setEscaped(int slot, WideField f, int32_t v) {
-    if (f == WType) occupied = uint16_t(v != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
-    if (!extras) extras = std::make_unique<BlockExtras>();
-    if (!extras->wide) {
-        extras->wide = std::make_unique<int32_t[]>(12 * WCount);
-        for (int i = 0; i < 12 * WCount; ++i) extras->wide[i] = kEscape;
-    }
-    column(f)[slot] = kEscape;
-    extras->wide[slot * WCount + f] = v;
-    if (f <= WUp) classify(slot);
-}
-
-namespace {
-// The lattice axis of a direction: 0 for y, 1 for x, 2 for z.
-constexpr int axisOf(int d) { return d < 4 ? d & 1 : 2; }
-}  // namespace
-
-// Escaped bytes (255) are never in the table, so an escaped type has no rule
-// and an escaped frame makes a signal element fall back to the ordered path
-// (or to nothing, as its rule says).
-void UniverseBlock::classify(int s) {
-    const uint16_t bit = uint16_t(1u << s);
-    conductorCells = uint16_t(conductorCells & ~bit);
-    norCells = uint16_t(norCells & ~bit);
-    orderedCells = uint16_t(orderedCells & ~bit);
-    const int t = cells.type[s], f = cells.front[s], sd = cells.side[s], u = cells.up[s];
-    if (t == Conductor) {
-        if (f < 6) conductorCells |= bit;
-    } else if (t == NorGate) {
-        // With three perpendicular axes the watched faces are all but the
-        // front; any other frame in the table takes the general rule.
-        if (f < 6 && sd < 6 && u < 6) {
-            const int a = axisOf(f), b = axisOf(sd), c = axisOf(u);
-            if (a != b && a != c && b != c)
-                norCells |= bit;
-            else
-                orderedCells |= bit;
-        }
-    } else if (t >= Pusher && t <= Drive) {
-        orderedCells |= bit;
-    }
-}
-
-void UniverseBlock::classifyAll() {
-    occupied = 0;
-    for (int s = 0; s < 12; ++s) {
-        if (cells.type[s] != 0) occupied = uint16_t(occupied | (1u << s));
-        classify(s);
-    }
-}
-
-void UniverseBlock::setRegion(int s, RegionEntry* r) {
-    if (!r && !extras) return;
-    if (!extras) extras = std::make_unique<BlockExtras>();
-    extras->region[s] = r;
-}
-
-void UniverseBlock::setTerminalBinding(int s, StimulusChannel* c) {
-    if (!c && !extras) return;
-    if (!extras) extras = std::make_unique<BlockExtras>();
-    extras->binding[s] = c;
-}
-
-UniverseCell UniverseBlock::cell(int s) const {
-    UniverseCell c;
-    c.front = front(s);
-    c.side = side(s);
-    c.up = up(s);
-    c.partType = partType(s);
-    c.x = cellX(s);
-    c.y = cellY(s);
-    c.z = cellZ(s);
-    c.nextOutputs = cells[s].nextOutputs;
-    c.outputs = cells[s].outputs;
-    c.bonds = cells[s].bonds;
-    c.region = region(s);
-    c.terminalBinding = terminalBinding(s);
-    return c;
-}
-
 // ---------------------------------------------------------------- construction
 
 Universe::Universe()
@@ -115,7 +29,7 @@ void Universe::setThreads(int count) {
     shareState_.clear();
     shareState_.resize(size_t(count));
     dropPartition();
-    if (count > 1) pool_ = std::make_unique<SignalPool>(*this, count - 1);
+    if (count > 1) pool_ = std::make_unique<PassPool>(*this, count - 1);
 }
 
 Universe::~Universe() {
@@ -164,12 +78,6 @@ static inline uint64_t mixKey(int32_t bx, int32_t by, int32_t bz) {
     h *= 0xBF58476D1CE4E5B9ull;
     h ^= h >> 32;
     return h;
-}
-
-static inline void blockCoords(const UniverseBlock* b, int32_t& bx, int32_t& by, int32_t& bz) {
-    bx = Universe::floorDiv(b->originX, 2);
-    by = Universe::floorDiv(b->originY, 2);
-    bz = Universe::floorDiv(b->originZ, 3);
 }
 
 // Entries keep a tag of the hash in the pointer's top bits: a probe only
@@ -278,8 +186,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     tableInsert(b);
     ++blockCount_;
     for (int d = 0; d < 6; ++d) {
-        UniverseBlock* n =
-            tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
+        UniverseBlock* n = blockBeside(bx, by, bz, d);
         b->neighbour[d] = n;
         if (n) n->neighbour[directionTable.opposite[d]] = b;
     }
@@ -304,18 +211,11 @@ UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
 }
 
 void Universe::enlistForUpdate(UniverseBlock* b) {
-    if (!(b->listFlags & OnMove)) {
-        moveList_.push_back(b);
-        b->listFlags |= OnMove;
-    }
-    if (!(b->listFlags & OnCommit)) {
-        commitList_.push_back(b);
-        b->listFlags |= OnCommit;
-    }
-    if (!(b->listFlags & OnNext)) {
-            next_->push_back(b);
-        b->listFlags |= OnNext;
-    }
+    appendOnce(moveList_, b, OnMove);
+    appendOnce(commitList_, b, OnCommit);
+    // (Flag first, so that next_ is read only when needed: this runs for
+    // every link made.)
+    if (!(b->listFlags & OnNext)) appendOnce(*next_, b, OnNext);
 }
 
 CellRef Universe::cellForUpdate(int32_t x, int32_t y, int32_t z) {
@@ -340,7 +240,7 @@ bool Universe::testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) co
 
 CellRef Universe::neighbourCell(CellRef c, int d) const {
     const NeighbourSlot& n = neighbourSlots.at[c.slot][d];
-    UniverseBlock* b = n.sameBlock ? c.block : c.block->neighbour[d];
+    UniverseBlock* b = neighbourBlock(c.block, n, d);
     return CellRef{b, n.slot};
 }
 
@@ -402,7 +302,7 @@ void Universe::wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target) {
         wakeInto(b, mask, *current_, OnCurrent);
         for (size_t i = before; i < current_->size(); ++i) (*current_)[i]->setListPos(uint32_t(i));
     } else {
-            wakeInto(b, mask, *next_, OnNext);
+        wakeInto(b, mask, *next_, OnNext);
     }
 }
 
@@ -449,7 +349,7 @@ void Universe::placeCell(const UniverseCell& cell) {
         scratch_[b->scratch].rotatePending[s] = 0;
     }
     linkCell(ref);
-    wakeBlocks(b, 63, WakeTarget::Current);
+    wakeBlocks(b, kAllFaces, WakeTarget::Current);
 }
 
 void Universe::injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction) {
@@ -458,7 +358,7 @@ void Universe::injectSignal(int32_t x, int32_t y, int32_t z, int32_t direction) 
                               z + directionTable.dz[direction]);
     if (!c) return;
     c.core().outputs |= uint8_t(1u << directionTable.opposite[direction]);
-    wakeBlocks(c.block, 63, WakeTarget::Current);
+    wakeBlocks(c.block, kAllFaces, WakeTarget::Current);
 }
 
 void Universe::setBond(int32_t x, int32_t y, int32_t z, int32_t direction, bool on) {
@@ -542,7 +442,7 @@ size_t Universe::partCount() const {
 }
 
 size_t Universe::storageBytes() const {
-    size_t bytes = chunks_.size() * kChunkBlocks * sizeof(UniverseBlock);
+    size_t bytes = storedBlocks() * sizeof(UniverseBlock);
     bytes += table_.capacity() * sizeof(TableEntry) + 2 * kBuckets * sizeof(void*);
     forEachBlock([&](const UniverseBlock* b) {
         if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
@@ -684,9 +584,7 @@ void Universe::rebuildCaches() {
     forEachBlock([&](UniverseBlock* b) {
         int32_t bx, by, bz;
         blockCoords(b, bx, by, bz);
-        for (int d = 0; d < 6; ++d)
-            b->neighbour[d] =
-                tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
+        for (int d = 0; d < 6; ++d) b->neighbour[d] = blockBeside(bx, by, bz, d);
     });
     for (size_t i = 0; i < current_->size(); ++i) (*current_)[i]->setListPos(uint32_t(i));
     positionedNext_ = ~size_t(0);

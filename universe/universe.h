@@ -1,11 +1,9 @@
-// The sparse universe: cells, blocks, the block hash and the worklists.
+// The sparse universe: the block hash, the worklists and the generation
+// update. A block's cells and rule classes: block.h.
 //
 // Layout
-//   Space is allocated in blocks of 2 x 2 x 3 cells. A block is created on
-//   first touch and removed only by the periodic clean-up. Cell (x, y, z)
-//   lives in block (floor(x/2), floor(y/2), floor(z/3)) at slot
-//   xi*6 + yi*3 + zi.
-//
+//   A block (2 x 2 x 3 cells, block.h) is created on first touch and
+//   removed only by the periodic clean-up.
 //   Blocks are threaded on two structures:
 //   * 99991 bucket chains keyed by a deliberately weak hash. The chains are
 //     never used for lookup; they exist because their order (bucket, then
@@ -19,58 +17,59 @@
 //   Each block also keeps pointers to its six face-neighbour blocks, so rules
 //   and waking never hash.
 //
-// Cells
-//   A cell is 11 bytes, stored field by field across its block (twelve
-//   types, then twelve fronts, ...): part type, frame, the persistent
-//   incoming frame, signals, bonds and a link mask. The rules and the commit
-//   then index plain byte arrays by slot. Values that do not fit a byte (only
-//   a malformed file makes them) are stored as the escape byte 255 with the
-//   real value in the block's extras. Region and stimulus-binding references
-//   are rare, so they too live in the extras, which most blocks never
-//   allocate.
-//
-//   Links: a cell's link in direction d is either none or the cell object at
-//   the adjacent position (cell objects never change position; they are only
-//   replaced or freed, and both clear the back-links). So one bit per face is
-//   enough, and the neighbour is reached through the block's neighbour
-//   pointer. Links are set only by linking (placing, moving into, relinking)
-//   and are part of the semantics: an unlinked face sees no input.
-//
-// Rule classes and signal lanes
-//   Nearly all parts of a large machine are Conductors and NorGates, whose
-//   rules only read the neighbours' outputs and write their own
-//   nextOutputs. Each block keeps three slot masks derived from type and
-//   frame: conductors, NOR gates with perpendicular axes, and every other
-//   cell that has a rule ("ordered": actuators, sources, odd NOR gates).
-//   setField and placing keep them current (the only ways a type or frame
-//   changes: loading, placing, phase-2 turns, phase-3 moves); rebuildCaches
-//   recomputes them, and verifyConsistency checks them. Phase 1 evaluates
-//   the two signal classes of a block as twelve byte lanes with the same
-//   instructions whatever the signals (the input gather is fixed by the slot
-//   geometry; the links, read as they stand, select the inputs that count),
-//   and runs the ordered cells' rules in slot order.
-//
 // Threads
-//   Because the signal rules read nothing that phase 1 changes, they can run
-//   before the ordered walk, in any order and on several threads; the walk
-//   then enlists, runs the ordered rules and appends in exactly the list
-//   order. When no listed block has an ordered cell, the walk has nothing to
-//   do but enlist, and the next list is a pure function of the wake masks:
-//   a block lands there at the first (list index, candidate) pair that wakes
-//   it. Then the threads build it without the walk, each over its own range
-//   of storage (which keeps neighbours on one core): every block computes
-//   its smallest waking key from its neighbours' masks and list positions,
-//   marks it in a bitmap, and learns its rank in the key order from the
-//   union of the bitmaps. stepGeneration then folds the commit and the
-//   list swap into that last pass, so such a generation is three shared
-//   passes (three barriers) and no serial walk at all.
-//   The storage-order passes split storage into contiguous ranges, one per
+//   setThreads(n) starts n - 1 helper threads, the pool. They run passes:
+//   a loop cut into one contiguous share per thread (the calling thread
+//   takes the first), with one barrier at its end. A pass writes only its
+//   own share's blocks or state, and what it computes does not depend on
+//   where the cuts lie, so the results are the same for every thread
+//   count. Phases 1, 3 and 4 use the pool. With L blocks on the list in
+//   question, T threads and S = storedBlocks() (every block of every chunk,
+//   free ones included):
+//   * Signals (phase 1). The signal rules read nothing that phase 1
+//     changes, so they can run ahead of the ordered walk, which then only
+//     collects their wake masks. There is no such pass below
+//     signalPassMinimum listed blocks. Otherwise it runs in storage order
+//     when storageOrderPays(L) (3L >= S, or storageOrderAlways), on every
+//     thread (on the calling one alone when T = 1); else in list order on
+//     every thread when sharedPassPays(L) (T > 1 and
+//     L >= signalPassMinimum * T); else not at all.
+//   * The keyed walk replaces the serial ordered walk right after a
+//     storage-order signal pass on T > 1 threads, when no listed block has
+//     an ordered cell, the next, commit and move lists are empty, no
+//     scratch record is out, and L < 2^21 (the list position must fit
+//     beside the wake mask). The walk would then only enlist, and a block
+//     lands on the next list at the first (list index, candidate) pair that
+//     wakes it; so the threads give each block its smallest such key
+//     (WakeKeys) and its rank among all keys (WakeRanks). From
+//     stepGeneration the commit and the list swap are folded into the rank
+//     pass: three passes and no serial walk for the whole generation.
+//   * Commit (phase 3), when sharedPassPays(C) for the C blocks on the
+//     commit list: if no block holds claims or turns and
+//     storageOrderPays(C), every commit in storage order; otherwise the
+//     threads first commit, in list order, the blocks without claims or
+//     turns (a copy of their signals), and the serial walk the rest.
+//   * Promote (phase 4), when T > 1, the keyed walk wrote the next list's
+//     positions and nothing was appended since (this happens only when the
+//     phases are called one by one), and storageOrderPays(N) for the N
+//     blocks on the next list: the list flags move in storage order.
+//
+// Storage order
+//   A storage-order pass cuts storage into contiguous ranges, one per
 //   thread. So that a range is a compact piece of space (a neighbour owned
-//   by the other thread means a cache line moving between the cores every
-//   pass), the blocks are moved once, with helpers, into storage sorted
-//   along the universe's longest axis, and the cuts are placed where few
-//   neighbour pairs straddle them. Storage order is seen by nothing else.
-//   The results are the same for every thread count.
+//   by another thread is a cache line moving between the cores every
+//   pass), preparePartition moves every block, on the calling thread, into
+//   fresh storage sorted along the universe's longest axis, and places the
+//   cuts where few neighbour pairs straddle them, within a tenth of an even
+//   split of the listed blocks. It does so before a storage-order signal
+//   pass on T > 1 threads whose cuts are out of date: at once when there
+//   are none (the first such pass, and after setThreads or a checkpoint
+//   exchange dropped them); after a block was created or rebuildCaches
+//   ran, only once no block has been created for 256 generations and the
+//   last move is 256 generations old, so that movers (which create blocks
+//   all the time) do not pay for move after move. Until then the passes
+//   cut storage evenly: the same results, only slower. Nothing else sees
+//   storage order.
 //
 // Transient move state
 //   The move claim, source and incoming fields live for one generation only
@@ -103,6 +102,20 @@
 // a phase, its helpers) touches it during a generation; everything else goes
 // through the document's pause handshake. The one exception is `inputPulse`,
 // a single byte.
+//
+// Files
+//   universe.cpp        blocks, chains, the table, cell operations, placing,
+//                       queries, writing, clean-up and rebuildCaches
+//   block.cpp           a block's fields and rule classes (block.h)
+//   generation.cpp      the phase sequence (stepGeneration) and phase 4
+//   rules.cpp           phase 1: the part rules and the ordered walk
+//   moves.cpp           phases 2 and 3: claims, moves, turns and the commit
+//   pass_pool.cpp       the helper threads, their passes and the keyed walk
+//   storage_order.cpp   the move to spatial order and the threads' cuts
+//   consistency.cpp     verifyConsistency
+//   signal_lanes*       the signal-cell kernels
+//   universe_internal.h what these files share
+//   checkpoint.*        exact snapshots; driver.* the worker thread
 #pragma once
 
 #include <atomic>
@@ -113,227 +126,8 @@
 #include <string>
 #include <vector>
 
+#include "universe/block.h"
 #include "universe/directions.h"
-
-struct StimulusChannel;  // owned by the stimulus run object
-
-enum PartType : int32_t {
-    Empty = 0,
-    Conductor = 1,
-    NorGate = 2,
-    Pusher = 3,
-    Shifter = 4,
-    Rotator = 5,
-    Binder = 6,
-    Cutter = 7,
-    PulseInput = 8,
-    Source = 9,
-    Drive = 10,
-};
-
-// A named region of the structure; built while a grid file is read.
-struct RegionEntry {
-    std::string path;
-    RegionEntry* parent = nullptr;
-    uint8_t visible = 1;
-    uint8_t ticked = 1;
-};
-
-// A full, uncompressed cell value: what placeCell takes and what readers get.
-struct UniverseCell {
-    int32_t front = 0;
-    int32_t side = 1;
-    int32_t up = 4;
-    int32_t partType = 0;
-    int32_t x = 0, y = 0, z = 0;
-    uint8_t nextOutputs = 0;
-    uint8_t outputs = 0;
-    uint8_t bonds = 0;
-    RegionEntry* region = nullptr;
-    StimulusChannel* terminalBinding = nullptr;
-};
-
-// The cells of a block are stored field by field (twelve types, then twelve
-// fronts, ...), so the hot loops index plain byte arrays by slot and the
-// commit copies twelve signal bytes at once. `cells[s]` gives a view of one
-// cell whose members refer into those arrays.
-struct CellCore {
-    uint8_t& type;  // 255: escaped, real value in the extras
-    uint8_t& front;
-    uint8_t& side;
-    uint8_t& up;
-    uint8_t& inFront;  // incoming frame, persistent
-    uint8_t& inSide;
-    uint8_t& inUp;
-    uint8_t& outputs;
-    uint8_t& nextOutputs;
-    uint8_t& bonds;
-    uint8_t& links;  // bit d: linked to the cell in direction d
-};
-
-//
-// The column order in memory serves the signal evaluation, which loads 16
-// bytes for a 12-byte column: each column it loads (outputs, links, front,
-// nextOutputs) is followed by one that phase 1's parallel passes never
-// write. Checkpoints store the columns in `forEachColumn` order, whatever
-// the layout.
-struct CellColumns {
-    uint8_t type[12];
-    uint8_t inFront[12];
-    uint8_t inSide[12];
-    uint8_t inUp[12];
-    uint8_t nextOutputs[12];
-    uint8_t bonds[12];
-    uint8_t outputs[12];
-    uint8_t links[12];
-    uint8_t front[12];
-    uint8_t side[12];
-    uint8_t up[12];
-
-    template <class F>
-    void forEachColumn(F&& f) {
-        for (uint8_t* column : {type, front, side, up, inFront, inSide, inUp, outputs, nextOutputs, bonds, links})
-            f(column);
-    }
-    template <class F>
-    void forEachColumn(F&& f) const {
-        for (const uint8_t* column : {type, front, side, up, inFront, inSide, inUp, outputs, nextOutputs, bonds, links})
-            f(column);
-    }
-
-    CellCore operator[](int s) {
-        return CellCore{type[s],    front[s],   side[s],        up[s],    inFront[s], inSide[s],
-                        inUp[s],    outputs[s], nextOutputs[s], bonds[s], links[s]};
-    }
-    const CellCore operator[](int s) const { return const_cast<CellColumns&>(*this)[s]; }
-    // A fresh empty cell: type 0, frame and incoming frame (+y, +x, +z).
-    void reset(int s) {
-        type[s] = 0;
-        front[s] = inFront[s] = 0;
-        side[s] = inSide[s] = 1;
-        up[s] = inUp[s] = 4;
-        outputs[s] = nextOutputs[s] = bonds[s] = links[s] = 0;
-    }
-    void resetAll() {
-        for (int s = 0; s < 12; ++s) reset(s);
-    }
-};
-static_assert(sizeof(CellColumns) == 132);
-
-constexpr uint8_t kEscape = 255;
-
-// Fields that may be escaped, as indexes into BlockExtras::wide.
-enum WideField { WType, WFront, WSide, WUp, WInFront, WInSide, WInUp, WCount };
-
-struct BlockExtras {
-    RegionEntry* region[12] = {};
-    StimulusChannel* binding[12] = {};
-    std::unique_ptr<int32_t[]> wide;  // 12 * WCount, allocated on first escape
-};
-
-struct UniverseBlock {
-private:
-    void setEscaped(int slot, WideField f, int32_t v);
-
-public:
-    int32_t originX = 0, originY = 0, originZ = 0;
-    uint32_t listFlags = 0;
-    UniverseBlock* neighbour[6] = {};  // face-neighbour blocks by direction
-    UniverseBlock* chainNext = nullptr;
-    std::unique_ptr<BlockExtras> extras;
-    // At least 0: the index of this generation's scratch record (phases 1
-    // to 3 only). Otherwise ~index on the current list, while on it: the
-    // two are never needed at once, and a large universe is mostly blocks.
-    int32_t scratch = -1;
-    uint32_t listPos() const { return ~uint32_t(scratch); }
-    void setListPos(uint32_t i) { scratch = int32_t(~i); }
-    uint16_t occupied = 0;  // bit s: cell s holds a part (type != 0)
-    // Rule classes, derived from each cell's type and frame (classify()):
-    // phase 1 evaluates the two signal classes for all twelve slots at once
-    // and runs the rule of each ordered cell in slot order.
-    uint16_t conductorCells = 0;  // Conductor whose front is in the table
-    uint16_t norCells = 0;        // NorGate whose three axes are perpendicular
-    uint16_t orderedCells = 0;    // any other cell with a rule (actuators, odd NorGates)
-    CellColumns cells;
-
-    int32_t field(int slot, WideField f) const;
-    int32_t partType(int s) const { return cells.type[s] != kEscape ? cells.type[s] : field(s, WType); }
-    int32_t front(int s) const { return cells.front[s] != kEscape ? cells.front[s] : field(s, WFront); }
-    int32_t side(int s) const { return cells.side[s] != kEscape ? cells.side[s] : field(s, WSide); }
-    int32_t up(int s) const { return cells.up[s] != kEscape ? cells.up[s] : field(s, WUp); }
-    bool empty(int s) const { return cells.type[s] == 0; }
-    RegionEntry* region(int s) const { return extras ? extras->region[s] : nullptr; }
-    StimulusChannel* terminalBinding(int s) const { return extras ? extras->binding[s] : nullptr; }
-    int32_t cellX(int s) const { return originX + s / 6; }
-    int32_t cellY(int s) const { return originY + (s / 3) % 2; }
-    int32_t cellZ(int s) const { return originZ + s % 3; }
-
-    // Full value of one cell, for readers outside the hot path.
-    UniverseCell cell(int s) const;
-
-    // Stores one field; a value that does not fit a byte is escaped.
-    void setField(int slot, WideField f, int32_t v) {
-        if (v >= 0 && v < kEscape) {
-            uint8_t& byte = column(f)[slot];
-            if (f == WType) occupied = uint16_t(v != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
-            // Moves rewrite every field of a claimed cell, mostly with the
-            // values it has; only a real change of a field the rules read
-            // (not the incoming frame) needs a new class.
-            const bool changed = byte != uint8_t(v);
-            byte = uint8_t(v);
-            if (f <= WUp && changed) classify(slot);
-            return;
-        }
-        setEscaped(slot, f, v);
-    }
-    // Type and frame together, classified once (the commit of a move).
-    void setPart(int slot, int32_t type, int32_t front, int32_t side, int32_t up) {
-        if (uint32_t(type) < kEscape && uint32_t(front) < kEscape && uint32_t(side) < kEscape &&
-            uint32_t(up) < kEscape) {
-            const bool changed = cells.type[slot] != type || cells.front[slot] != front ||
-                                 cells.side[slot] != side || cells.up[slot] != up;
-            occupied = uint16_t(type != 0 ? occupied | (1u << slot) : occupied & ~(1u << slot));
-            cells.type[slot] = uint8_t(type);
-            cells.front[slot] = uint8_t(front);
-            cells.side[slot] = uint8_t(side);
-            cells.up[slot] = uint8_t(up);
-            if (changed) classify(slot);
-            return;
-        }
-        setField(slot, WType, type);
-        setField(slot, WFront, front);
-        setField(slot, WSide, side);
-        setField(slot, WUp, up);
-    }
-    uint8_t* column(WideField f) {
-        switch (f) {
-        case WType: return cells.type;
-        case WFront: return cells.front;
-        case WSide: return cells.side;
-        case WUp: return cells.up;
-        case WInFront: return cells.inFront;
-        case WInSide: return cells.inSide;
-        default: return cells.inUp;
-        }
-    }
-    // Recomputes slot s's rule class from its type and frame bytes.
-    void classify(int s);
-    // Recomputes `occupied` and the rule classes of all twelve slots.
-    void classifyAll();
-    void setRegion(int s, RegionEntry* r);
-    void setTerminalBinding(int s, StimulusChannel* c);
-};
-
-// A large universe is mostly blocks: keep one within 224 bytes (the rule
-// classes fill what was padding).
-static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 224);
-
-struct CellRef {
-    UniverseBlock* block = nullptr;
-    int slot = 0;
-    explicit operator bool() const { return block != nullptr; }
-    CellCore core() const { return block->cells[slot]; }
-};
 
 struct MoveRequest {
     int32_t direction;
@@ -423,18 +217,22 @@ public:
     void stepGeneration();
     void requestMove(int32_t direction, int32_t x, int32_t y, int32_t z);
 
-    // Threads that evaluate phase 1 (1 = the calling thread alone). Results
-    // are the same for every count. Call between generations only.
+    // Threads that run the shared passes of phases 1, 3 and 4 (1 = the
+    // calling thread alone; see Threads above). Results are the same for
+    // every count. Call between generations only. A change drops the
+    // storage cuts, so the next storage-order signal pass moves the blocks.
     void setThreads(int count);
     int threads() const { return threads_; }
-    // Phase-1 tuning, so that tests can run the separate signal pass on
-    // small universes: below `signalPassMinimum` listed blocks (per thread,
-    // with helpers) there is none, and with `storageOrderAlways` it runs in
-    // storage order whatever the share of active blocks.
+    // Pass tuning, so that tests can run the shared passes on small
+    // universes: below `signalPassMinimum` listed blocks there is no signal
+    // pass, and a list-order pass (signals, commits) is shared only from
+    // that many blocks per thread (sharedPassPays); with
+    // `storageOrderAlways` every pass that can run in storage order does,
+    // whatever the share of active blocks (storageOrderPays).
     size_t signalPassMinimum = 1024;
     bool storageOrderAlways = false;
     // How often the threads built the next list without the ordered walk,
-    // and how often they moved the blocks to spatial order (for tests and
+    // and how often the blocks were moved to spatial order (for tests and
     // benchmarks: both change timing only).
     uint64_t keyedWalks = 0;
     uint64_t relocations = 0;
@@ -491,8 +289,8 @@ public:
 private:
     friend class UniverseCheckpoint;
     struct Scratch;
-    struct SignalPool;
-    friend struct SignalPool;
+    struct PassPool;
+    friend struct PassPool;
 
     UniverseBlock* blockAt(int32_t x, int32_t y, int32_t z, bool create);
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
@@ -513,6 +311,10 @@ private:
     void tableErase(UniverseBlock* b);
     void tableGrow();
     size_t tableIndex(int32_t bx, int32_t by, int32_t bz) const;
+    // The block beside block (bx, by, bz) in direction d, by lookup.
+    UniverseBlock* blockBeside(int32_t bx, int32_t by, int32_t bz, int d) const {
+        return tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
+    }
 
     std::vector<UniverseBlock*> bucketHead_;
     std::vector<UniverseBlock*> bucketTail_;
@@ -559,14 +361,14 @@ private:
 
     // The helper threads (threads_ - 1 of them) and the passes they share.
     int threads_ = 1;
-    std::unique_ptr<SignalPool> pool_;
+    std::unique_ptr<PassPool> pool_;
     // Passes that helpers share out. The signal passes evaluate the signal
     // cells of every block on the current list, either in list order or,
     // when most stored blocks are active, in storage order (which the memory
     // system can follow); they leave each block's wake mask in the spare
     // high bits of its listFlags, where the ordered walk takes it. The
     // commit pass commits the blocks of the commit list that hold no moves
-    // or turns (their commit is a plain copy) ahead of the ordered walk.
+    // or turns (their commit is a plain copy) ahead of the serial commit.
     // The keyed passes build the next list without the ordered walk (see
     // Threads above): WakeKeys gives each stored block its smallest waking
     // key, WakeRanks turns keys into next-list positions and sets the
@@ -576,7 +378,15 @@ private:
     // turns; Promote moves the next list's flags to current.
     enum class Pass { ListSignals, StorageSignals, Commits, WakeKeys, WakeRanks, WakeRanksCommitted, StorageCommits, Promote };
     void runPass(Pass pass, size_t share, size_t begin, size_t end);
-    UniverseBlock* blockAtStorage(size_t k) const { return chunks_[k / kChunkBlocks].get() + k % kChunkBlocks; }
+    // Every block of every chunk, free ones included: what a storage-order
+    // pass visits, and the range its storage indices cover.
+    size_t storedBlocks() const { return chunks_.size() * kChunkBlocks; }
+    // A storage-order pass visits every stored block, so it pays for a list
+    // of n blocks only when they are at least a third of storage.
+    bool storageOrderPays(size_t n) const { return storageOrderAlways || n * 3 >= storedBlocks(); }
+    // A list-order pass on every thread pays from signalPassMinimum blocks
+    // per thread.
+    bool sharedPassPays(size_t n) const { return pool_ && n >= signalPassMinimum * size_t(threads_); }
     bool evaluate(bool wholeGeneration);
     bool keyedWalk(bool wholeGeneration);
     void endGeneration();
@@ -600,10 +410,12 @@ private:
     // Shares of storage for the storage-order passes: contiguous ranges of
     // storage, cut where few neighbour pairs straddle the cut (the cache
     // lines of such pairs move between the cores every pass), within a
-    // tenth of an even split of the listed blocks. Rebuilt when blocks were
-    // created since, once none has been for kPartitionGap generations (and
-    // not more often than that); until then the passes split storage
-    // evenly, which is as exact, only slower.
+    // tenth of an even split of the listed blocks. Out of date once a block
+    // was created or the caches rebuilt; then rebuilt (with a move to
+    // spatial order) once none has been created for kPartitionGap
+    // generations and the last rebuild is that old, at once when there are
+    // no cuts at all (see Storage order above). Until then the passes split
+    // storage evenly, which is as exact, only slower.
     std::vector<size_t> shareCuts_;           // shares + 1 storage indices
     uint64_t blockEpoch_ = 0;                 // counts block creations and rebuilds
     uint64_t partitionEpoch_ = ~uint64_t(0);  // blockEpoch_ when shareCuts_ was chosen
@@ -614,7 +426,7 @@ private:
     static constexpr uint32_t kPartitionGap = 256;
     bool partitionCurrent() const {
         return partitionBuilt_ && partitionEpoch_ == blockEpoch_ && shareCuts_.size() == shareState_.size() + 1 &&
-               shareCuts_.back() == chunks_.size() * kChunkBlocks;
+               shareCuts_.back() == storedBlocks();
     }
     void preparePartition();
     void relocateSpatially();

@@ -1,7 +1,10 @@
-// Internals shared by the engine's translation units: the slot-neighbour
-// table and the per-generation scratch record.
+// Internals shared by the engine's files: the slot tables, the wake-mask
+// forms, the small list and storage helpers the hot loops inline, the
+// thread pool and the per-generation scratch record.
 #pragma once
 #include <atomic>
+#include <cstring>
+#include <memory>
 #include <thread>
 
 #include "universe/universe.h"
@@ -44,6 +47,13 @@ struct NeighbourSlotTable {
 };
 inline constexpr NeighbourSlotTable neighbourSlots{};
 
+// The block holding neighbour n of a cell of b (n = neighbourSlots.at[s][d]):
+// b itself or its face neighbour d, which may be missing.
+template <class Block>
+inline Block* neighbourBlock(Block* b, const NeighbourSlot& n, int d) {
+    return n.sameBlock ? b : b->neighbour[d];
+}
+
 // Wake-mask bits that a reporting cell in slot s contributes.
 struct WakeBitsTable {
     uint8_t bits[12];
@@ -60,15 +70,46 @@ struct WakeBitsTable {
 };
 inline constexpr WakeBitsTable wakeBits{};
 
+// The block coordinates of b (its origin over the block edges).
+inline void blockCoords(const UniverseBlock* b, int32_t& bx, int32_t& by, int32_t& bz) {
+    bx = Universe::floorDiv(b->originX, 2);
+    by = Universe::floorDiv(b->originY, 2);
+    bz = Universe::floorDiv(b->originZ, 3);
+}
+
+// Storage index k: block k % kChunkBlocks of chunk k / kChunkBlocks.
+inline UniverseBlock* storageBlock(const std::unique_ptr<UniverseBlock[]>* chunks, size_t k) {
+    return chunks[k / Universe::kChunkBlocks].get() + k % Universe::kChunkBlocks;
+}
+
+// Appends b to a list unless its flag says it is on it already. Every
+// append to the worklists but a new block's goes through here.
+inline void appendOnce(std::vector<UniverseBlock*>& list, UniverseBlock* b, uint32_t flag) {
+    if (!(b->listFlags & flag)) {
+        list.push_back(b);
+        b->listFlags |= flag;
+    }
+}
+
+// The flags of a block moving from the next list to the current one.
+inline uint32_t promotedFlags(uint32_t flags) { return (flags | OnCurrent) & ~uint32_t(OnNext); }
+
+// The commit of a block without claims or turns: its signals become its
+// outputs, twelve bytes at once. Nothing else changes, so the helper
+// threads can do it for such blocks in any order.
+inline void commitSignals(UniverseBlock* b) {
+    std::memcpy(b->cells.outputs, b->cells.nextOutputs, sizeof b->cells.outputs);
+}
+
+// A wake mask naming every face (wakeBlocks wakes the block itself too).
+constexpr unsigned kAllFaces = 63;
+
 // Appends the block and the face neighbours named in the wake mask to a
 // list, skipping those already on it, in the visiting order -x, -y, -z, the
 // block, +z, +y, +x. Inline because phase 1 calls it for nearly every block.
 inline void wakeInto(UniverseBlock* b, unsigned mask, std::vector<UniverseBlock*>& list, uint32_t flag) {
     auto add = [&](UniverseBlock* n) {
-        if (n && !(n->listFlags & flag)) {
-            list.push_back(n);
-            n->listFlags |= flag;
-        }
+        if (n) appendOnce(list, n, flag);
     };
     if (mask & 8) add(b->neighbour[3]);
     if (mask & 2) add(b->neighbour[2]);
@@ -139,26 +180,59 @@ extern const SignalKernel signalKernel;
 // reads both with one load.
 constexpr int kSignalWakeShift = 4;
 constexpr int kListPosShift = 11;
-constexpr uint32_t kPhaseBits = ~uint32_t(15);
+constexpr uint32_t kAllListFlags = OnNext | OnCommit | OnMove | OnCurrent;
+constexpr uint32_t kPhaseBits = ~kAllListFlags;
 constexpr size_t kKeyedListLimit = size_t(1) << (32 - kListPosShift);
+// The flags of a listed block once phase 1 is done with it: off the
+// current list, and the signal pass's bits gone.
+inline uint32_t leavingCurrent(uint32_t flags) { return flags & ~(uint32_t(OnCurrent) | kPhaseBits); }
+
+// The ordered walk (rules.cpp) and the list-order signal pass
+// (pass_pool.cpp) call this for every block, so it is inline in both.
+// The walk is memory-bound on large machines, and the list order follows
+// the signals, so the hardware cannot guess it: fetch the block a few steps
+// ahead, and the outputs of the neighbours of one whose pointers have
+// arrived by now.
+constexpr size_t kBlockAhead = 6, kNeighboursAhead = 3;
+inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, bool neighbours) {
+    if (i + kBlockAhead < list.size()) {
+        const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
+        for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) prefetchLine(p + off);
+    }
+    if (i + kNeighboursAhead < list.size()) {
+        // The signals need the neighbours' outputs; the walk after a signal
+        // pass needs only their list flags, for the wake enlists.
+        const UniverseBlock* b = list[i + kNeighboursAhead];
+        for (const UniverseBlock* n : b->neighbour)
+            if (n) {
+                if (neighbours) {
+                    prefetchLine(n->cells.outputs);
+                    prefetchLine(n->cells.outputs + 11);
+                } else {
+                    prefetchLine(&n->listFlags);
+                }
+            }
+    }
+}
 
 }  // namespace universe_detail
 
-// Helper threads for phase 1. Each pass hands every helper one contiguous
-// share of the current list; the caller evaluates the first share itself
-// and then waits for the others (the barrier of the pass).
-struct Universe::SignalPool {
-    explicit SignalPool(Universe& u, int helpers);
-    ~SignalPool();
-    // Shares out [0, count) of the given order's range.
-    void run(Pass order, size_t count);
+// The helper threads (pass_pool.cpp). Each pass hands every helper one
+// contiguous share of [0, count) (of a list, or of storage); the caller
+// runs the first share itself and then waits for the others (the barrier
+// of the pass). Phases 1, 3 and 4 all run passes here.
+struct Universe::PassPool {
+    explicit PassPool(Universe& u, int helpers);
+    ~PassPool();
+    // Runs `pass` over [0, count), cut into one share per thread.
+    void run(Pass pass, size_t count);
 
 private:
     void helperLoop(int index);
     Universe& universe_;
     const size_t shares_;  // helpers + the caller
     std::vector<std::thread> helpers_;
-    Pass order_ = Pass::ListSignals;  // both published by the epoch bump
+    Pass pass_ = Pass::ListSignals;  // both published by the epoch bump
     size_t count_ = 0;
     std::atomic<uint32_t> epoch_{0};
     std::atomic<int32_t> remaining_{0};
