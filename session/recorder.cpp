@@ -57,14 +57,34 @@ void SignalRecorder::sample(const Universe& u) {
         return;
     }
     uint8_t* row = values_.data() + r * probes_.size();
+    const uint64_t epoch = u.layoutEpoch();
     for (size_t i = 0; i < probes_.size(); ++i) {
         const SignalProbe& p = probes_[i];
+        int32_t x = p.x, y = p.y, z = p.z, d = p.direction;
         if (p.terminal) {
             const Terminal& t = *p.terminal;
-            row[i] = terminalInUniverseRange(t) && u.testOutput(t.x, t.y, t.z, t.direction);
-        } else {
-            row[i] = u.testOutput(p.x, p.y, p.z, p.direction);
+            if (!terminalInUniverseRange(t)) {
+                row[i] = 0;
+                continue;
+            }
+            x = t.x;
+            y = t.y;
+            z = t.z;
+            d = t.direction;
         }
+        // What testOutput reads, with the block found once for as long as it stays put.
+        if (!validDirection(d)) {
+            row[i] = 0;
+            continue;
+        }
+        if (!p.block || p.epoch != epoch || p.bx != x || p.by != y || p.bz != z) {
+            p.block = u.findBlock(x, y, z);
+            p.bx = x;
+            p.by = y;
+            p.bz = z;
+            p.epoch = epoch;
+        }
+        row[i] = p.block && (p.block->cells.outputs[Universe::slotOf(x, y, z)] >> d) & 1;
     }
     if (counters_) {
         int64_t* c = counterValues_.data() + r * CounterCount;

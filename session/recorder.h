@@ -21,6 +21,7 @@
 #include <vector>
 
 class Universe;
+struct UniverseBlock;
 struct Terminal;
 struct TerminalTable;
 
@@ -28,6 +29,13 @@ struct SignalProbe {
     std::string name;
     const Terminal* terminal = nullptr;  // or a fixed cell face:
     int32_t x = 0, y = 0, z = 0, direction = 0;
+    // The block last found for the probe's position, kept while the
+    // universe's layout epoch and the position stay the same: a table
+    // lookup per probe and generation would cost a small machine a third
+    // of its run.
+    mutable const UniverseBlock* block = nullptr;
+    mutable int32_t bx = 0, by = 0, bz = 0;
+    mutable uint64_t epoch = ~uint64_t(0);
 };
 
 class SignalRecorder {

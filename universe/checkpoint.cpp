@@ -356,6 +356,8 @@ void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     swap(a.chunks_, b.chunks_);
     a.dropPartition();
     b.dropPartition();
+    ++a.layoutEpoch_;
+    ++b.layoutEpoch_;
     swap(a.freeBlocks_, b.freeBlocks_);
     // Whether table entries may carry tags depends on where the chunks lie.
     swap(a.tagged_, b.tagged_);

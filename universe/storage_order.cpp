@@ -92,6 +92,7 @@ void Universe::relocateSpatially() {
     }
     ++blockEpoch_;
     ++relocations;
+    ++layoutEpoch_;
 }
 
 // Chooses the cuts when they are out of date and may be rechosen. The

@@ -534,6 +534,7 @@ void Universe::writeBlocks(std::ostream& out) const {
 // ---------------------------------------------------------------- clean-up
 
 void Universe::cleanUp() {
+    ++layoutEpoch_;
     for (uint32_t i = 0; i < kBuckets; ++i) {
         UniverseBlock* prev = nullptr;
         UniverseBlock* b = bucketHead_[i];

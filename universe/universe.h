@@ -236,6 +236,10 @@ public:
     // benchmarks: both change timing only).
     uint64_t keyedWalks = 0;
     uint64_t relocations = 0;
+    // Changes whenever a block may have been freed or moved (the clean-up,
+    // the move to spatial order, a checkpoint read in), so that a reader
+    // outside the engine may keep block pointers while it stays the same.
+    uint64_t layoutEpoch() const { return layoutEpoch_; }
 
     // Debug check: rebuilds list flags, links, neighbour pointers, rule
     // classes, chain and table membership from scratch and compares them
@@ -287,6 +291,7 @@ public:
     }
 
 private:
+    uint64_t layoutEpoch_ = 0;
     friend class UniverseCheckpoint;
     struct Scratch;
     struct PassPool;

@@ -36,11 +36,11 @@ std::string consistency(Session& s) {
 }
 
 struct Scratch {
-    fs::path dir = fs::temp_directory_path() / ("cellforge-timeline-" + std::to_string(::getpid()));
+    fs::path dir = fs::temp_directory_path() / std::string("cellforge-timeline-").append(std::to_string(::getpid()));
     Scratch() { fs::create_directories(dir); }
     ~Scratch() { fs::remove_all(dir); }
     std::string grid(uint64_t seed) {
-        const std::string p = (dir / ("r" + std::to_string(seed) + ".grd")).string();
+        const std::string p = (dir / std::string("r").append(std::to_string(seed)).append(".grd")).string();
         random_universe::Params params;
         params.malformedChance = 0;
         params.farChance = 0;
