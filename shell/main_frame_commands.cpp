@@ -65,7 +65,8 @@ void CMainFrame::connectCommands() {
     on(Exit, [this] { close(); });
     on(About, &CMainFrame::onAbout);
     on(FileClose, [this] {
-        if (CCellforgeDoc* d = activeDocument()) closeDocument(d);
+        CCellforgeDoc* d = activeDocument();
+        if (d && confirmClose(d)) closeDocument(d);
     });
     on(FileSaveAs, &CMainFrame::onFileSaveAs);
     on(SaveTerminals, &CMainFrame::onSaveTerminals);
