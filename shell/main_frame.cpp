@@ -400,7 +400,10 @@ void CMainFrame::updateCommandStates() {
     }
     context.canStop = context.haveView && d->engine().canStop();
     if (d) {
+        // One read of the timeline per refresh (it holds the worker), shared
+        // with the slider.
         const CCellforgeDoc::TimelineState t = d->timelineState();
+        lastTimeline_ = t;
         context.canUndo = t.canUndo;
         context.canRedo = t.canRedo;
         CCellforgeView* v = activeView();
@@ -421,7 +424,7 @@ void CMainFrame::tick() {
     for (CCellforgeDoc* d : documents()) d->updateAllViews();
     updateCommandStates();
     updateSpeedPane();
-    updateTimelineBar();
+    showTimeline(activeDocument() ? &lastTimeline_ : nullptr);
     // A run waits while a dialog is open: the dialog may be working on the
     // very document the run is about to close.
     if (!QApplication::activeModalWidget()) {

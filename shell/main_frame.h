@@ -28,6 +28,7 @@
 
 #include "shell/action_table.h"
 #include "shell/animation_run.h"
+#include "shell/cellforge_doc.h"
 #include "shell/document_manager.h"
 #include "shell/recent_files.h"
 
@@ -185,6 +186,7 @@ private:
     void connectEditCommands();
     void onUndoRedo(bool redo);
     bool clipboardHoldsGrid();
+    void showTimeline(const CCellforgeDoc::TimelineState* state);
 
     RecentFileList recent_;
     QMdiArea* mdi_ = nullptr;
@@ -192,12 +194,14 @@ private:
     std::unique_ptr<ActionSet> actions_;
     QToolBar* toolBar_ = nullptr;
     QToolBar* editBar_ = nullptr;
+    QToolBar* paletteBar_ = nullptr;
     QToolBar* timelineBar_ = nullptr;
     QButtonGroup* paletteGroup_ = nullptr;
     QComboBox* frontBox_ = nullptr;
     QComboBox* sideBox_ = nullptr;
     QSlider* timelineSlider_ = nullptr;
     QLabel* timelineLabel_ = nullptr;
+    CCellforgeDoc::TimelineState lastTimeline_;  // as the last refresh read it
     bool clipboardChecked_ = false;
     bool clipboardHoldsGrid_ = false;
     QLabel* readyPane_ = nullptr;

@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QDir>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -67,15 +66,14 @@ void CMainFrame::createEditBar() {
     }
     editBar_->addSeparator();
 
-    // The palette: the ten part types, and the way a placed part faces.
-    auto* palette = new QWidget(editBar_);
-    palette->setObjectName(QStringLiteral("palette"));
-    auto* row = new QHBoxLayout(palette);
-    row->setContentsMargins(2, 0, 2, 0);
-    row->setSpacing(1);
-    paletteGroup_ = new QButtonGroup(palette);
+    // The palette, down the left edge: the ten part types, and the way a
+    // placed part faces.
+    paletteBar_ = new QToolBar(QStringLiteral("Parts"), this);
+    paletteBar_->setObjectName(QStringLiteral("palette"));
+    paletteBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    paletteGroup_ = new QButtonGroup(paletteBar_);
     for (int32_t type = 1; type <= 10; ++type) {
-        auto* b = new QToolButton(palette);
+        auto* b = new QToolButton(paletteBar_);
         b->setIcon(partIcon(type));
         b->setCheckable(true);
         b->setAutoRaise(true);
@@ -84,23 +82,25 @@ void CMainFrame::createEditBar() {
         b->setStatusTip(QStringLiteral("The place tool puts down a %1").arg(name));
         b->setObjectName(QStringLiteral("part%1").arg(type));
         paletteGroup_->addButton(b, type);
-        row->addWidget(b);
+        paletteBar_->addWidget(b);
     }
     paletteGroup_->button(1)->setChecked(true);
-    auto direction = [palette](const QString& name, int initial) {
-        auto* box = new QComboBox(palette);
+    auto direction = [this](const QString& name, int initial) {
+        auto* box = new QComboBox(paletteBar_);
         box->setObjectName(name);
+        box->setToolTip(QStringLiteral("The direction a placed part's %1 faces").arg(name));
         for (int d = 0; d < 6; ++d) box->addItem(QString::fromLatin1(directionName(d)), d);
         box->setCurrentIndex(initial);
         return box;
     };
-    row->addWidget(new QLabel(QStringLiteral(" front"), palette));
+    paletteBar_->addSeparator();
+    paletteBar_->addWidget(new QLabel(QStringLiteral("front"), paletteBar_));
     frontBox_ = direction(QStringLiteral("front"), 0);
-    row->addWidget(frontBox_);
-    row->addWidget(new QLabel(QStringLiteral("side"), palette));
+    paletteBar_->addWidget(frontBox_);
+    paletteBar_->addWidget(new QLabel(QStringLiteral("side"), paletteBar_));
     sideBox_ = direction(QStringLiteral("side"), 1);
-    row->addWidget(sideBox_);
-    editBar_->addWidget(palette);
+    paletteBar_->addWidget(sideBox_);
+    addToolBar(Qt::LeftToolBarArea, paletteBar_);
     auto choose = [this] {
         PartChoice c;
         c.type = paletteGroup_->checkedId() > 0 ? paletteGroup_->checkedId() : 1;
@@ -250,13 +250,22 @@ bool CMainFrame::clipboardHoldsGrid() {
 
 void CMainFrame::updateTimelineBar() {
     CCellforgeDoc* d = activeDocument();
-    timelineSlider_->setEnabled(d != nullptr);
     if (!d) {
+        showTimeline(nullptr);
+        return;
+    }
+    const CCellforgeDoc::TimelineState s = d->timelineState();
+    showTimeline(&s);
+}
+
+void CMainFrame::showTimeline(const CCellforgeDoc::TimelineState* state) {
+    timelineSlider_->setEnabled(state != nullptr);
+    if (!state) {
         timelineLabel_->clear();
         return;
     }
     if (timelineSlider_->isSliderDown()) return;  // the user holds it
-    const CCellforgeDoc::TimelineState s = d->timelineState();
+    const CCellforgeDoc::TimelineState& s = *state;
     const uint32_t last = std::max(s.last, s.generation);
     timelineSlider_->blockSignals(true);
     timelineSlider_->setRange(int(std::min<uint32_t>(s.first, 0x7FFFFFFF)), int(std::min<uint32_t>(last, 0x7FFFFFFF)));

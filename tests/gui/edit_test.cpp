@@ -248,6 +248,12 @@ private slots:
         aimAt(v, 2, 1, 1);
         click(v, centre, Qt::ShiftModifier);
         QCOMPARE(*v->selection(), (CellBox{{0, 0, 0}, {2, 1, 1}}));
+        // For looking at by eye: CELLFORGE_EDIT_SHOT names a PNG of the window.
+        if (const QByteArray shot = qgetenv("CELLFORGE_EDIT_SHOT"); !shot.isEmpty()) {
+            aimAt(v, 1, 0.5, 0.5);
+            v->renderNow();
+            frame_->grab().save(QString::fromLocal8Bit(shot));
+        }
         // A drag turns the camera and leaves the selection alone.
         const Camera before = v->camera();
         QTest::mousePress(v, Qt::LeftButton, {}, centre);
