@@ -140,6 +140,20 @@ void CCellforgeDoc::recordEdit(const std::string& label, Timeline::Apply apply, 
     emit universeEdited();
 }
 
+// Inputs are applied again on every replay, long after this call returns:
+// the report goes through shared memory, never a local.
+MemoryWriteReport CCellforgeDoc::writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                             const std::vector<int32_t>& image) {
+    auto copy = std::make_shared<const std::vector<int32_t>>(image);
+    auto report = std::make_shared<MemoryWriteReport>();
+    engine_->withUniverse([&](Universe& u) {
+        timeline_->record(u, "memory", [copy, x0, y0, z0, offset, report](Universe& w) {
+            *report = writeMemoryImage(w, x0, y0, z0, offset, *copy);
+        }, image.size() * sizeof(int32_t), false);
+    });
+    return *report;
+}
+
 void CCellforgeDoc::placeParts(const std::vector<UniverseCell>& cells, const std::string& label) {
     if (cells.empty()) return;
     auto copy = std::make_shared<const std::vector<UniverseCell>>(cells);

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "files/document.h"
+#include "files/memory_image.h"
 #include "session/timeline.h"
 #include "view/scene.h"
 
@@ -83,6 +84,10 @@ public:
     void startTimeline();
     // Applies an edit now (worker held) as one step of undo.
     void recordEdit(const std::string& label, Timeline::Apply apply, size_t bytes);
+    // Writes a program image into the memory modules as a recorded input
+    // (kept through rewinds and replays, but no step of undo).
+    MemoryWriteReport writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                  const std::vector<int32_t>& image);
     // Places the cells (one undo step); none placed for an empty list.
     void placeParts(const std::vector<UniverseCell>& cells, const std::string& label);
     // The timeline moves stop the worker first; false with the reason.

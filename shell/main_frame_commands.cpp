@@ -316,7 +316,8 @@ void CMainFrame::onWriteMemory() {
     }
     // The writer skips positions without a module, so "nothing written" is
     // worth saying; it reports the modules it met.
-    const MemoryWriteReport report = d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
+    // Through the timeline, so rewinding past the write keeps it.
+    const MemoryWriteReport report = d->writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
     const size_t present = report.modules;
     if (present == 0) {
         showTransient(QStringLiteral("Memory: no memory module at (%1, %2, %3); nothing written")
