@@ -127,9 +127,11 @@ void CCellforgeView::paintGL() {
         renderer_.setReuseUnchangedFrames(deep);
         reusingFrames_ = deep;
     }
+    if (pasteTargetPending_) updatePasteTarget();
     FrameResult r = renderer_.renderFrame(camera(), doc_->universe(), &doc_->driver());
     // A kept frame already shows the selection as it was drawn with it.
     if (r.drawn && !r.reused && selection_) drawSelection();
+    if (r.drawn && !r.reused && pasteTarget_ && pasting()) drawPastePreview();
     if (deep) depthTarget_.copyTo(defaultFramebufferObject());
     if (!r.drawn) return;
     lastFrame_ = r;
@@ -361,6 +363,89 @@ void CCellforgeView::drawSelection() {
     glPopMatrix();
 }
 
+void CCellforgeView::drawPastePreview() {
+    const CellPosition& at = *pasteTarget_;
+    glPushMatrix();
+    applyCameraTransform(camera());
+    glDisable(GL_DEPTH_TEST);
+    glLineWidth(2.0f);
+    glColor3f(0.0f, 1.0f, 1.0f);
+    const double lo[3] = {at.x - 0.5, at.y - 0.5, at.z - 0.5};
+    const double hi[3] = {at.x + pasteExtent_[0] + 0.5, at.y + pasteExtent_[1] + 0.5, at.z + pasteExtent_[2] + 0.5};
+    const double x[2] = {lo[0], hi[0]}, y[2] = {lo[1], hi[1]}, z[2] = {lo[2], hi[2]};
+    glBegin(GL_LINES);
+    for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b) {
+            glVertex3d(x[0], y[a], z[b]);
+            glVertex3d(x[1], y[a], z[b]);
+            glVertex3d(x[a], y[0], z[b]);
+            glVertex3d(x[a], y[1], z[b]);
+            glVertex3d(x[a], y[b], z[0]);
+            glVertex3d(x[a], y[b], z[1]);
+        }
+    glEnd();
+    glEnable(GL_DEPTH_TEST);
+    glLineWidth(1.0f);
+    glPopMatrix();
+}
+
+void CCellforgeView::updatePasteTarget() {
+    pasteTargetPending_ = false;
+    if (!pasting() || !hovering_) return;
+    const CellPosition at = placeTarget(hoverPos_);
+    if (pasteTarget_ && *pasteTarget_ == at) return;
+    pasteTarget_ = at;
+    renderer_.invalidate();  // the box moved: this frame is drawn anew
+}
+
+void CCellforgeView::beginPaste(std::vector<UniverseCell> cells) {
+    pasteCells_ = std::move(cells);
+    pasteExtent_ = {0, 0, 0};
+    for (const UniverseCell& c : pasteCells_) {
+        pasteExtent_[0] = std::max(pasteExtent_[0], c.x);
+        pasteExtent_[1] = std::max(pasteExtent_[1], c.y);
+        pasteExtent_[2] = std::max(pasteExtent_[2], c.z);
+    }
+    pasteTarget_.reset();
+    const QPoint p = mapFromGlobal(QCursor::pos());
+    if (rect().contains(p)) {
+        hoverPos_ = p;
+        hovering_ = true;
+    }
+    pasteTargetPending_ = true;
+    renderer_.invalidate();
+    update();
+}
+
+void CCellforgeView::cancelPaste() {
+    if (!pasting()) return;
+    pasteCells_.clear();
+    pasteTarget_.reset();
+    renderer_.invalidate();
+    update();
+}
+
+bool CCellforgeView::finishPaste(const CellPosition& at) {
+    if (!pasting() || !doc_) return false;
+    std::vector<UniverseCell> cells;
+    cells.reserve(pasteCells_.size());
+    CellBox box{{at.x, at.y, at.z}, {at.x, at.y, at.z}};
+    for (UniverseCell c : pasteCells_) {
+        const int64_t x = int64_t(c.x) + at.x, y = int64_t(c.y) + at.y, z = int64_t(c.z) + at.z;
+        if (!Universe::inCoordinateRange(x, y, z)) continue;
+        c.x = int32_t(x);
+        c.y = int32_t(y);
+        c.z = int32_t(z);
+        box.hi = {std::max(box.hi[0], c.x), std::max(box.hi[1], c.y), std::max(box.hi[2], c.z)};
+        cells.push_back(c);
+    }
+    cancelPaste();
+    doc_->placeParts(cells, "paste");
+    anchor_.reset();
+    setSelection(box);
+    return true;
+}
+
 void CCellforgeView::setSelection(const std::optional<CellBox>& box) {
     if (box == selection_) return;
     selection_ = box;
@@ -390,6 +475,10 @@ CellPosition CCellforgeView::placeTarget(QPoint pos) {
 
 void CCellforgeView::clickAt(QPoint pos, Qt::KeyboardModifiers modifiers) {
     if (!doc_) return;
+    if (pasting()) {
+        finishPaste(placeTarget(pos));
+        return;
+    }
     switch (tool_) {
     case EditTool::Select: {
         const std::optional<CellPosition> hit = cellAt(pos);
@@ -518,6 +607,10 @@ void CCellforgeView::mouseMoveEvent(QMouseEvent* event) {
         hoverPos_ = pos;
         hovering_ = true;
         hoverPending_ = true;
+        if (pasting()) {
+            pasteTargetPending_ = true;
+            update();
+        }
     }
     QOpenGLWidget::mouseMoveEvent(event);
 }
@@ -582,6 +675,10 @@ void CCellforgeView::keyPressEvent(QKeyEvent* event) {
         vk = 'A' + (key - Qt::Key_A);
     else if (key == Qt::Key_Space)
         vk = 0x20;
+    if (key == Qt::Key_Escape && pasting()) {
+        cancelPaste();
+        return;
+    }
     if (key == Qt::Key_R && doc_ && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         turnAt(pointerPos(), !(event->modifiers() & Qt::ShiftModifier));
         vk = 0;

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <array>
 #include <QOpenGLWidget>
 #include <QPoint>
 #include <QString>
@@ -100,6 +101,18 @@ public:
     CellPosition placeTarget(QPoint pos);
     // Where the pointer last was over the view, else the view's centre.
     QPoint pointerPos() const;
+    // Paste with a preview: the cells (counted from their low corner at the
+    // origin) follow the pointer as a wire box until a click places them
+    // (one undo step; they become the selection) or Esc drops them.
+    void beginPaste(std::vector<UniverseCell> cells);
+    bool pasting() const { return !pasteCells_.empty(); }
+    // Places the pending paste with its low corner at the cell; false when
+    // none is pending.
+    bool finishPaste(const CellPosition& at);
+    void cancelPaste();
+    // Where the pending paste would go now, once the pointer has been over
+    // the view.
+    const std::optional<CellPosition>& pasteTarget() const { return pasteTarget_; }
 
     explicit CCellforgeView(CCellforgeDoc* doc, QWidget* parent = nullptr);
     ~CCellforgeView() override;
@@ -187,12 +200,18 @@ private:
     void cameraMoved();
 
     void drawSelection();
+    void drawPastePreview();
+    void updatePasteTarget();
     std::optional<CellPosition> cellAt(QPoint pos);
 
     static inline EditTool tool_ = EditTool::Select;
     static inline PartChoice choice_{};
     std::optional<CellBox> selection_;
     std::optional<CellPosition> anchor_;  // the part a Shift+click extends from
+    std::vector<UniverseCell> pasteCells_;  // a pending paste, from the origin
+    std::array<int32_t, 3> pasteExtent_{0, 0, 0};
+    std::optional<CellPosition> pasteTarget_;
+    bool pasteTargetPending_ = false;
 
     CCellforgeDoc* doc_;
     ViewCentre centre_;

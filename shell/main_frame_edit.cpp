@@ -149,8 +149,23 @@ void CMainFrame::connectEditCommands() {
         if (copySelection())
             if (CCellforgeView* v = activeView()) v->eraseSelection();
     });
+    // Paste shows where the parts would go, following the pointer, and a
+    // click puts them there; Paste again while it shows puts them under the
+    // pointer at once.
     on(EditPaste, [this] {
-        if (CCellforgeView* v = activeView()) pasteAt(v, v->pointerPos());
+        CCellforgeView* v = activeView();
+        if (!v) return;
+        if (v->pasting()) {
+            v->finishPaste(v->placeTarget(v->pointerPos()));
+            return;
+        }
+        auto cells = cellsFromGridText(QApplication::clipboard()->text().toStdString(), {0, 0, 0});
+        if (!cells || cells->empty()) {
+            showTransient(QStringLiteral("The clipboard holds no grid text; nothing was pasted"));
+            return;
+        }
+        v->beginPaste(std::move(*cells));
+        showTransient(QStringLiteral("Paste: click where the parts go (the box shows where); Esc drops them"));
     });
     on(EditClear, [this] {
         if (CCellforgeView* v = activeView()) v->eraseSelection();

@@ -76,6 +76,17 @@ int outlinePixels(const QImage& img) {
     return n;
 }
 
+// Pixels of the paste preview's colour.
+int previewPixels(const QImage& img) {
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb p = img.pixel(x, y);
+            n += qRed(p) == 0 && qGreen(p) == 255 && qBlue(p) == 255;
+        }
+    return n;
+}
+
 }  // namespace
 
 class EditTest : public QObject {
@@ -381,6 +392,44 @@ private slots:
         QCOMPARE(a->engine().universe().partCount(), size_t(4));
         QVERIFY(part(a, 30, 0, 0));
         QVERIFY(!va->selection()->contains({30, 0, 0}));
+        // Paste from the menu shows where the parts would go, following the
+        // pointer, and a click puts them there.
+        act(cmd::EditPaste)->trigger();
+        QVERIFY(va->pasting());
+        QTest::mouseMove(va, centre);
+        va->renderNow();
+        QCoreApplication::processEvents();
+        va->renderNow();
+        QVERIFY(va->pasteTarget());
+        const CellPosition target = *va->pasteTarget();
+        QCOMPARE(target, va->placeTarget(centre));
+        // The preview is exactly the difference between the picture with it
+        // and the picture after Esc dropped it: a box of its own colour.
+        const QImage with = va->grabFramebuffer();
+        QTest::keyClick(va, Qt::Key_Escape);
+        QVERIFY(!va->pasting());
+        va->renderNow();
+        const QImage without = va->grabFramebuffer();
+        QCOMPARE(with.size(), without.size());
+        int changed = 0, boxColoured = 0;
+        for (int y = 0; y < with.height(); ++y)
+            for (int x = 0; x < with.width(); ++x) {
+                if (with.pixel(x, y) == without.pixel(x, y)) continue;
+                ++changed;
+                boxColoured += previewPixels(with.copy(x, y, 1, 1));
+            }
+        QVERIFY2(changed > 20, qPrintable(QString::number(changed)));
+        QCOMPARE(boxColoured, changed);
+        QCOMPARE(a->engine().universe().partCount(), size_t(4));  // nothing placed yet
+        // Again, and a click puts the parts where the box was.
+        act(cmd::EditPaste)->trigger();
+        QVERIFY(va->pasting());
+        click(va, centre);
+        QVERIFY(!va->pasting());
+        QCOMPARE(a->engine().universe().partCount(), size_t(7));
+        const auto low = part(a, target.x, target.y, target.z);
+        QVERIFY(low && low->partType == 2);
+        QCOMPARE(va->selection()->lo, (std::array<int32_t, 3>{target.x, target.y, target.z}));
         // Text from elsewhere is not pasted.
         QApplication::clipboard()->setText(QStringLiteral("not a grid"));
         QVERIFY(!enabled(cmd::EditPaste));
