@@ -29,6 +29,7 @@
 #include "universe/directions.h"
 #include "universe/universe.h"
 #include "files/grid_file.h"
+#include "files/memory_image.h"
 #include "view/navigation.h"
 
 namespace {
@@ -460,6 +461,12 @@ private slots:
         slider->setSliderDown(false);
         QCOMPARE(generation(d), 3u);
         QCOMPARE(cellsText(d), states[3]);
+        // And forward again, by replaying.
+        slider->setSliderDown(true);
+        slider->setValue(6);
+        slider->setSliderDown(false);
+        QCOMPARE(generation(d), 6u);
+        QCOMPARE(cellsText(d), states[6]);
         // While running: the worker stops, then goes back.
         act(cmd::Go)->trigger();
         QTRY_VERIFY(generation(d) >= 12);
@@ -480,6 +487,41 @@ private slots:
         // And a run after the reset passes the same states again.
         for (int g2 = 1; g2 <= 5; ++g2) step(d);
         QCOMPARE(cellsText(d), states[5]);
+    }
+
+    // Tools > Memory is an input from outside: kept through going back and
+    // forth, gone after Reset, and no step of undo.
+    void memoryWritesStayThroughRewinds() {
+        std::vector<GridCell> cells;
+        for (int bit = 0; bit < 6; ++bit)
+            for (int p = 0; p < 256; ++p) {
+                int64_t y = 0, z = 0;
+                memoryLoopPosition(0, 0, p, y, z);
+                cells.push_back({bit, int(y), int(z), 1, 0, 1});
+            }
+        CCellforgeDoc* d = open(QStringLiteral("module.grd"), cells);
+        QVERIFY(d);
+        const std::string loaded = cellsText(d);
+        step(d);
+        step(d);
+        const MemoryWriteReport report = d->writeMemory(0, 0, 0, 0, {63, 5, 0, 42});
+        QCOMPARE(report.modules, size_t(1));
+        const std::string written = cellsText(d);
+        QVERIFY(written != loaded);
+        QVERIFY(!enabled(cmd::EditUndo));
+        QVERIFY(!d->isModified());
+        step(d);
+        step(d);
+        const std::string later = cellsText(d);
+        frame_->jumpToGeneration(1);
+        frame_->jumpToGeneration(2);
+        QCOMPARE(cellsText(d), written);
+        // Back to where the run stood, which the record must still reach.
+        frame_->jumpToGeneration(4);
+        QCOMPARE(generation(d), 4u);
+        QCOMPARE(cellsText(d), later);
+        act(cmd::RunReset)->trigger();
+        QCOMPARE(cellsText(d), loaded);
     }
 
     void editedDocumentsAskBeforeTheyGo() {
