@@ -319,26 +319,30 @@ double CCellforgeView::distanceUnder(QPoint pos) {
 
 // ------------------------------------------------------------------ editing
 
+namespace {
+// The twelve edges of a box, in the current colour and line width.
+void wire(const double lo[3], const double hi[3]) {
+    const double x[2] = {lo[0], hi[0]}, y[2] = {lo[1], hi[1]}, z[2] = {lo[2], hi[2]};
+    glBegin(GL_LINES);
+    for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b) {
+            glVertex3d(x[0], y[a], z[b]);
+            glVertex3d(x[1], y[a], z[b]);
+            glVertex3d(x[a], y[0], z[b]);
+            glVertex3d(x[a], y[1], z[b]);
+            glVertex3d(x[a], y[b], z[0]);
+            glVertex3d(x[a], y[b], z[1]);
+        }
+    glEnd();
+}
+}  // namespace
+
 void CCellforgeView::drawSelection() {
     const CellBox& box = *selection_;
     const SceneSnapshot& shot = renderer_.lastSnapshot();
     glPushMatrix();
     applyCameraTransform(camera());
     glLineWidth(1.0f);
-    auto wire = [](const double lo[3], const double hi[3]) {
-        const double x[2] = {lo[0], hi[0]}, y[2] = {lo[1], hi[1]}, z[2] = {lo[2], hi[2]};
-        glBegin(GL_LINES);
-        for (int a = 0; a < 2; ++a)
-            for (int b = 0; b < 2; ++b) {
-                glVertex3d(x[0], y[a], z[b]);
-                glVertex3d(x[1], y[a], z[b]);
-                glVertex3d(x[a], y[0], z[b]);
-                glVertex3d(x[a], y[1], z[b]);
-                glVertex3d(x[a], y[b], z[0]);
-                glVertex3d(x[a], y[b], z[1]);
-            }
-        glEnd();
-    };
     // Each selected part outlined just outside its body, hidden where
     // other parts hide it.
     glColor3f(1.0f, 0.85f, 0.0f);
@@ -372,18 +376,7 @@ void CCellforgeView::drawPastePreview() {
     glColor3f(0.0f, 1.0f, 1.0f);
     const double lo[3] = {at.x - 0.5, at.y - 0.5, at.z - 0.5};
     const double hi[3] = {at.x + pasteExtent_[0] + 0.5, at.y + pasteExtent_[1] + 0.5, at.z + pasteExtent_[2] + 0.5};
-    const double x[2] = {lo[0], hi[0]}, y[2] = {lo[1], hi[1]}, z[2] = {lo[2], hi[2]};
-    glBegin(GL_LINES);
-    for (int a = 0; a < 2; ++a)
-        for (int b = 0; b < 2; ++b) {
-            glVertex3d(x[0], y[a], z[b]);
-            glVertex3d(x[1], y[a], z[b]);
-            glVertex3d(x[a], y[0], z[b]);
-            glVertex3d(x[a], y[1], z[b]);
-            glVertex3d(x[a], y[b], z[0]);
-            glVertex3d(x[a], y[b], z[1]);
-        }
-    glEnd();
+    wire(lo, hi);
     glEnable(GL_DEPTH_TEST);
     glLineWidth(1.0f);
     glPopMatrix();

@@ -407,6 +407,8 @@ private slots:
         // The preview is exactly the difference between the picture with it
         // and the picture after Esc dropped it: a box of its own colour.
         const QImage with = va->grabFramebuffer();
+        if (const QByteArray shot = qgetenv("CELLFORGE_EDIT_SHOT"); !shot.isEmpty())
+            frame_->grab().save(QString::fromLocal8Bit(shot).replace(QStringLiteral(".png"), QStringLiteral("-paste.png")));
         QTest::keyClick(va, Qt::Key_Escape);
         QVERIFY(!va->pasting());
         va->renderNow();
