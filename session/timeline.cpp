@@ -210,6 +210,9 @@ void Timeline::replayTo(uint32_t generation, size_t applied) {
 
 bool Timeline::goTo(uint32_t generation, size_t applied, std::string& error) {
     const uint32_t g0 = doc_.universe().generation;
+    // The position left behind stays reachable: a run stands one generation
+    // past the last generation start the hook saw.
+    newest_ = std::max(newest_, g0);
     const bool forward = generation > g0 || (generation == g0 && applied >= appliedSoFar(g0));
     if (!forward && !rollBackTo(generation, applied, error)) return false;
     replayTo(generation, applied);

@@ -57,10 +57,30 @@ const std::vector<CommandSpec>& commandTable() {
         // accelerators are there, and stay disabled.
         {NoHandlerButton, "", "", "", R::Never, 0},
         {FilePrint, "&Print...\tCtrl+P", "Print the active document\nPrint", "Ctrl+P", R::Never, 0},
-        {EditCopy, "&Copy", "Copy the selection and put it on the Clipboard\nCopy", "Ctrl+C;Ctrl+Ins", R::Never, 0},
-        {EditPaste, "&Paste", "Insert Clipboard contents\nPaste", "Ctrl+V;Shift+Ins", R::Never, 0},
-        {EditCut, "Cu&t", "Cut the selection and put it on the Clipboard\nCut", "Ctrl+X;Shift+Del", R::Never, 0},
-        {EditUndo, "&Undo", "Undo the last action\nUndo", "Ctrl+Z;Alt+Backspace", R::Never, 0},
+        // Editing: the standard commands with their usual keys, and the
+        // machine-building commands beside them.
+        {EditCopy, "&Copy", "Copy the selection and put it on the Clipboard\nCopy", "Ctrl+C;Ctrl+Ins", R::HasSelection,
+         WindowWide},
+        {EditPaste, "&Paste", "Insert Clipboard contents\nPaste", "Ctrl+V;Shift+Ins", R::CanPaste, WindowWide},
+        {EditCut, "Cu&t", "Cut the selection and put it on the Clipboard\nCut", "Ctrl+X;Shift+Del", R::HasSelection,
+         WindowWide},
+        {EditUndo, "&Undo", "Undo the last action\nUndo", "Ctrl+Z;Alt+Backspace", R::CanUndo, WindowWide},
+        {EditRedo, "&Redo", "Redo the previously undone action\nRedo", "Ctrl+Shift+Z;Ctrl+Y", R::CanRedo, WindowWide},
+        {EditClear, "&Delete", "Erase the selected parts\nDelete", "Del", R::HasSelection, WindowWide},
+        {EditSelectAll, "Select &All", "Select every part\nSelect All", "Ctrl+A", R::WithView, WindowWide},
+        {TurnClockwise, "T&urn Right", "Turn the selection a quarter turn about the view's vertical\nTurn Right", "",
+         R::HasSelection, 0},
+        {TurnAnticlockwise, "Tu&rn Left", "Turn the selection a quarter turn the other way\nTurn Left", "",
+         R::HasSelection, 0},
+        {MirrorSelection, "&Mirror", "Mirror the selection left to right as the view shows it\nMirror", "",
+         R::HasSelection, 0},
+        {ToolSelect, "&Select Tool", "Click a part to select it, Shift+click to extend\nSelect", "", R::WithView,
+         Checkable | Checked},
+        {ToolPlace, "P&lace Tool", "Click a face to place the palette's part in front of it\nPlace", "",
+         R::WithView, Checkable},
+        {ToolErase, "&Erase Tool", "Click a part to erase it\nErase", "", R::WithView, Checkable},
+        {RunReset, "Reset", "Go back to the universe as it was loaded\nReset", "", R::WithView, 0},
+        {StepBack, "Step Back", "Go back one generation\nStep Back", "Shift+F10", R::WithView, WindowWide},
         {NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", "F6", R::Never, 0},
         {PrevPane, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane", "Shift+F6", R::Never,
          0},
@@ -87,8 +107,11 @@ const std::vector<MenuSpec>& documentMenuLayout() {
     using namespace layout;
     static const std::vector<MenuSpec> menus = {
         {"&File", {FileOpen, FileClose, FileSaveAs, SaveTerminals, Separator, WriteDriveCoordinates, RecentFiles, Exit}},
+        {"&Edit", {EditUndo, EditRedo, Separator, EditCut, EditCopy, EditPaste, EditClear, Separator, EditSelectAll,
+                   Separator, TurnClockwise, TurnAnticlockwise, MirrorSelection, Separator, ToolSelect, ToolPlace,
+                   ToolErase}},
         {"&View", {ViewToolbar, ViewStatusBar, Separator, Regions, CentreOfMass, FitAll, layout::SavedViews}},
-        {"Run", {Go, Stop, Step, GoSlow, Separator, Settings}},
+        {"Run", {Go, Stop, Step, GoSlow, Separator, Settings, Separator, RunReset, StepBack}},
         {"&Tools", {SaveBitmap, AnimationSettings, WriteMemory}},
         {"&Window", {WindowNew, WindowCascade, WindowTileHorz, WindowArrange, WindowList}},
         {"&Help", {About}},
@@ -102,6 +125,13 @@ const std::vector<int>& toolbarLayout() {
     return order;
 }
 
+const std::vector<int>& editToolbarLayout() {
+    static const std::vector<int> order = {EditUndo, EditRedo, 0, EditCut, EditCopy, EditPaste, EditClear, 0,
+                                           EditSelectAll, TurnClockwise, TurnAnticlockwise, MirrorSelection, 0,
+                                           ToolSelect, ToolPlace, ToolErase};
+    return order;
+}
+
 bool commandEnabled(EnableRule rule, const CommandContext& c) {
     switch (rule) {
     case EnableRule::Always: return true;
@@ -110,6 +140,10 @@ bool commandEnabled(EnableRule rule, const CommandContext& c) {
     case EnableRule::CanGo: return c.haveView && c.canGo;
     case EnableRule::Stopped: return c.haveView && c.stopped;
     case EnableRule::CanStop: return c.haveView && c.canStop;
+    case EnableRule::CanUndo: return c.haveView && c.canUndo;
+    case EnableRule::CanRedo: return c.haveView && c.canRedo;
+    case EnableRule::HasSelection: return c.haveView && c.hasSelection;
+    case EnableRule::CanPaste: return c.haveView && c.canPaste;
     }
     return false;
 }

@@ -26,6 +26,10 @@ enum class EnableRule {
     CanGo,     // the worker is stopped and the run-until limit lets it go on
     Stopped,   // the worker is stopped (at the run-until limit too)
     CanStop,   // the worker runs or runs slowly
+    CanUndo,   // the document's timeline has an edit to undo
+    CanRedo,
+    HasSelection,  // the active view has a selection
+    CanPaste,  // the clipboard holds grid text
 };
 
 enum CommandFlag : unsigned {
@@ -62,12 +66,18 @@ struct MenuSpec {
 const std::vector<MenuSpec>& noDocumentMenuLayout();
 const std::vector<MenuSpec>& documentMenuLayout();
 const std::vector<int>& toolbarLayout();
+// The edit toolbar: commands, then the part palette and the tools.
+const std::vector<int>& editToolbarLayout();
 
 struct CommandContext {
     bool haveView = false;
     bool stopped = false;
     bool canGo = false;  // stopped, and not held at the run-until limit
     bool canStop = false;
+    bool canUndo = false;
+    bool canRedo = false;
+    bool hasSelection = false;
+    bool canPaste = false;
 };
 
 bool commandEnabled(EnableRule rule, const CommandContext& context);

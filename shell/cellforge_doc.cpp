@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "files/grid_file.h"
+#include "universe/edits.h"
 #include "shell/cellforge_view.h"
 #include "shell/messages.h"
 
@@ -24,6 +25,7 @@ CCellforgeDoc::CCellforgeDoc(QObject* parent)
     // The view must keep drawing while the universe runs flat out: the
     // worker yields the processor to the drawing whenever both want it.
     engine_->driver().setWorkerNice(kWorkerNice);
+    startTimeline();
 }
 
 namespace {
@@ -36,6 +38,9 @@ int CCellforgeDoc::defaultThreads() { return documentThreads; }
 
 CCellforgeDoc::~CCellforgeDoc() {
     engine_->setFirstViewCentre(nullptr);
+    // The hook goes before the timeline it calls.
+    engine_->driver().setGenerationStart({});
+    timeline_.reset();
     // The engine document stops its worker before anything else goes.
     engine_.reset();
 }
@@ -46,7 +51,11 @@ void CCellforgeDoc::setTitle(const QString& title) {
     emit titleChanged();
 }
 
-bool CCellforgeDoc::onNewDocument() { return engine_->restartWorker(); }
+bool CCellforgeDoc::onNewDocument() {
+    if (!engine_->restartWorker()) return false;
+    startTimeline();
+    return true;
+}
 
 bool CCellforgeDoc::onOpenDocument(const QString& path) {
     if (!hasGridSuffix(path.toStdString())) return false;
@@ -56,6 +65,8 @@ bool CCellforgeDoc::onOpenDocument(const QString& path) {
     if (!opened) return false;
     pathName_ = QFileInfo(path).absoluteFilePath();
     engine_->setPath(pathName_.toStdString());
+    startTimeline();
+    modified_ = false;
     setTitle(QFileInfo(path).fileName());
     return true;
 }
@@ -66,7 +77,9 @@ bool CCellforgeDoc::onSaveDocument(const QString& path) {
     if (ok) {
         pathName_ = QFileInfo(path).absoluteFilePath();
         engine_->setPath(pathName_.toStdString());
+        modified_ = false;
         setTitle(QFileInfo(path).fileName());
+        emit titleChanged();
     }
     return ok;
 }
@@ -101,3 +114,95 @@ void CCellforgeDoc::updateAllViews() {
     for (CCellforgeView* v : views_) v->update();
 }
 
+
+// ------------------------------------------------------------------ edits
+
+void CCellforgeDoc::startTimeline() {
+    SteppingDriver& driver = engine_->driver();
+    driver.setGenerationStart({});
+    engine_->withUniverse([&](Universe&) {
+        timeline_ = std::make_unique<Timeline>(*engine_, Timeline::defaultBudget());
+    });
+    driver.setGenerationStart([this](Universe& u) {
+        if (timeline_) timeline_->atGenerationStart(u);
+    });
+}
+
+void CCellforgeDoc::setModified(bool on) {
+    if (on == modified_) return;
+    modified_ = on;
+    emit titleChanged();
+}
+
+void CCellforgeDoc::recordEdit(const std::string& label, Timeline::Apply apply, size_t bytes) {
+    engine_->withUniverse([&](Universe& u) { timeline_->record(u, label, std::move(apply), bytes, true); });
+    setModified(true);
+    emit universeEdited();
+}
+
+// Inputs are applied again on every replay, long after this call returns:
+// the report goes through shared memory, never a local.
+MemoryWriteReport CCellforgeDoc::writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                             const std::vector<int32_t>& image) {
+    auto copy = std::make_shared<const std::vector<int32_t>>(image);
+    auto report = std::make_shared<MemoryWriteReport>();
+    engine_->withUniverse([&](Universe& u) {
+        timeline_->record(u, "memory", [copy, x0, y0, z0, offset, report](Universe& w) {
+            *report = writeMemoryImage(w, x0, y0, z0, offset, *copy);
+        }, image.size() * sizeof(int32_t), false);
+    });
+    return *report;
+}
+
+void CCellforgeDoc::placeParts(const std::vector<UniverseCell>& cells, const std::string& label) {
+    if (cells.empty()) return;
+    auto copy = std::make_shared<const std::vector<UniverseCell>>(cells);
+    recordEdit(label, [copy](Universe& u) {
+        for (const UniverseCell& c : *copy) editCell(u, c);
+    }, cells.size() * sizeof(UniverseCell));
+}
+
+bool CCellforgeDoc::timelineMove(const std::function<bool(Timeline&, std::string&)>& move, QString& error,
+                                 bool edits) {
+    // A move while running would race the generations it replays: the
+    // worker stops first and stays stopped at the position reached.
+    engine_->stopCommand();
+    bool ok = false;
+    std::string why;
+    engine_->withUniverse([&](Universe&) { ok = move(*timeline_, why); });
+    error = QString::fromStdString(why);
+    if (ok) {
+        if (edits) setModified(true);
+        emit universeEdited();
+    }
+    return ok;
+}
+
+bool CCellforgeDoc::undo(QString& error) {
+    return timelineMove([](Timeline& t, std::string& e) { return t.undo(e); }, error, true);
+}
+
+bool CCellforgeDoc::redo(QString& error) {
+    return timelineMove([](Timeline& t, std::string& e) { return t.redo(e); }, error, true);
+}
+
+bool CCellforgeDoc::resetToLoad(QString& error) {
+    return timelineMove([](Timeline& t, std::string& e) { return t.reset(e); }, error, false);
+}
+
+bool CCellforgeDoc::rewindTo(uint32_t generation, QString& error) {
+    return timelineMove([generation](Timeline& t, std::string& e) { return t.rewind(generation, e); }, error, false);
+}
+
+CCellforgeDoc::TimelineState CCellforgeDoc::timelineState() {
+    TimelineState s;
+    engine_->withUniverse([&](Universe& u) {
+        s.canUndo = timeline_->canUndo();
+        s.canRedo = timeline_->canRedo();
+        const Timeline::History h = timeline_->history();
+        s.first = h.first;
+        s.last = h.last;
+        s.generation = u.generation;
+    });
+    return s;
+}

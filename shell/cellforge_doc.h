@@ -9,6 +9,16 @@
 // centre when the tracked terminal moves). Views register and unregister
 // through addView/removeView, so the worker never holds a centre of a view
 // that has gone.
+//
+// Edits go through the document's Timeline, as a script's edits go through
+// its session's: the timeline is the driver's generation-start hook, every
+// edit is recorded with the generation it was made at, and undo, redo,
+// reset and rewinding replay the record exactly. Every call into the
+// timeline holds the worker. The timeline starts afresh whenever the
+// document's load state changes (open, new, a project's run objects).
+//
+// The modified flag follows the user's edits only: an edit, an undo or a
+// redo sets it; opening and saving clear it; running never does.
 #pragma once
 
 #include "files/grid_file.h"
@@ -20,6 +30,8 @@
 #include <vector>
 
 #include "files/document.h"
+#include "files/memory_image.h"
+#include "session/timeline.h"
 #include "view/scene.h"
 
 class CCellforgeView;
@@ -66,7 +78,38 @@ public:
     // would stop again at once if let go); none otherwise.
     std::optional<uint32_t> heldAtRunLimit();
 
+    // ---- edits and the timeline
+    // Keyframes the universe as it stands as the state to reset to, and
+    // hooks the timeline into the worker.
+    void startTimeline();
+    // Applies an edit now (worker held) as one step of undo.
+    void recordEdit(const std::string& label, Timeline::Apply apply, size_t bytes);
+    // Writes a program image into the memory modules as a recorded input
+    // (kept through rewinds and replays, but no step of undo).
+    MemoryWriteReport writeMemory(int32_t x0, int32_t y0, int32_t z0, uint32_t offset,
+                                  const std::vector<int32_t>& image);
+    // Places the cells (one undo step); none placed for an empty list.
+    void placeParts(const std::vector<UniverseCell>& cells, const std::string& label);
+    // The timeline moves stop the worker first; false with the reason.
+    bool undo(QString& error);
+    bool redo(QString& error);
+    bool resetToLoad(QString& error);
+    bool rewindTo(uint32_t generation, QString& error);
+    struct TimelineState {
+        bool canUndo = false, canRedo = false;
+        uint32_t first = 0, last = 0, generation = 0;
+    };
+    // Read with the worker held.
+    TimelineState timelineState();
+
+    bool isModified() const { return modified_; }
+    void setModified(bool on);
+    // The title with an asterisk while modified.
+    QString displayTitle() const { return modified_ ? title_ + QLatin1Char('*') : title_; }
+
 signals:
+    // The universe was changed by an edit or a timeline move.
+    void universeEdited();
     void titleChanged();
     // After a view has left the document (its window is going away).
     void viewRemoved();
@@ -74,7 +117,11 @@ signals:
 private:
     void registerFirstViewCentre();
 
+    bool timelineMove(const std::function<bool(Timeline&, std::string&)>& move, QString& error, bool edits);
+
     std::unique_ptr<CellforgeDocument> engine_;
+    std::unique_ptr<Timeline> timeline_;  // hooked into engine_'s driver; goes first
+    bool modified_ = false;
     QString title_;
     QString pathName_;
     std::vector<CCellforgeView*> views_;

@@ -1,5 +1,6 @@
 #include "shell/cellforge_view.h"
 
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -14,9 +15,14 @@
 #include "view/drive_dump.h"
 #include "view/png.h"
 
+#include <GL/gl.h>
+
 #include <algorithm>
 #include <vector>
 #include <cmath>
+
+#include "universe/edits.h"
+#include "view/part_geometry.h"
 
 bool frameOutputDue(FrameOutput& out, uint32_t generation) {
     if (out.interval == 0) return false;
@@ -121,7 +127,11 @@ void CCellforgeView::paintGL() {
         renderer_.setReuseUnchangedFrames(deep);
         reusingFrames_ = deep;
     }
+    if (pasteTargetPending_) updatePasteTarget();
     FrameResult r = renderer_.renderFrame(camera(), doc_->universe(), &doc_->driver());
+    // A kept frame already shows the selection as it was drawn with it.
+    if (r.drawn && !r.reused && selection_) drawSelection();
+    if (r.drawn && !r.reused && pasteTarget_ && pasting()) drawPastePreview();
     if (deep) depthTarget_.copyTo(defaultFramebufferObject());
     if (!r.drawn) return;
     lastFrame_ = r;
@@ -307,6 +317,252 @@ double CCellforgeView::distanceUnder(QPoint pos) {
     return 10.0;
 }
 
+// ------------------------------------------------------------------ editing
+
+namespace {
+// The twelve edges of a box, in the current colour and line width.
+void wire(const double lo[3], const double hi[3]) {
+    const double x[2] = {lo[0], hi[0]}, y[2] = {lo[1], hi[1]}, z[2] = {lo[2], hi[2]};
+    glBegin(GL_LINES);
+    for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b) {
+            glVertex3d(x[0], y[a], z[b]);
+            glVertex3d(x[1], y[a], z[b]);
+            glVertex3d(x[a], y[0], z[b]);
+            glVertex3d(x[a], y[1], z[b]);
+            glVertex3d(x[a], y[b], z[0]);
+            glVertex3d(x[a], y[b], z[1]);
+        }
+    glEnd();
+}
+}  // namespace
+
+void CCellforgeView::drawSelection() {
+    const CellBox& box = *selection_;
+    const SceneSnapshot& shot = renderer_.lastSnapshot();
+    glPushMatrix();
+    applyCameraTransform(camera());
+    glLineWidth(1.0f);
+    // Each selected part outlined just outside its body, hidden where
+    // other parts hide it.
+    glColor3f(1.0f, 0.85f, 0.0f);
+    size_t outlined = 0;
+    constexpr size_t kMostOutlines = 20000;
+    constexpr double h = kBodyHalfSize + 0.03;
+    for (const SceneCell& c : shot.cells) {
+        if (!box.contains({c.x, c.y, c.z})) continue;
+        if (++outlined > kMostOutlines) break;
+        const double lo[3] = {c.x - h, c.y - h, c.z - h}, hi[3] = {c.x + h, c.y + h, c.z + h};
+        wire(lo, hi);
+    }
+    // The box itself on top of everything, so it shows where it is hidden.
+    glDisable(GL_DEPTH_TEST);
+    glLineWidth(2.0f);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    const double lo[3] = {box.lo[0] - 0.5, box.lo[1] - 0.5, box.lo[2] - 0.5};
+    const double hi[3] = {box.hi[0] + 0.5, box.hi[1] + 0.5, box.hi[2] + 0.5};
+    wire(lo, hi);
+    glEnable(GL_DEPTH_TEST);
+    glLineWidth(1.0f);
+    glPopMatrix();
+}
+
+void CCellforgeView::drawPastePreview() {
+    const CellPosition& at = *pasteTarget_;
+    glPushMatrix();
+    applyCameraTransform(camera());
+    glDisable(GL_DEPTH_TEST);
+    glLineWidth(2.0f);
+    glColor3f(0.0f, 1.0f, 1.0f);
+    const double lo[3] = {at.x - 0.5, at.y - 0.5, at.z - 0.5};
+    const double hi[3] = {at.x + pasteExtent_[0] + 0.5, at.y + pasteExtent_[1] + 0.5, at.z + pasteExtent_[2] + 0.5};
+    wire(lo, hi);
+    glEnable(GL_DEPTH_TEST);
+    glLineWidth(1.0f);
+    glPopMatrix();
+}
+
+void CCellforgeView::updatePasteTarget() {
+    pasteTargetPending_ = false;
+    if (!pasting() || !hovering_) return;
+    const CellPosition at = placeTarget(hoverPos_);
+    if (pasteTarget_ && *pasteTarget_ == at) return;
+    pasteTarget_ = at;
+    renderer_.invalidate();  // the box moved: this frame is drawn anew
+}
+
+void CCellforgeView::beginPaste(std::vector<UniverseCell> cells) {
+    pasteCells_ = std::move(cells);
+    pasteExtent_ = {0, 0, 0};
+    for (const UniverseCell& c : pasteCells_) {
+        pasteExtent_[0] = std::max(pasteExtent_[0], c.x);
+        pasteExtent_[1] = std::max(pasteExtent_[1], c.y);
+        pasteExtent_[2] = std::max(pasteExtent_[2], c.z);
+    }
+    pasteTarget_.reset();
+    const QPoint p = mapFromGlobal(QCursor::pos());
+    if (rect().contains(p)) {
+        hoverPos_ = p;
+        hovering_ = true;
+    }
+    pasteTargetPending_ = true;
+    renderer_.invalidate();
+    update();
+}
+
+void CCellforgeView::cancelPaste() {
+    if (!pasting()) return;
+    pasteCells_.clear();
+    pasteTarget_.reset();
+    renderer_.invalidate();
+    update();
+}
+
+bool CCellforgeView::finishPaste(const CellPosition& at) {
+    if (!pasting() || !doc_) return false;
+    std::vector<UniverseCell> cells;
+    cells.reserve(pasteCells_.size());
+    CellBox box{{at.x, at.y, at.z}, {at.x, at.y, at.z}};
+    for (UniverseCell c : pasteCells_) {
+        const int64_t x = int64_t(c.x) + at.x, y = int64_t(c.y) + at.y, z = int64_t(c.z) + at.z;
+        if (!Universe::inCoordinateRange(x, y, z)) continue;
+        c.x = int32_t(x);
+        c.y = int32_t(y);
+        c.z = int32_t(z);
+        box.hi = {std::max(box.hi[0], c.x), std::max(box.hi[1], c.y), std::max(box.hi[2], c.z)};
+        cells.push_back(c);
+    }
+    cancelPaste();
+    doc_->placeParts(cells, "paste");
+    anchor_.reset();
+    setSelection(box);
+    return true;
+}
+
+void CCellforgeView::setSelection(const std::optional<CellBox>& box) {
+    if (box == selection_) return;
+    selection_ = box;
+    if (!box) anchor_.reset();
+    renderer_.invalidate();
+    update();
+    emit selectionChanged();
+}
+
+std::optional<CellPosition> CCellforgeView::cellAt(QPoint pos) {
+    if (auto hit = partAt(pos)) return CellPosition{hit->x, hit->y, hit->z};
+    return std::nullopt;
+}
+
+QPoint CCellforgeView::pointerPos() const {
+    const QPoint p = mapFromGlobal(QCursor::pos());
+    if (rect().contains(p)) return p;
+    return hovering_ ? hoverPos_ : rect().center();
+}
+
+CellPosition CCellforgeView::placeTarget(QPoint pos) {
+    const Camera c = camera();
+    const double px = pos.x() + 0.5, py = pos.y() + 0.5;
+    if (auto hit = partAt(pos)) return cellInFrontOf(c, width(), height(), px, py, {hit->x, hit->y, hit->z});
+    return cellAlongRay(c, width(), height(), px, py, 10.0);
+}
+
+void CCellforgeView::clickAt(QPoint pos, Qt::KeyboardModifiers modifiers) {
+    if (!doc_) return;
+    if (pasting()) {
+        finishPaste(placeTarget(pos));
+        return;
+    }
+    switch (tool_) {
+    case EditTool::Select: {
+        const std::optional<CellPosition> hit = cellAt(pos);
+        if (!hit) {
+            if (!(modifiers & Qt::ShiftModifier)) setSelection(std::nullopt);
+            return;
+        }
+        if ((modifiers & Qt::ShiftModifier) && anchor_) {
+            setSelection(CellBox::spanning(*anchor_, *hit));
+        } else {
+            anchor_ = *hit;
+            setSelection(CellBox::spanning(*hit, *hit));
+        }
+        return;
+    }
+    case EditTool::Place: {
+        const CellPosition at = placeTarget(pos);
+        if (!Universe::inCoordinateRange(at.x, at.y, at.z)) return;
+        doc_->placeParts({makePart(choice_.type, choice_.front, choice_.side, at)}, "place");
+        return;
+    }
+    case EditTool::Erase: {
+        const std::optional<CellPosition> hit = cellAt(pos);
+        if (!hit) return;
+        UniverseCell empty;
+        empty.x = hit->x;
+        empty.y = hit->y;
+        empty.z = hit->z;
+        doc_->recordEdit("erase", [empty](Universe& u) { editCell(u, empty); }, sizeof empty);
+        return;
+    }
+    }
+}
+
+namespace {
+std::vector<CellPosition> positionsIn(CellforgeDocument& doc, const CellBox& box) {
+    std::vector<CellPosition> out;
+    doc.withUniverse([&](Universe& u) {
+        for (const UniverseCell& c : partsInBox(u, box.lo.data(), box.hi.data())) out.push_back({c.x, c.y, c.z});
+    });
+    return out;
+}
+}  // namespace
+
+bool CCellforgeView::turnSelection(bool clockwise) {
+    if (!doc_ || !selection_) return false;
+    CellBox turned;
+    const PartTransform t = turnInView(camera(), *selection_, clockwise, turned);
+    auto positions = std::make_shared<const std::vector<CellPosition>>(positionsIn(doc_->engine(), *selection_));
+    if (!positions->empty())
+        doc_->recordEdit(clockwise ? "turn right" : "turn left",
+                         [positions, t](Universe& u) { ::transformParts(u, *positions, t); },
+                         positions->size() * sizeof(CellPosition) + sizeof t);
+    anchor_.reset();
+    setSelection(turned);
+    return true;
+}
+
+bool CCellforgeView::mirrorSelection() {
+    if (!doc_ || !selection_) return false;
+    const PartTransform t = mirrorInView(camera(), *selection_);
+    auto positions = std::make_shared<const std::vector<CellPosition>>(positionsIn(doc_->engine(), *selection_));
+    if (!positions->empty())
+        doc_->recordEdit("mirror", [positions, t](Universe& u) { ::transformParts(u, *positions, t); },
+                         positions->size() * sizeof(CellPosition) + sizeof t);
+    return true;
+}
+
+bool CCellforgeView::turnAt(QPoint pos, bool clockwise) {
+    const std::optional<CellPosition> hit = cellAt(pos);
+    if (!hit) return false;
+    if (selection_ && selection_->contains(*hit)) return turnSelection(clockwise);
+    const CellBox one = CellBox::spanning(*hit, *hit);
+    CellBox turned;
+    const PartTransform t = turnInView(camera(), one, clockwise, turned);
+    const std::vector<CellPosition> positions{*hit};
+    doc_->recordEdit(clockwise ? "turn right" : "turn left",
+                     [positions, t](Universe& u) { ::transformParts(u, positions, t); },
+                     sizeof(CellPosition) + sizeof t);
+    return true;
+}
+
+bool CCellforgeView::eraseSelection() {
+    if (!doc_ || !selection_) return false;
+    const CellBox box = *selection_;
+    doc_->recordEdit("erase selection", [box](Universe& u) { ::eraseBox(u, box.lo.data(), box.hi.data()); },
+                     sizeof box);
+    setSelection(std::nullopt);
+    return true;
+}
+
 void CCellforgeView::mousePressEvent(QMouseEvent* event) {
     MouseButton b = MouseButton::None;
     if (event->button() == Qt::LeftButton)
@@ -344,13 +600,22 @@ void CCellforgeView::mouseMoveEvent(QMouseEvent* event) {
         hoverPos_ = pos;
         hovering_ = true;
         hoverPending_ = true;
+        if (pasting()) {
+            pasteTargetPending_ = true;
+            update();
+        }
     }
     QOpenGLWidget::mouseMoveEvent(event);
 }
 
 void CCellforgeView::mouseReleaseEvent(QMouseEvent* event) {
-    if (navigator_.button() != MouseButton::None && !(event->buttons() & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton)))
+    if (navigator_.button() != MouseButton::None && !(event->buttons() & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton))) {
+        // A left press that never became a drag is a click for the tool.
+        const bool click = navigator_.button() == MouseButton::Left && !navigator_.dragging() &&
+                           event->button() == Qt::LeftButton;
         navigator_.release();
+        if (click) clickAt(event->position().toPoint(), event->modifiers());
+    }
     QOpenGLWidget::mouseReleaseEvent(event);
 }
 
@@ -403,6 +668,14 @@ void CCellforgeView::keyPressEvent(QKeyEvent* event) {
         vk = 'A' + (key - Qt::Key_A);
     else if (key == Qt::Key_Space)
         vk = 0x20;
+    if (key == Qt::Key_Escape && pasting()) {
+        cancelPaste();
+        return;
+    }
+    if (key == Qt::Key_R && doc_ && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        turnAt(pointerPos(), !(event->modifiers() & Qt::ShiftModifier));
+        vk = 0;
+    }
     if (vk != 0 && doc_) {
         Camera c = camera();
         if (handleCameraKey(c, vk, &doc_->universe())) {

@@ -18,17 +18,28 @@
 // under the pointer once per drawn frame at most (each pick holds the worker
 // briefly), never per mouse event.
 //
+// Clicks (a press and release without a drag) belong to the current tool:
+// the select tool selects the part under the pointer (Shift extends the
+// selection to the box spanning both parts), the place tool puts the
+// palette's part on the empty cell in front of the face under the pointer,
+// the erase tool erases the part under the pointer. R and Shift+R turn the
+// part or selection under the pointer. The selection is a box of cells,
+// drawn as a wire box over the frame with its drawn parts outlined; it is
+// the view's own, so two windows on one document select apart.
+//
 // The view knows no main window: it reports its status line, hover text and
 // messages through signals, and whoever shows them connects to those.
 #pragma once
 
 #include <QElapsedTimer>
+#include <array>
 #include <QOpenGLWidget>
 #include <QPoint>
 #include <QString>
 #include <cstdint>
 #include <optional>
 
+#include "shell/edit_ops.h"
 #include "universe/driver.h"
 #include "view/camera.h"
 #include "view/depth_target.h"
@@ -56,9 +67,53 @@ struct FrameOutput {
 // counters themselves wrap.
 bool frameOutputDue(FrameOutput& out, uint32_t generation);
 
+enum class EditTool { Select, Place, Erase };
+
+// The part the place tool puts down: one palette for the whole program.
+struct PartChoice {
+    int32_t type = 1;
+    int32_t front = 0;
+    int32_t side = 1;
+};
+
 class CCellforgeView : public QOpenGLWidget {
     Q_OBJECT
 public:
+    static void setTool(EditTool tool) { tool_ = tool; }
+    static EditTool tool() { return tool_; }
+    static void setPartChoice(const PartChoice& choice) { choice_ = choice; }
+    static PartChoice partChoice() { return choice_; }
+
+    const std::optional<CellBox>& selection() const { return selection_; }
+    void setSelection(const std::optional<CellBox>& box);
+    // What a click at a window position does with the current tool.
+    void clickAt(QPoint pos, Qt::KeyboardModifiers modifiers);
+    // Turns the selection when the pointer is over it, else the part under
+    // the pointer; false when there is neither.
+    bool turnAt(QPoint pos, bool clockwise);
+    // Turns or mirrors the selection (one undo step each).
+    bool turnSelection(bool clockwise);
+    bool mirrorSelection();
+    // Erases the selection and forgets it; false when there is none.
+    bool eraseSelection();
+    // The empty cell where placing or pasting at a window position puts the
+    // low corner: in front of the face under it, else ten cells along the ray.
+    CellPosition placeTarget(QPoint pos);
+    // Where the pointer last was over the view, else the view's centre.
+    QPoint pointerPos() const;
+    // Paste with a preview: the cells (counted from their low corner at the
+    // origin) follow the pointer as a wire box until a click places them
+    // (one undo step; they become the selection) or Esc drops them.
+    void beginPaste(std::vector<UniverseCell> cells);
+    bool pasting() const { return !pasteCells_.empty(); }
+    // Places the pending paste with its low corner at the cell; false when
+    // none is pending.
+    bool finishPaste(const CellPosition& at);
+    void cancelPaste();
+    // Where the pending paste would go now, once the pointer has been over
+    // the view.
+    const std::optional<CellPosition>& pasteTarget() const { return pasteTarget_; }
+
     explicit CCellforgeView(CCellforgeDoc* doc, QWidget* parent = nullptr);
     ~CCellforgeView() override;
 
@@ -121,6 +176,7 @@ signals:
     void hoverTextChanged(const QString& text);
     // What a view operation did or could not do (frame output).
     void message(const QString& text);
+    void selectionChanged();
 
 protected:
     void initializeGL() override;
@@ -142,6 +198,20 @@ private:
     // The camera moved: the hover line described what used to be under the
     // pointer.
     void cameraMoved();
+
+    void drawSelection();
+    void drawPastePreview();
+    void updatePasteTarget();
+    std::optional<CellPosition> cellAt(QPoint pos);
+
+    static inline EditTool tool_ = EditTool::Select;
+    static inline PartChoice choice_{};
+    std::optional<CellBox> selection_;
+    std::optional<CellPosition> anchor_;  // the part a Shift+click extends from
+    std::vector<UniverseCell> pasteCells_;  // a pending paste, from the origin
+    std::array<int32_t, 3> pasteExtent_{0, 0, 0};
+    std::optional<CellPosition> pasteTarget_;
+    bool pasteTargetPending_ = false;
 
     CCellforgeDoc* doc_;
     ViewCentre centre_;

@@ -13,6 +13,10 @@ public:
     CCellforgeDoc* document() const { return doc_; }
     CCellforgeView* view() const { return view_; }
 
+protected:
+    // The last window of an edited document asks whether to save it first.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     CCellforgeDoc* doc_;
     CCellforgeView* view_;

@@ -29,6 +29,16 @@ enum Id : int {
     SavedViews = 32797,  // the View menu's list of the project's saved views
     FitEverything = 32798,  // Shift+Home: Fit All with runaway parts included
 
+    // building and changing machines
+    TurnClockwise = 32800,      // the selection, a quarter turn about the view's vertical
+    TurnAnticlockwise = 32801,
+    MirrorSelection = 32802,    // across the view's horizontal
+    ToolSelect = 32803,
+    ToolPlace = 32804,
+    ToolErase = 32805,
+    RunReset = 32806,           // back to the state as loaded
+    StepBack = 32807,           // one generation back
+
     // standard file commands
     FileNew = 57600,
     FileOpen = 57601,
@@ -40,12 +50,14 @@ enum Id : int {
     RecentFile3 = 57618,
     RecentFile4 = 57619,
 
-    // standard edit commands (accelerators only, no handler)
-    EditClear = 57632,
+    // standard edit commands
+    EditClear = 57632,  // Delete: erases the selection
     EditCopy = 57634,
     EditCut = 57635,
     EditPaste = 57637,
+    EditSelectAll = 57642,
     EditUndo = 57643,
+    EditRedo = 57644,
 
     // window commands
     WindowNew = 57648,

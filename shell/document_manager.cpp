@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QCloseEvent>
 #include <QResizeEvent>
 
 #include <algorithm>
@@ -25,6 +26,15 @@ CChildFrame::CChildFrame(CCellforgeDoc* doc, QWidget* parent) : QMdiSubWindow(pa
     setWindowIcon(applicationIcon());
     view_ = new CCellforgeView(doc, this);
     setWidget(view_);
+}
+
+void CChildFrame::closeEvent(QCloseEvent* event) {
+    auto* manager = qobject_cast<DocumentManager*>(doc_ ? doc_->parent() : nullptr);
+    if (manager && manager->confirmClose && doc_->views().size() == 1 && !manager->confirmClose(doc_)) {
+        event->ignore();
+        return;
+    }
+    QMdiSubWindow::closeEvent(event);
 }
 
 DocumentManager::DocumentManager(QMdiArea* area, RecentFileList& recent, QObject* parent)
@@ -92,7 +102,8 @@ void retitleWindows(CCellforgeDoc* doc) {
     for (size_t i = 0; i < views.size(); ++i) {
         QWidget* frame = views[i]->parentWidget();
         if (!frame) continue;
-        frame->setWindowTitle(views.size() == 1 ? doc->title() : QStringLiteral("%1:%2").arg(doc->title()).arg(i + 1));
+        frame->setWindowTitle(views.size() == 1 ? doc->displayTitle()
+                                                 : QStringLiteral("%1:%2").arg(doc->displayTitle()).arg(i + 1));
     }
 }
 }  // namespace
@@ -270,8 +281,10 @@ bool DocumentManager::openProjectFile(const QString& path) {
     QDir::setCurrent(QString::fromStdString(folder));
     QtPlatform platform(*this);
     const ProjectLoadResult result = ::loadProject(platform, in, folder);
-    reportProjectLoad(QString::fromStdString(full), result);
     CCellforgeDoc* doc = find(result.document);
+    // The state to reset to is the project as loaded, run objects and all.
+    if (doc) doc->startTimeline();
+    reportProjectLoad(QString::fromStdString(full), result);
     // Only a project that opened its grid goes on the recent-file list.
     if (doc && !judgeInputPath(resolveInFolder(folder, *result.files.grid), "grid")) {
         recent_.add(QString::fromStdString(full));

@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class QMdiArea;
@@ -55,6 +56,10 @@ public:
     bool openRecentProject(int n);
 
     RecentFileList& recentFiles() { return recent_; }
+
+    // Asked before a window closes an edited document (its last window);
+    // false keeps it open. Unset: documents close without a question.
+    std::function<bool(CCellforgeDoc*)> confirmClose;
 
 protected:
     // Windows that fill the area keep filling it when it is resized.

@@ -85,8 +85,10 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     actions_ = std::make_unique<ActionSet>(this);
     createMenus();
     createToolBar();
+    createEditBar();
     createStatusBar();
     connectCommands();
+    connectEditCommands();
     updateMenuSet();
     updateRecentMenu();
     updateCommandStates();
@@ -103,7 +105,13 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    // Exit never asks to save: documents are closed as they are.
+    // Only edited documents ask to be saved; running alone never asks.
+    for (CCellforgeDoc* d : std::vector<CCellforgeDoc*>(documents())) {
+        if (!confirmClose(d)) {
+            event->ignore();
+            return;
+        }
+    }
     timer_.stop();
     closing_ = true;
     docs_->closeAll();
@@ -269,6 +277,7 @@ QMenu* CMainFrame::menu(const QString& title) const {
 void CMainFrame::setFileDialogs(FileDialogs* dialogs) { dialogs_ = dialogs ? dialogs : ownDialogs_.get(); }
 
 void CMainFrame::connectView(CCellforgeView* view) {
+    connect(view, &CCellforgeView::selectionChanged, this, &CMainFrame::updateCommandStates);
     connect(view, &CCellforgeView::statusLineChanged, this, &CMainFrame::setStatusLine);
     connect(view, &CCellforgeView::hoverTextChanged, this, &CMainFrame::showHover);
     connect(view, &CCellforgeView::message, this, &CMainFrame::showTransient);
@@ -369,7 +378,7 @@ void CMainFrame::updateRecentMenu() {
 
 void CMainFrame::updateTitle() {
     CCellforgeDoc* d = activeDocument();
-    setWindowTitle(d ? QStringLiteral("Cellforge - %1").arg(d->title()) : QStringLiteral("Cellforge"));
+    setWindowTitle(d ? QStringLiteral("Cellforge - %1").arg(d->displayTitle()) : QStringLiteral("Cellforge"));
 }
 
 void CMainFrame::updateCommandStates() {
@@ -390,6 +399,17 @@ void CMainFrame::updateCommandStates() {
         limitReported_ = nullptr;
     }
     context.canStop = context.haveView && d->engine().canStop();
+    if (d) {
+        // One read of the timeline per refresh (it holds the worker), shared
+        // with the slider.
+        const CCellforgeDoc::TimelineState t = d->timelineState();
+        lastTimeline_ = t;
+        context.canUndo = t.canUndo;
+        context.canRedo = t.canRedo;
+        CCellforgeView* v = activeView();
+        context.hasSelection = v && v->selection().has_value();
+        context.canPaste = clipboardHoldsGrid();
+    }
     // Every command that works on a view or its document needs an active
     // view; without one they are all off, toolbar buttons included.
     actions_->updateEnabled(context);
@@ -404,6 +424,7 @@ void CMainFrame::tick() {
     for (CCellforgeDoc* d : documents()) d->updateAllViews();
     updateCommandStates();
     updateSpeedPane();
+    showTimeline(activeDocument() ? &lastTimeline_ : nullptr);
     // A run waits while a dialog is open: the dialog may be working on the
     // very document the run is about to close.
     if (!QApplication::activeModalWidget()) {

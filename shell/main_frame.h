@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -27,10 +28,14 @@
 
 #include "shell/action_table.h"
 #include "shell/animation_run.h"
+#include "shell/cellforge_doc.h"
 #include "shell/document_manager.h"
 #include "shell/recent_files.h"
 
 class QAction;
+class QButtonGroup;
+class QComboBox;
+class QSlider;
 class ElidedLabel;
 class QLabel;
 class QMdiArea;
@@ -117,6 +122,23 @@ public:
     // Recomputes every command's enabled state from the active view.
     void updateCommandStates();
 
+    // ---- editing (main_frame_edit.cpp)
+    QToolBar* editToolBar() const { return editBar_; }
+    QButtonGroup* partPalette() const { return paletteGroup_; }
+    QSlider* timelineSlider() const { return timelineSlider_; }
+    // Puts the active view's selection on the clipboard as grid text.
+    bool copySelection();
+    // Places the clipboard's grid text with its low corner on the empty cell
+    // in front of what lies under `pos` (one undo step); the pasted parts
+    // become the view's selection.
+    bool pasteAt(CCellforgeView* view, QPoint pos);
+    // Goes to a generation of the active document (its worker stops).
+    void jumpToGeneration(uint32_t generation);
+    void updateTimelineBar();
+    // Asks whether to save an edited document; false when the user cancels
+    // (or the save fails). Unedited documents pass without a question.
+    bool confirmClose(CCellforgeDoc* doc);
+
     // Shows a modal message box with an OK button; safe to call from any
     // thread (off the user-interface thread it is queued, not waited for).
     static void showMessage(const QString& text);
@@ -160,12 +182,28 @@ private:
     void onFitAll(bool everything);
     void onRunCommand(int id);
     void updateSpeedPane();
+    void createEditBar();
+    void connectEditCommands();
+    void onUndoRedo(bool redo);
+    bool clipboardHoldsGrid();
+    void showTimeline(const CCellforgeDoc::TimelineState* state);
 
     RecentFileList recent_;
     QMdiArea* mdi_ = nullptr;
     std::unique_ptr<DocumentManager> docs_;
     std::unique_ptr<ActionSet> actions_;
     QToolBar* toolBar_ = nullptr;
+    QToolBar* editBar_ = nullptr;
+    QToolBar* paletteBar_ = nullptr;
+    QToolBar* timelineBar_ = nullptr;
+    QButtonGroup* paletteGroup_ = nullptr;
+    QComboBox* frontBox_ = nullptr;
+    QComboBox* sideBox_ = nullptr;
+    QSlider* timelineSlider_ = nullptr;
+    QLabel* timelineLabel_ = nullptr;
+    CCellforgeDoc::TimelineState lastTimeline_;  // as the last refresh read it
+    bool clipboardChecked_ = false;
+    bool clipboardHoldsGrid_ = false;
     QLabel* readyPane_ = nullptr;
     QLabel* linePane_ = nullptr;
     QLabel* speedPane_ = nullptr;

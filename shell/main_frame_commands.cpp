@@ -65,7 +65,8 @@ void CMainFrame::connectCommands() {
     on(Exit, [this] { close(); });
     on(About, &CMainFrame::onAbout);
     on(FileClose, [this] {
-        if (CCellforgeDoc* d = activeDocument()) closeDocument(d);
+        CCellforgeDoc* d = activeDocument();
+        if (d && confirmClose(d)) closeDocument(d);
     });
     on(FileSaveAs, &CMainFrame::onFileSaveAs);
     on(SaveTerminals, &CMainFrame::onSaveTerminals);
@@ -315,7 +316,8 @@ void CMainFrame::onWriteMemory() {
     }
     // The writer skips positions without a module, so "nothing written" is
     // worth saying; it reports the modules it met.
-    const MemoryWriteReport report = d->engine().writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
+    // Through the timeline, so rewinding past the write keeps it.
+    const MemoryWriteReport report = d->writeMemory(f.x, f.y, f.z, uint32_t(f.offset), image);
     const size_t present = report.modules;
     if (present == 0) {
         showTransient(QStringLiteral("Memory: no memory module at (%1, %2, %3); nothing written")

@@ -135,12 +135,12 @@ private slots:
         QCOMPARE(frame_->documents().size(), size_t(1));
         QCOMPARE(frame_->documents()[0]->title(), QStringLiteral("Forge1"));
         QCOMPARE(frame_->windowTitle(), QStringLiteral("Cellforge - Forge1"));
-        QCOMPARE(frame_->menuTitles(), QStringList({"&File", "&View", "Run", "&Tools", "&Window", "&Help"}));
+        QCOMPARE(frame_->menuTitles(), QStringList({"&File", "&Edit", "&View", "Run", "&Tools", "&Window", "&Help"}));
         QCOMPARE(itemTexts(frame_->menu(QStringLiteral("&File"))),
                  QStringList({"&Open...\tCtrl+O", "&Close", "Save &As...", "Save terminals...", "-", "Write EPS...",
                               "-", "Recent File", "-", "E&xit"}));
         QCOMPARE(itemTexts(frame_->menu(QStringLiteral("Run"))),
-                 QStringList({"Go", "Stop", "Step", "Go Slow", "-", "Settings..."}));
+                 QStringList({"Go", "Stop", "Step", "Go Slow", "-", "Settings...", "-", "Reset", "Step Back"}));
         QCOMPARE(itemTexts(frame_->menu(QStringLiteral("&Window"))),
                  QStringList({"&New Window", "&Cascade", "&Tile", "&Arrange Icons"}));
         QCOMPARE(act(cmd::WriteDriveCoordinates)->statusTip(),
@@ -160,7 +160,8 @@ private slots:
         QVERIFY(second->views()[1]->parentWidget());
         QCOMPARE(second->views()[1]->parentWidget()->windowTitle(), QStringLiteral("Forge2:2"));
 
-        // Closing never asks, and the last close brings the first menus back.
+        // Closing an unedited document never asks, and the last close brings
+        // the first menus back.
         MessageCatcher catcher;
         act(cmd::FileClose)->trigger();
         QCOMPARE(frame_->documents().size(), size_t(1));

@@ -133,6 +133,19 @@ TEST(Timeline, RewindGivesWhatTheStraightRunGave) {
     }
 }
 
+TEST(Timeline, TheGenerationARunStoppedAtCanBeRewoundToAgain) {
+    Scratch scratch;
+    auto s = openWithHistory(scratch.grid(21));
+    s->run(40);
+    const std::string end = bytesOf(*s);
+    std::string error;
+    ASSERT_TRUE(s->rewind(35, error)) << error;
+    EXPECT_EQ(s->timeline()->history().last, 40u);
+    ASSERT_TRUE(s->rewind(40, error)) << error;
+    EXPECT_EQ(generationOf(*s), 40u);
+    EXPECT_EQ(bytesOf(*s), end);
+}
+
 TEST(Timeline, UndoingEveryEditReturnsTheUniverseBeforeTheFirst) {
     Scratch scratch;
     for (uint64_t seed : {5u, 13u, 34u}) {
