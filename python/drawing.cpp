@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "view/bitmap.h"
+#include "view/navigation.h"
 #include "view/png.h"
 
 #include "python/bindings.h"
@@ -71,10 +72,94 @@ py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, c
     return out;
 }
 
+// The camera Fit All gives for a width x height view of every part: the box
+// around the cell centres widened by half a cell, as the view frames what it
+// drew. None for an empty universe.
+std::optional<Camera> fittingCamera(PyDocument& self, int width, int height) {
+    struct Box {
+        bool any = false;
+        Bounds b;
+    };
+    const Box box = withDoc<Box>(self, [](CellforgeDocument&, Universe& u) {
+        Box r;
+        u.forEachBlock([&](const UniverseBlock* b) {
+            if (!b->occupied) return;
+            for (int s = 0; s < 12; ++s) {
+                if (b->cells.type[s] == 0) continue;
+                const double p[3] = {double(b->cellX(s)), double(b->cellY(s)), double(b->cellZ(s))};
+                for (int a = 0; a < 3; ++a) {
+                    if (!r.any || p[a] - 0.5 < r.b.lo[a]) r.b.lo[a] = p[a] - 0.5;
+                    if (!r.any || p[a] + 0.5 > r.b.hi[a]) r.b.hi[a] = p[a] + 0.5;
+                }
+                r.any = true;
+            }
+        });
+        return r;
+    });
+    if (!box.any) return std::nullopt;
+    return fitAllCamera(box.b, width, height);
+}
+
+py::tuple cameraTuple(const Camera& c) { return py::make_tuple(c.x, c.y, c.z, c.alt, c.az); }
+
+std::pair<int, int> sizeArgument(const py::object& sizeArg) {
+    if (!py::isinstance<py::sequence>(sizeArg) || py::isinstance<py::str>(sizeArg) || py::len(sizeArg) != 2)
+        raise(PyExc_TypeError, "size must be (width, height)");
+    py::sequence sz = py::reinterpret_borrow<py::sequence>(sizeArg);
+    return {int(integerArgument(sz[0], "width", 1, 16384)), int(integerArgument(sz[1], "height", 1, 16384))};
+}
+
 }  // namespace
 
 void bindDrawing(py::module_& m, py::class_<PyDocument>& doc) {
-    (void)m;
+    m.def("look_at", [](const py::object& target, double distance, double alt, double az) {
+        const Camera c = cameraFromTuple(py::make_tuple(0, 0, 0, alt, az));
+        if (!py::isinstance<py::sequence>(target) || py::isinstance<py::str>(target) || py::len(target) != 3)
+            raise(PyExc_TypeError, "target must be (x, y, z)");
+        py::sequence t = py::reinterpret_borrow<py::sequence>(target);
+        const std::array<double, 3> f = cameraForward(c);
+        double p[3];
+        for (int a = 0; a < 3; ++a) {
+            const double v = t[a].cast<double>();
+            p[a] = v - distance * f[a];
+        }
+        return cameraTuple(cameraFromTuple(py::make_tuple(p[0], p[1], p[2], alt, az)));
+    }, "target"_a, "distance"_a, "alt"_a = double(kFitAllAlt), "az"_a = double(kFitAllAz),
+       "The camera (x, y, z, alt, az) that looks at `target` from `distance` cells away: the eye is\n"
+       "at target - distance * forward, where forward is the direction a camera with those angles\n"
+       "looks along (alt 0, az 0 looks along -z; az turns right about +y, alt tilts down).");
+
+    doc.def("fit_camera", [](PyDocument& self, const py::object& sizeArg) {
+            const auto [w, h] = sizeArgument(sizeArg);
+            std::optional<Camera> c = fittingCamera(self, w, h);
+            if (!c) {
+                DocumentCall call(self);
+                c = call.session().firstViewCamera();
+            }
+            return cameraTuple(*c);
+        }, "size"_a = py::make_tuple(640, 480),
+        "The camera (x, y, z, alt, az) the desktop's Fit All takes for a view of that size: every part\n"
+        "in the frame, seen from 20 degrees above and 30 to the right. The first view's camera when\n"
+        "the universe is empty.")
+        .def("_repr_png_", [](PyDocument& self) -> py::object {
+            if (self.closed() || self.busyHere()) return py::none();
+            const int w = 480, h = 360;
+            std::optional<Camera> c = fittingCamera(self, w, h);
+            DocumentCall call(self);
+            const Camera camera = c ? *c : call.session().firstViewCamera();
+            ScreenBitmap bm;
+            std::string error;
+            std::vector<uint8_t> png;
+            bool drawn = false;
+            {
+                NoGil nogil;
+                drawn = call.session().render(camera, w, h, bm, error);
+                if (drawn) png = encodePng(bm);
+            }
+            // A notebook falls back on repr() when there is no picture.
+            if (!drawn || png.empty()) return py::none();
+            return py::bytes(reinterpret_cast<const char*>(png.data()), png.size());
+        }, "A 480 x 360 PNG of the whole machine (fit_camera), for notebooks.");
     doc.def_property_readonly("views", [](PyDocument& self) {
             std::vector<SavedView> v;
             withDoc<void>(self, [&](CellforgeDocument& d, Universe&) {

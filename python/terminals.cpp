@@ -50,13 +50,23 @@ void bindTerminals(py::module_& m, py::class_<PyDocument>& doc) {
             return on;
         }, "name"_a, "The signal at a terminal (testOutput at its position and direction).")
         .def("inject", [](PyDocument& self, const std::string& name) {
-            int found = 0;
-            withDoc<void>(self, [&](CellforgeDocument& d, Universe& u) {
-                const Terminal* t = findTerminal(d.terminals(), name);
-                if (!t) return;
-                found = 1;
-                if (terminalInUniverseRange(*t)) u.injectSignal(t->x, t->y, t->z, t->direction);
-            });
+            DocumentCall call(self);
+            bool found = false;
+            {
+                NoGil nogil;
+                // Where the terminal stands now: a bound terminal moves, and
+                // the replay must inject where this call did.
+                bool inRange = false;
+                Terminal at;
+                call.doc().withUniverse([&](Universe&) {
+                    if (const Terminal* t = findTerminal(call.doc().terminals(), name)) {
+                        found = true;
+                        inRange = terminalInUniverseRange(*t);
+                        at = *t;
+                    }
+                });
+                if (found && inRange) call.session().injectSignal(at.x, at.y, at.z, at.direction);
+            }
             if (!found) raise(PyExc_KeyError, name);
-        }, "name"_a, "Feeds a signal in at a terminal (injectSignal).");
+        }, "name"_a, "Feeds a signal in at a terminal (injectSignal); recorded, so a rewind replays it.");
 }

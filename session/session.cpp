@@ -214,8 +214,19 @@ void Session::input(const std::string& label, std::function<void(Universe&)> app
 
 void Session::placeParts(const std::vector<UniverseCell>& cells, const std::string& label) {
     auto copy = std::make_shared<const std::vector<UniverseCell>>(cells);
-    input(label, [copy](Universe& u) {
-        for (const UniverseCell& c : *copy) editCell(u, c);
+    // A conflict is news once: the first application reports it through the
+    // universe's handler (placeCell is editCell with the message), a replay
+    // after a rewind or redo places quietly.
+    auto first = std::make_shared<bool>(true);
+    input(label, [copy, first](Universe& u) {
+        const bool report = *first;
+        *first = false;
+        for (const UniverseCell& c : *copy) {
+            if (report && c.partType != 0)
+                u.placeCell(c);
+            else
+                editCell(u, c);
+        }
     }, cells.size() * sizeof(UniverseCell), true);
 }
 

@@ -194,6 +194,8 @@ public:
     // ---- edits, undo and the timeline (see session/timeline.h). Every
     // edit is one undo step and is recorded, so that rewinding replays it.
     // Without a timeline the edits still apply; undo and rewind say why not.
+    // Parts landing on occupied cells are reported through `messages` (the
+    // engine's conflict text), once: a replay places them quietly.
     void placeParts(const std::vector<UniverseCell>& cells, const std::string& label = "place");
     bool erase(int32_t x, int32_t y, int32_t z);
     size_t eraseBox(const int32_t lo[3], const int32_t hi[3]);
