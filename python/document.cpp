@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "files/checkpoint.h"
+#include "files/terminals.h"
 
 using namespace pybind11::literals;
 
@@ -192,7 +193,8 @@ std::unique_ptr<PyDocument> PyDocument::open(const std::string& path, bool stric
 // opened again from its path (its terminals, stimulus and monitor), so the
 // checkpoint's own check refuses a project whose files changed since. The
 // copy's monitor output is never opened: two documents appending to one file
-// would garble it. The copy's timeline starts at the copied state.
+// would garble it. Terminals added from code are added to the copy by name.
+// The copy's timeline starts at the copied state.
 std::unique_ptr<PyDocument> PyDocument::copy() {
     DocumentCall call(*this);
     Session& from = call.session();
@@ -214,6 +216,17 @@ std::unique_ptr<PyDocument> PyDocument::copy() {
                 d->session_->document().setPath(from.document().path());
             }
             if (d->session_) {
+                // Terminals added from code are not in the files: the same
+                // table, by name, before the checkpoint is matched against it.
+                std::vector<Terminal> added;
+                from.document().withUniverse([&](Universe&) {
+                    if (const TerminalTable* t = from.document().terminals())
+                        for (size_t i = 0; i < t->size(); ++i)
+                            if (!findTerminal(d->session_->document().terminals(), t->at(i).name))
+                                added.push_back(t->at(i));
+                });
+                std::string ignored;
+                for (const Terminal& t : added) d->session_->addTerminal(t, ignored);
                 ok = readCheckpointBytes(d->session_->document(), bytes, error);
                 if (ok) {
                     d->session_->restartTimeline();

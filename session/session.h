@@ -44,6 +44,7 @@
 #include "view/offscreen.h"
 
 class HeadlessPlatform;
+struct Terminal;
 
 // ---------------------------------------------------------------- opening
 
@@ -219,6 +220,19 @@ public:
     // checkpoints); the timeline's own runs first, and the caller's is not
     // run while the timeline replays.
     void setGenerationStart(std::function<void(Universe&)> action);
+
+    // ---- terminals from code, and writing the document as a project.
+    // Adds a terminal (a table is made when the document has none). False
+    // when the name is empty, holds white space or is taken, or the
+    // direction is not 0..5. Terminals are run objects, not edits: undo and
+    // rewind leave the table as it is.
+    bool addTerminal(const Terminal& terminal, std::string& error);
+    // Writes NAME.prj and, beside it, NAME.grd (the universe now), NAME.trm
+    // (the terminals where they stand now) and copies of the stimulus,
+    // monitor and ini files a project was opened with, and its saved views.
+    // Reopening it gives the same parts and terminals. False with a message
+    // (errno as the failed write left it) when a file cannot be written.
+    bool saveProject(const std::string& path, std::string& error);
 
     // ---- threads: 1 to kMaxThreads, with the runner's meaning.
     static constexpr int kMaxThreads = 64;

@@ -242,6 +242,20 @@ TEST(Timeline, PlacementConflictsAreReportedOnceNotOnReplay) {
     EXPECT_EQ(bytesOf(*s), after);
 }
 
+TEST(Timeline, TheGenerationARunEndedAtStaysReachable) {
+    Scratch scratch;
+    auto s = openWithHistory(scratch.grid(12));
+    s->run(10);
+    const std::string end = bytesOf(*s);
+    std::string error;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(s->rewind(3, error)) << error;
+        ASSERT_TRUE(s->rewind(10, error)) << error;
+        EXPECT_EQ(bytesOf(*s), end);
+        EXPECT_EQ(s->timeline()->history().last, 10u);
+    }
+}
+
 TEST(Recorder, TracesEqualTheSignalsReadAfterEachGeneration) {
     // The membank project's terminals, recorded over a run, against the same
     // terminals read one generation at a time.
