@@ -3,11 +3,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <optional>
 
 #include "view/bitmap.h"
 #include "view/navigation.h"
+#include "view/part_geometry.h"
 #include "view/png.h"
 
 #include "python/bindings.h"
@@ -128,6 +131,23 @@ void bindDrawing(py::module_& m, py::class_<PyDocument>& doc) {
        "The camera (x, y, z, alt, az) that looks at `target` from `distance` cells away: the eye is\n"
        "at target - distance * forward, where forward is the direction a camera with those angles\n"
        "looks along (alt 0, az 0 looks along -z; az turns right about +y, alt tilts down).");
+
+    m.def("part_colours", [](const py::object& type) {
+        const int32_t t = int32_t(integerArgument(type, "type", INT32_MIN, INT32_MAX));
+        const std::array<Rgb, 8>& c = partColours(t);
+        py::array_t<uint8_t> out({py::ssize_t(8), py::ssize_t(3)});
+        uint8_t* o = out.mutable_data();
+        auto byte = [](float v) { return uint8_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };
+        for (int j = 0; j < 8; ++j) {
+            o[3 * j] = byte(c[size_t(j)].r);
+            o[3 * j + 1] = byte(c[size_t(j)].g);
+            o[3 * j + 2] = byte(c[size_t(j)].b);
+        }
+        return out;
+    }, "type"_a,
+       "The eight corner colours the view paints a part of this type with, as an (8, 3) uint8 RGB\n"
+       "array: row j is the corner on the front half when bit 2 of j is set, the side half for bit 1\n"
+       "and the up half for bit 0. Types without a rule share one record.");
 
     doc.def("fit_camera", [](PyDocument& self, const py::object& sizeArg) {
             const auto [w, h] = sizeArgument(sizeArg);
