@@ -75,32 +75,11 @@ py::array_t<uint8_t> renderView(PyDocument& self, const py::object& cameraArg, c
     return out;
 }
 
-// The camera Fit All gives for a width x height view of every part: the box
-// around the cell centres widened by half a cell, as the view frames what it
-// drew. None for an empty universe.
+// Fit All's camera for the document (the session's), or none when it is empty.
 std::optional<Camera> fittingCamera(PyDocument& self, int width, int height) {
-    struct Box {
-        bool any = false;
-        Bounds b;
-    };
-    const Box box = withDoc<Box>(self, [](CellforgeDocument&, Universe& u) {
-        Box r;
-        u.forEachBlock([&](const UniverseBlock* b) {
-            if (!b->occupied) return;
-            for (int s = 0; s < 12; ++s) {
-                if (b->cells.type[s] == 0) continue;
-                const double p[3] = {double(b->cellX(s)), double(b->cellY(s)), double(b->cellZ(s))};
-                for (int a = 0; a < 3; ++a) {
-                    if (!r.any || p[a] - 0.5 < r.b.lo[a]) r.b.lo[a] = p[a] - 0.5;
-                    if (!r.any || p[a] + 0.5 > r.b.hi[a]) r.b.hi[a] = p[a] + 0.5;
-                }
-                r.any = true;
-            }
-        });
-        return r;
-    });
-    if (!box.any) return std::nullopt;
-    return fitAllCamera(box.b, width, height);
+    DocumentCall call(self);
+    NoGil nogil;
+    return call.session().fitCamera(width, height);
 }
 
 py::tuple cameraTuple(const Camera& c) { return py::make_tuple(c.x, c.y, c.z, c.alt, c.az); }

@@ -20,6 +20,7 @@
 #include "files/terminals.h"
 #include "universe/directions.h"
 #include "universe/universe.h"
+#include "view/navigation.h"
 #include "view/offscreen.h"
 #include "view/png.h"
 #include "view/scene.h"
@@ -580,6 +581,27 @@ bool Session::saveProject(const std::string& path, std::string& error) {
     std::string project;
     for (const std::string& l : lines) project += l + "\n";
     return writeFileAtomically(full, project, error);
+}
+
+std::optional<Camera> Session::fitCamera(int width, int height) {
+    bool any = false;
+    Bounds box;
+    doc_->withUniverse([&](Universe& u) {
+        u.forEachBlock([&](const UniverseBlock* b) {
+            if (!b->occupied) return;
+            for (int s = 0; s < 12; ++s) {
+                if (b->cells.type[s] == 0) continue;
+                const double p[3] = {double(b->cellX(s)), double(b->cellY(s)), double(b->cellZ(s))};
+                for (int a = 0; a < 3; ++a) {
+                    if (!any || p[a] - 0.5 < box.lo[a]) box.lo[a] = p[a] - 0.5;
+                    if (!any || p[a] + 0.5 > box.hi[a]) box.hi[a] = p[a] + 0.5;
+                }
+                any = true;
+            }
+        });
+    });
+    if (!any) return std::nullopt;
+    return fitAllCamera(box, width, height);
 }
 
 bool Session::setThreads(int n, std::string& error) {

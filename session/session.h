@@ -253,6 +253,10 @@ public:
     // On a write failure, errno is left as the write left it.
     bool renderToFile(const Camera& camera, int width, int height, const std::string& path, std::string& error,
                       OffscreenContext* context = nullptr);
+    // The camera the desktop's Fit All takes for a width x height view of
+    // every part (fitAllCamera in view/navigation.h, on the box around the
+    // cell centres widened by half a cell); none for an empty universe.
+    std::optional<Camera> fitCamera(int width, int height);
     // Recomputes the first view from the centre of mass (after a resume).
     void centreFirstView();
 

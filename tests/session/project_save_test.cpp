@@ -10,6 +10,9 @@
 
 #include "files/terminals.h"
 #include "session/session.h"
+#include "view/navigation.h"
+
+#include <cmath>
 
 namespace fs = std::filesystem;
 
@@ -96,4 +99,45 @@ TEST(Project, SavedProjectsReopenAsTheSameUniverseAndTerminals) {
         EXPECT_EQ(terminalsText(*third), terminalsText(*s));
     }
     EXPECT_FALSE(fresh.saveProject((f.dir / "x.grd").string(), error));
+}
+
+// Fit All for scripts: every part's centre lies inside the picture the
+// camera gives, for machines of any shape and place.
+TEST(FitCamera, EveryPartLandsInsideTheView) {
+    Session empty;
+    EXPECT_FALSE(empty.fitCamera(640, 480).has_value());
+    uint64_t seed = 7;
+    auto next = [&](int lo, int hi) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return lo + int((seed >> 33) % uint64_t(hi - lo + 1));
+    };
+    for (int round = 0; round < 20; ++round) {
+        Session s;
+        std::vector<UniverseCell> cells;
+        const int cx = next(-5000, 5000), cy = next(-5000, 5000), cz = next(-5000, 5000);
+        const int spread = next(0, 60);
+        for (int i = next(1, 40); i > 0; --i) {
+            UniverseCell c;
+            c.x = cx + next(-spread, spread);
+            c.y = cy + next(-spread / 3, spread / 3);
+            c.z = cz + next(-spread, spread);
+            c.partType = 1;
+            cells.push_back(c);
+        }
+        s.placeParts(cells);
+        const int w = next(100, 800), h = next(100, 800);
+        const std::optional<Camera> cam = s.fitCamera(w, h);
+        ASSERT_TRUE(cam.has_value());
+        const std::array<double, 16> m = cameraViewMatrix(*cam);
+        const double t = std::tan(degreesToRadians(kFieldOfViewDegrees) / 2);
+        for (const UniverseCell& c : cells) {
+            const double p[3] = {double(c.x), double(c.y), double(c.z)};
+            double e[3];
+            for (int r = 0; r < 3; ++r) e[r] = m[size_t(r)] * p[0] + m[size_t(4 + r)] * p[1] + m[size_t(8 + r)] * p[2] + m[size_t(12 + r)];
+            ASSERT_LT(e[2], -kNearPlane) << round;
+            ASSERT_GT(e[2], -kFarPlane) << round;
+            EXPECT_LE(std::fabs(e[0] / -e[2]), t * w / h + 1e-6) << round;
+            EXPECT_LE(std::fabs(e[1] / -e[2]), t + 1e-6) << round;
+        }
+    }
 }
