@@ -241,7 +241,12 @@ std::unique_ptr<PyDocument> PyDocument::copy() {
     if (!ok) raise(PyExc_RuntimeError, "cannot copy the document: " + error);
     d->source_ = source_;
     d->open_ = true;
-    d->messages_.clear();  // the reopen's load notes were already told for the original
+    {
+        // The reopen's load notes were already told for the original.
+        std::lock_guard<std::mutex> g(d->messagesLock_);
+        d->messages_.clear();
+        d->droppedMessages_ = 0;
+    }
     return d;
 }
 

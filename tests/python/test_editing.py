@@ -240,11 +240,15 @@ def test_inputs_from_scripts_are_replayed_by_rewind(membank, tmp_path):
     with cellforge.open(membank / "membank.prj") as doc:
         name = sorted(doc.terminals)[0]
         doc.run(5)
-        doc.inject(name)
-        doc.pulse()
-        doc.write_memory(bytes(range(64)))
+        states = [state(doc, tmp_path)]
+        for step in (lambda: doc.inject(name), doc.pulse, lambda: doc.write_memory(bytes(range(64)))):
+            step()
+            states.append(state(doc, tmp_path))
+        assert len(set(states)) == 4  # each input changes the state, so leaving one out would show
         doc.run(10)
         end = state(doc, tmp_path)
+        doc.rewind(5)
+        assert state(doc, tmp_path) == states[-1]
         doc.rewind(7)
         doc.run(8)
         assert state(doc, tmp_path) == end
