@@ -30,6 +30,11 @@ bool CellforgeDocument::restartWorker(const std::function<bool()>& newDocumentSt
     return true;
 }
 
+TerminalTable& CellforgeDocument::ensureTerminals() {
+    if (!terminals_) terminals_ = std::make_unique<TerminalTable>();
+    return *terminals_;
+}
+
 void CellforgeDocument::freeRunObjects() {
     // Referrers first: the monitor and the stimulus point into the table,
     // and the stimulus unbinds its cells on the way out.

@@ -62,6 +62,9 @@ public:
     void setRunObjects(std::unique_ptr<TerminalTable> terminals, std::unique_ptr<Stimulus> stimulus,
                        std::unique_ptr<ViewList> savedViews, std::unique_ptr<Monitor> monitor);
     TerminalTable* terminals() const { return terminals_.get(); }
+    // The table, made empty when the document has none (terminals added from
+    // code); the other run objects are kept. Call with the worker held.
+    TerminalTable& ensureTerminals();
     Stimulus* stimulus() const { return stimulus_.get(); }
     ViewList* savedViews() const { return savedViews_.get(); }
     Monitor* monitor() const { return monitor_.get(); }

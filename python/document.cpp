@@ -7,6 +7,9 @@
 #include <set>
 #include <utility>
 
+#include "files/checkpoint.h"
+#include "files/terminals.h"
+
 using namespace pybind11::literals;
 
 namespace {
@@ -23,7 +26,7 @@ bool exiting = false;
 
 }  // namespace
 
-void raiseStopped(const std::string& message, StopReason reason, uint64_t generations) {
+void raiseStopped(const std::string& message, StopReason reason, uint64_t generations, const py::object& result) {
     if (reason == StopReason::Exit) {
         // Only a daemon thread can be here, and the interpreter is going
         // away: SystemExit ends that thread without a traceback and is not
@@ -36,6 +39,7 @@ void raiseStopped(const std::string& message, StopReason reason, uint64_t genera
     py::object e = cls(message);
     e.attr("reason") = names[int(reason)];
     e.attr("generations") = generations;
+    e.attr("result") = result;
     PyErr_SetObject(cls.ptr(), e.ptr());
     throw py::error_already_set();
 }
@@ -79,6 +83,11 @@ void registerExitHook(py::module_& m) {
     py::module_::import("atexit").attr("register")(hook);
 }
 
+size_t historyArgument(const py::object& value) {
+    if (value.is_none()) return Timeline::defaultBudget();
+    return size_t(countArgument(value, "history"));
+}
+
 // ---------------------------------------------------------------- the call lock
 
 DocumentCall::DocumentCall(PyDocument& d) : d_(d) {
@@ -106,8 +115,10 @@ Session& DocumentCall::session() { return *d_.session_; }
 
 // ---------------------------------------------------------------- the document
 
-SessionOptions PyDocument::options(bool strict) {
+SessionOptions PyDocument::options(bool strict, size_t history) {
     SessionOptions o;
+    history_ = history;
+    o.historyBudget = history;
     // A script must never hang on a monitor output that is a FIFO.
     o.outputPolicy = OutputPolicy::RegularOnly;
     o.strict = strict;
@@ -131,24 +142,24 @@ PyDocument::~PyDocument() {
     session_.reset();
 }
 
-std::unique_ptr<PyDocument> PyDocument::empty() {
+std::unique_ptr<PyDocument> PyDocument::empty(size_t history) {
     auto d = std::make_unique<PyDocument>();
     {
         NoGil nogil;
-        d->session_ = std::make_unique<Session>(d->options(false));
+        d->session_ = std::make_unique<Session>(d->options(false, history));
     }
     d->open_ = true;
     return d;
 }
 
-std::unique_ptr<PyDocument> PyDocument::open(const std::string& path, bool strict, int threads) {
+std::unique_ptr<PyDocument> PyDocument::open(const std::string& path, bool strict, int threads, size_t history) {
     auto d = std::make_unique<PyDocument>();
     OpenProblem problem;
     std::string threadError;
     bool threadsSet = true;
     {
         NoGil nogil;
-        d->session_ = Session::open(path, d->options(strict), problem);
+        d->session_ = Session::open(path, d->options(strict, history), problem);
         if (d->session_ && threads > 0) threadsSet = d->session_->setThreads(threads, threadError);
     }
     if (!d->session_) raiseOpenProblem(problem);
@@ -162,11 +173,79 @@ std::unique_ptr<PyDocument> PyDocument::open(const std::string& path, bool stric
                                  "' is not a regular file that can be written; the monitor writes nothing";
         if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
     }
+    if (const OpenProblem& note = d->session_->loadNote()) {
+        // The file format's rule: what was read before the fault opens.
+        const std::string text = note.message() + "; opened what was read before it";
+        if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+    }
     if (const size_t skipped = d->session_->skippedParts()) {
         // Not a placement conflict: the runner's note, as a plain warning.
         const std::string note =
             "skipped " + std::to_string(skipped) + " parts outside the coordinate range of +-1000000000";
         if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+    }
+    return d;
+}
+
+// A copy is a second session in the same state: the checkpoint bytes of this
+// one applied to a fresh session with the same run objects. A grid or new
+// document starts empty and takes the source fingerprint over; a project is
+// opened again from its path (its terminals, stimulus and monitor), so the
+// checkpoint's own check refuses a project whose files changed since. The
+// copy's monitor output is never opened: two documents appending to one file
+// would garble it. Terminals added from code are added to the copy by name.
+// The copy's timeline starts at the copied state.
+std::unique_ptr<PyDocument> PyDocument::copy() {
+    DocumentCall call(*this);
+    Session& from = call.session();
+    auto d = std::make_unique<PyDocument>();
+    std::string bytes, error;
+    OpenProblem problem;
+    bool ok = false;
+    {
+        NoGil nogil;
+        ok = writeCheckpointBytes(from.document(), bytes, error);
+        if (ok) {
+            SessionOptions o = d->options(false, history_);
+            if (from.kind() == DocumentKind::Project && !from.path().empty()) {
+                o.holdMonitorOutput = true;
+                d->session_ = Session::open(from.path(), o, problem);
+            } else {
+                d->session_ = std::make_unique<Session>(o);
+                d->session_->document().setSource(from.document().source());
+                d->session_->document().setPath(from.document().path());
+            }
+            if (d->session_) {
+                // Terminals added from code are not in the files: the same
+                // table, by name, before the checkpoint is matched against it.
+                std::vector<Terminal> added;
+                from.document().withUniverse([&](Universe&) {
+                    if (const TerminalTable* t = from.document().terminals())
+                        for (size_t i = 0; i < t->size(); ++i)
+                            if (!findTerminal(d->session_->document().terminals(), t->at(i).name))
+                                added.push_back(t->at(i));
+                });
+                std::string ignored;
+                for (const Terminal& t : added) d->session_->addTerminal(t, ignored);
+                ok = readCheckpointBytes(d->session_->document(), bytes, error);
+                if (ok) {
+                    d->session_->restartTimeline();
+                    d->session_->setFirstViewCamera(from.firstViewCamera());
+                    std::string threadError;
+                    d->session_->setThreads(from.threads(), threadError);
+                }
+            }
+        }
+    }
+    if (!d->session_) raiseOpenProblem(problem);
+    if (!ok) raise(PyExc_RuntimeError, "cannot copy the document: " + error);
+    d->source_ = source_;
+    d->open_ = true;
+    {
+        // The reopen's load notes were already told for the original.
+        std::lock_guard<std::mutex> g(d->messagesLock_);
+        d->messages_.clear();
+        d->droppedMessages_ = 0;
     }
     return d;
 }

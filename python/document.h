@@ -78,12 +78,16 @@ void registerExitHook(py::module_& m);
 
 // ---------------------------------------------------------------- documents
 
+// A `history=` argument: None is the timeline's default budget, else bytes (0: none).
+size_t historyArgument(const py::object& value);
+
 // Why a run ended early.
 enum class StopReason : int { None, Stop, Timeout, Close, Exit };
 
 // cellforge.Stopped, carrying the reason ("stop", "timeout", "close", "exit") and the
-// generations the run made.
-[[noreturn]] void raiseStopped(const std::string& message, StopReason reason, uint64_t generations);
+// generations the run made; `result` is what the run recorded so far (None without record).
+[[noreturn]] void raiseStopped(const std::string& message, StopReason reason, uint64_t generations,
+                               const py::object& result = py::none());
 
 class PyDocument;
 
@@ -96,6 +100,7 @@ public:
     DocumentCall& operator=(const DocumentCall&) = delete;
     Session& session();
     CellforgeDocument& doc() { return session().document(); }
+    PyDocument& owner() { return d_; }
 
 private:
     PyDocument& d_;
@@ -106,11 +111,14 @@ public:
     PyDocument();  // no session yet: use empty() or open()
     ~PyDocument();
 
-    // An empty universe.
-    static std::unique_ptr<PyDocument> empty();
+    // An empty universe. `history` is the timeline's budget in bytes (0: none).
+    static std::unique_ptr<PyDocument> empty(size_t history);
 
     // Opens under the session layer's rules; raises what the problem calls for.
-    static std::unique_ptr<PyDocument> open(const std::string& path, bool strict, int threads);
+    static std::unique_ptr<PyDocument> open(const std::string& path, bool strict, int threads, size_t history);
+
+    // An independent document in the same state (see copyOf in document.cpp).
+    std::unique_ptr<PyDocument> copy();
 
     // Stops a run, then frees the session. From inside one of its own calls: RuntimeError.
     void close();
@@ -135,7 +143,8 @@ public:
 
 private:
     friend class DocumentCall;
-    SessionOptions options(bool strict);
+    SessionOptions options(bool strict, size_t history);
+    size_t history_ = 0;
 
     // Declared first: outlives the worker of the session below.
     std::mutex messagesLock_;

@@ -43,11 +43,13 @@ PYBIND11_MODULE(cellforge, m) {
     py::object stopped = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
         "cellforge.Stopped",
         "A run ended before its last generation: stop(), a timeout, close() or the interpreter's exit.\n\n"
-        "`reason` is \"stop\", \"timeout\", \"close\" or \"exit\"; `generations` is how many the call ran.\n"
+        "`reason` is \"stop\", \"timeout\", \"close\" or \"exit\"; `generations` is how many the call ran;\n"
+        "`result` is what run(record=..., counters=...) recorded up to there (None otherwise).\n"
         "The universe is consistent and can keep running.",
         PyExc_Exception, nullptr));
     stopped.attr("reason") = py::none();
     stopped.attr("generations") = 0;
+    stopped.attr("result") = py::none();
     m.attr("Stopped") = stopped;
 
     py::object namedtuple = py::module_::import("collections").attr("namedtuple");
@@ -91,20 +93,25 @@ PYBIND11_MODULE(cellforge, m) {
     py::class_<PyDocument> doc(m, "Document",
                                "One universe with its stepping driver and the run objects of a project.\n\n"
                                "Use as a context manager to stop the worker and free the universe on exit.");
-    doc.def(py::init(&PyDocument::empty), "An empty universe.");
+    doc.def(py::init([](const py::object& history) { return PyDocument::empty(historyArgument(history)); }),
+            py::kw_only(), "history"_a = py::none(),
+            "An empty universe. `history` is the bytes the timeline may keep for undo and rewind\n"
+            "(None: a quarter of the memory or 1 GiB, whichever is smaller; 0: no timeline).");
     m.def(
         "open",
-        [](const py::object& path, bool strict, const py::object& threads) {
+        [](const py::object& path, bool strict, const py::object& threads, const py::object& history) {
             const int n = threads.is_none() ? 0 : int(integerArgument(threads, "threads", 1, Session::kMaxThreads));
-            return PyDocument::open(pathArgument(path, "path"), strict, n);
+            const size_t budget = historyArgument(history);
+            return PyDocument::open(pathArgument(path, "path"), strict, n, budget);
         },
-        "path"_a, py::kw_only(), "strict"_a = false, "threads"_a = py::none(),
+        "path"_a, py::kw_only(), "strict"_a = false, "threads"_a = py::none(), "history"_a = py::none(),
         "Opens a grid (*.grd, any case) or a project (*.prj) as a Document, under the runner's rules.\n\n"
         "What stands at the path is judged first: missing, a folder, a FIFO or device, or unreadable raise\n"
         "FileNotFoundError, IsADirectoryError, OSError(EINVAL) or PermissionError naming it, as do the\n"
         "grid, terminals, stimulus and monitor files a project names. Then the suffix: anything else\n"
         "raises ValueError. strict=True also raises ValueError, naming the line, when the grid stopped\n"
-        "being read before its end. threads sets Document.threads. A project's names are read from its\n"
+        "being read before its end. threads sets Document.threads; history is the timeline's budget in\n"
+        "bytes (None: the default, 0: none), as for Document(). A project's names are read from its\n"
         "folder; the current folder is never changed. Placement conflicts are cellforge.ConflictWarning.");
 
     doc.def("close", &PyDocument::close, "Stops a run of the document (it raises cellforge.Stopped), then the worker, and frees the\n"
@@ -142,6 +149,7 @@ PYBIND11_MODULE(cellforge, m) {
     bindStoring(m, doc);
     bindTerminals(m, doc);
     bindDrawing(m, doc);
+    bindEditing(m, doc);
 
     registerExitHook(m);
 

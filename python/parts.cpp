@@ -5,6 +5,7 @@
 
 #include "files/grid_file.h"
 #include "universe/directions.h"
+#include "universe/edits.h"
 #include "universe/universe.h"
 
 #include "python/bindings.h"
@@ -12,14 +13,6 @@
 using namespace pybind11::literals;
 
 namespace {
-
-#pragma pack(push, 1)
-struct PartRow {
-    int32_t x, y, z, type, front, side, up;
-    uint8_t outputs, bonds;
-};
-#pragma pack(pop)
-static_assert(sizeof(PartRow) == 30);
 
 
 // Cells in the order the grid file is written: blocks in bucket and chain
@@ -69,7 +62,24 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
         });
 
     // ---- cells
-    doc.def("parts", [](PyDocument& self) {
+    doc.def("parts", [](PyDocument& self, const py::object& box) -> py::array {
+            if (!box.is_none()) {
+                if (!py::isinstance<py::sequence>(box) || py::isinstance<py::str>(box) || py::len(box) != 2)
+                    raise(PyExc_TypeError, "box must be (lo, hi), two (x, y, z) corners");
+                int32_t lo[3], hi[3];
+                for (int i = 0; i < 2; ++i) {
+                    py::object corner = box[py::int_(i)];
+                    if (!py::isinstance<py::sequence>(corner) || py::isinstance<py::str>(corner) || py::len(corner) != 3)
+                        raise(PyExc_TypeError, "box must be (lo, hi), two (x, y, z) corners");
+                    for (int a = 0; a < 3; ++a)
+                        (i ? hi : lo)[a] = int32_t(integerArgument(corner[py::int_(a)], "a box corner", INT32_MIN, INT32_MAX));
+                }
+                const std::vector<UniverseCell> cells =
+                    withDoc<std::vector<UniverseCell>>(self, [&](CellforgeDocument&, Universe& u) {
+                        return partsInBox(u, lo, hi);
+                    });
+                return partsArray(cells);
+            }
             DocumentCall s(self);
             CellforgeDocument& d = s.doc();
             bool pausedHere = false;
@@ -98,8 +108,10 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
                 d.resumeAfterRead(pausedHere);
             }
             return out;
-        }, "All parts in save order as a numpy structured array with fields\n"
-           "x y z type front side up (int32) and outputs bonds (uint8). The array is a copy.")
+        }, "box"_a = py::none(),
+           "All parts in save order as a numpy structured array with fields\n"
+           "x y z type front side up (int32) and outputs bonds (uint8). The array is a copy.\n"
+           "box=(lo, hi) keeps the parts in that box (inclusive corners, any order), in bucket order.")
         .def("cell", [](PyDocument& self, const py::object& x, const py::object& y, const py::object& z) -> py::object {
             const int32_t cx = int32_t(integerArgument(x, "x", INT32_MIN, INT32_MAX));
             const int32_t cy = int32_t(integerArgument(y, "y", INT32_MIN, INT32_MAX));
@@ -150,11 +162,15 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
             c.up = deriveUp(c.front, c.side);
             c.outputs = uint8_t(integerArgument(outputs, "outputs", 0, 63));
             c.bonds = uint8_t(integerArgument(bonds, "bonds", 0, 63));
-            withDoc<void>(self, [&](CellforgeDocument&, Universe& u) { u.placeCell(c); });
+            {
+                DocumentCall call(self);
+                NoGil nogil;
+                call.session().placeParts({c});
+            }
             self.flushMessages();
         }, "x"_a, "y"_a, "z"_a, "type"_a, "front"_a = 0, "side"_a = 1, "outputs"_a = 0, "bonds"_a = 0,
            py::kw_only(), "allow_any_type"_a = false,
-           "Places a part (placeCell; up follows from front and side). An occupied cell is replaced\n"
+           "Places a part (up follows from front and side) as one undo step. An occupied cell is replaced\n"
            "and the conflict is reported as cellforge.ConflictWarning. `type` is a part type (1 to 10,\n"
            "cellforge.PartType); allow_any_type=True also takes any other non-zero 32-bit value, which\n"
            "is stored, drawn and saved but has no rule.");

@@ -8,6 +8,9 @@
 #include <cmath>
 #include <exception>
 
+#include "files/terminals.h"
+#include "session/recorder.h"
+
 #include "python/bindings.h"
 
 using namespace pybind11::literals;
@@ -22,7 +25,7 @@ public:
         if (progress.is_none() || (py::isinstance<py::bool_>(progress) && !progress.cast<bool>())) return;
         if (py::isinstance<py::bool_>(progress)) {
             try {
-                py::module_ tqdm = py::module_::import("tqdm");
+                py::module_ tqdm = py::module_::import("tqdm.auto");
                 py::dict kw;
                 kw["total"] = py::int_(total);
                 kw["unit"] = "gen";
@@ -91,14 +94,66 @@ double timeoutArgument(const py::object& value) {
     return std::isinf(t) ? -1.0 : t;
 }
 
-void runGenerations(PyDocument& self, const py::object& nArg, const py::object& progressArg,
-                    const py::object& timeoutArg) {
+// The probes of run(record=...): terminal names and (x, y, z, direction) faces.
+void addProbes(SignalRecorder& recorder, const py::object& record, const TerminalTable* table) {
+    if (py::isinstance<py::str>(record) || !py::isinstance<py::iterable>(record))
+        raise(PyExc_TypeError, "record must be a list of terminal names and (x, y, z, direction) tuples");
+    std::string error;
+    for (py::handle item : record) {
+        if (py::isinstance<py::str>(item)) {
+            const std::string name = item.cast<std::string>();
+            if (!recorder.addTerminal(table, name, error)) raise(PyExc_KeyError, name);
+        } else if (py::isinstance<py::sequence>(item) && py::len(item) == 4) {
+            py::sequence f = py::reinterpret_borrow<py::sequence>(item);
+            const int32_t x = int32_t(integerArgument(f[0], "x", INT32_MIN, INT32_MAX));
+            const int32_t y = int32_t(integerArgument(f[1], "y", INT32_MIN, INT32_MAX));
+            const int32_t z = int32_t(integerArgument(f[2], "z", INT32_MIN, INT32_MAX));
+            const int32_t d = int32_t(integerArgument(f[3], "direction", 0, 5));
+            if (!recorder.addCell(x, y, z, d, error)) raise(PyExc_ValueError, error);
+        } else {
+            raise(PyExc_TypeError, "a recorded probe is a terminal name or (x, y, z, direction), not " +
+                                       typeName(item));
+        }
+    }
+}
+
+// What the recorder holds as the run's result: the (rows, probes) array, the
+// counters, or Trace(signals, generation, active_blocks, blocks) for both.
+py::object recordedResult(const SignalRecorder& rec, bool signals, bool counters) {
+    const size_t rows = rec.rows(), k = rec.probes().size();
+    py::array_t<uint8_t> values({py::ssize_t(rows), py::ssize_t(k)});
+    rec.copyValues(values.mutable_data());
+    if (!counters) return values;
+    py::array_t<int64_t> all({py::ssize_t(rows), py::ssize_t(SignalRecorder::CounterCount)});
+    rec.copyCounters(all.mutable_data());
+    py::module_ np = py::module_::import("numpy");
+    auto column = [&](int c) {
+        return np.attr("ascontiguousarray")(all[py::make_tuple(py::slice(py::none(), py::none(), py::none()), c)]);
+    };
+    py::module_ cellforge = py::module_::import("cellforge");
+    if (!signals)
+        return cellforge.attr("Counters")(column(SignalRecorder::Generation), column(SignalRecorder::ActiveBlocks),
+                                          column(SignalRecorder::Blocks));
+    return cellforge.attr("Trace")(values, column(SignalRecorder::Generation), column(SignalRecorder::ActiveBlocks),
+                                   column(SignalRecorder::Blocks));
+}
+
+py::object runGenerations(PyDocument& self, const py::object& nArg, const py::object& progressArg,
+                          const py::object& timeoutArg, const py::object& record, bool counters) {
     const uint64_t n = countArgument(nArg, "n");
     const double timeout = timeoutArgument(timeoutArg);
     ProgressDisplay display(progressArg, n);
 
     DocumentCall call(self);
     Session& session = call.session();
+    const bool recording = !record.is_none() || counters;
+    SignalRecorder recorder;
+    if (!record.is_none()) addProbes(recorder, record, session.document().terminals());
+    if (recording) {
+        recorder.recordCounters(counters);
+        NoGil nogil;
+        recorder.setCapacity(size_t(n), false);
+    }
     self.beginRun();
     struct EndRun {
         PyDocument& d;
@@ -135,6 +190,7 @@ void runGenerations(PyDocument& self, const py::object& nArg, const py::object& 
     RunControl control;
     control.cancel = self.cancelFlag();
     control.progress = &progress;
+    if (recording) control.recorder = &recorder;
     control.beforeGeneration = [&](Universe&) {
         if (failure) return false;
         if (--untilCheck != 0) return true;
@@ -173,17 +229,36 @@ void runGenerations(PyDocument& self, const py::object& nArg, const py::object& 
                                                             : "stop() ended the run";
         raiseStopped(what + " after " + std::to_string(outcome.generations) + " of " + std::to_string(n) +
                          " generations",
-                     why, outcome.generations);
+                     why, outcome.generations,
+                     recording ? recordedResult(recorder, !record.is_none(), counters) : py::object(py::none()));
     }
     display.finish();
+    if (!recording) return py::none();
+    return recordedResult(recorder, !record.is_none(), counters);
 }
 
 }  // namespace
 
 void bindRunning(py::module_& m, py::class_<PyDocument>& doc) {
-    (void)m;
-    doc.def("run", &runGenerations, "n"_a, "progress"_a = py::none(), "timeout"_a = py::none(),
+    py::object namedtuple = py::module_::import("collections").attr("namedtuple");
+    py::object counters = namedtuple("Counters", "generation active_blocks blocks");
+    counters.attr("__module__") = "cellforge";
+    counters.attr("__doc__") = "Per-generation counters of a run: int64 arrays, one entry per generation run.";
+    m.attr("Counters") = counters;
+    py::object trace = namedtuple("Trace", "signals generation active_blocks blocks");
+    trace.attr("__module__") = "cellforge";
+    trace.attr("__doc__") = "A run's recorded signals ((n, k) uint8) and its per-generation counters.";
+    m.attr("Trace") = trace;
+
+    doc.def("run", &runGenerations, "n"_a, "progress"_a = py::none(), "timeout"_a = py::none(), py::kw_only(),
+            "record"_a = py::none(), "counters"_a = false,
             "Runs n generations exactly as the worker does (stimulus, four phases, monitor).\n\n"
+            "record=[...] (terminal names and (x, y, z, direction) faces) returns an (n, k) uint8 array:\n"
+            "row g is what each probe showed after generation g of the run (a terminal is read where it\n"
+            "stands then). counters=True returns Counters(generation, active_blocks, blocks), int64\n"
+            "arrays after each generation; both return Trace(signals, generation, active_blocks, blocks).\n"
+            "Without either, returns None. A stopped run raises Stopped with `result` holding the rows\n"
+            "recorded so far.\n\n"
             "progress=True shows a progress bar with generations/s (tqdm when installed); a callable\n"
             "is called with (done, total). Ctrl+C stops between two generations with KeyboardInterrupt;\n"
             "stop() from another thread, closing the document, or `timeout` seconds passing raise\n"
@@ -193,8 +268,10 @@ void bindRunning(py::module_& m, py::class_<PyDocument>& doc) {
         }, "Ends a run of this document, from any thread, between two generations: the run raises\n"
            "cellforge.Stopped. Does nothing when no run is running.")
         .def("pulse", [](PyDocument& self) {
-            withDoc<void>(self, [](CellforgeDocument&, Universe& u) { u.inputPulse.store(1); });
-        }, "Sets the input pulse for the next generation (the K key).")
+            DocumentCall call(self);
+            NoGil nogil;
+            call.session().pulse();
+        }, "Sets the input pulse for the next generation (the K key); recorded, so a rewind replays it.")
         .def_property("threads", [](PyDocument& self) {
             DocumentCall call(self);
             NoGil nogil;

@@ -114,7 +114,7 @@ void bindStoring(py::module_& m, py::class_<PyDocument>& doc) {
             {
                 DocumentCall s(self);
                 NoGil nogil;
-                report = s.doc().writeMemory(x0, y0, z0, k, words);
+                report = s.session().writeMemory(x0, y0, z0, k, words);
             }
             if (report.pages > 0 && report.modules == 0) {
                 const std::string note = "no memory module at corner (" + std::to_string(x0) + ", " +

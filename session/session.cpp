@@ -9,14 +9,18 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 
 #include "files/checkpoint.h"
 #include "files/grid_file.h"
 #include "files/platform.h"
 #include "files/saved_views.h"
+#include "files/terminals.h"
 #include "universe/directions.h"
 #include "universe/universe.h"
+#include "view/navigation.h"
 #include "view/offscreen.h"
 #include "view/png.h"
 #include "view/scene.h"
@@ -214,8 +218,19 @@ void Session::input(const std::string& label, std::function<void(Universe&)> app
 
 void Session::placeParts(const std::vector<UniverseCell>& cells, const std::string& label) {
     auto copy = std::make_shared<const std::vector<UniverseCell>>(cells);
-    input(label, [copy](Universe& u) {
-        for (const UniverseCell& c : *copy) editCell(u, c);
+    // A conflict is news once: the first application reports it through the
+    // universe's handler (placeCell is editCell with the message), a replay
+    // after a rewind or redo places quietly.
+    auto first = std::make_shared<bool>(true);
+    input(label, [copy, first](Universe& u) {
+        const bool report = *first;
+        *first = false;
+        for (const UniverseCell& c : *copy) {
+            if (report && c.partType != 0)
+                u.placeCell(c);
+            else
+                editCell(u, c);
+        }
     }, cells.size() * sizeof(UniverseCell), true);
 }
 
@@ -436,6 +451,157 @@ RunOutcome Session::run(uint64_t n, const RunControl& control) {
     doc_->resumeAfterRead(pausedHere);
     if (control.progress) control.progress->update(out.generations);
     return out;
+}
+
+bool Session::addTerminal(const Terminal& terminal, std::string& error) {
+    if (terminal.name.empty() || terminal.name.size() > kMaxTerminalName) {
+        error = "a terminal name must be 1 to " + std::to_string(kMaxTerminalName) + " characters";
+        return false;
+    }
+    for (unsigned char ch : terminal.name)
+        if (std::isspace(ch) || ch == '{' || ch == '}') {
+            error = "a terminal name cannot hold white space or braces: '" + terminal.name + "'";
+            return false;
+        }
+    // The terminals file reads these words as its own.
+    const size_t dot = terminal.name.rfind('.');
+    const std::string own = dot == std::string::npos ? terminal.name : terminal.name.substr(dot + 1);
+    if (terminal.name == "object" || own.empty() || own == "object" || dot == 0) {
+        error = "a terminals file cannot hold the terminal name '" + terminal.name + "'";
+        return false;
+    }
+    if (!validDirection(terminal.direction)) {
+        error = "a terminal's direction must be 0 to 5";
+        return false;
+    }
+    bool added = false;
+    doc_->withUniverse([&](Universe&) {
+        if (findTerminal(doc_->terminals(), terminal.name)) return;
+        doc_->ensureTerminals().add(terminal);
+        added = true;
+    });
+    if (!added) error = "there is already a terminal named '" + terminal.name + "'";
+    return added;
+}
+
+namespace {
+
+bool readWhole(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    out = ss.str();
+    return !in.bad();
+}
+
+}  // namespace
+
+bool Session::saveProject(const std::string& path, std::string& error) {
+    const std::optional<DocumentKind> kind = documentKindOf(path);
+    if (kind != DocumentKind::Project) {
+        error = "a project's name ends in .prj: '" + path + "'";
+        errno = EINVAL;
+        return false;
+    }
+    const std::string full = fullPath(path);
+    const std::string folder = folderOf(full);
+    std::string stem = full.substr(full.find_last_of('/') + 1);
+    stem.resize(stem.size() - 4);
+    const std::string oldFolder = path_.empty() ? std::string() : folderOf(path_);
+    auto at = [&](const std::string& suffix) { return stem + suffix; };
+    auto inFolder = [&](const std::string& name) { return resolveInFolder(folder, name); };
+    auto fail = [&](const std::string& what, const std::string& file) {
+        const int err = errno;
+        error = "cannot write the " + what + " '" + file + "'";
+        errno = err;
+        return false;
+    };
+    std::vector<std::string> lines;
+
+    // The files that are copied are read first: saving over the project that
+    // was opened must not read what it has just written.
+    struct Copy {
+        std::string suffix, what, bytes;
+    };
+    std::vector<Copy> copies;
+    if (kind_ == DocumentKind::Project) {
+        const std::pair<const std::optional<std::string>*, const char*> named[] = {
+            {&files_.stimulus, "stimulus"}, {&files_.monitor, "monitor"}, {&files_.ini, "ini"}};
+        for (const auto& [name, what] : named) {
+            if (!*name) continue;
+            const std::string source = resolveInFolder(oldFolder, **name);
+            Copy c{name->value().size() >= 4 ? name->value().substr(name->value().size() - 4) : "", what, {}};
+            if (!readWhole(source, c.bytes)) {
+                error = std::string("cannot read the ") + what + " '" + source + "'";
+                return false;
+            }
+            copies.push_back(std::move(c));
+        }
+    }
+
+    lines.push_back(at(".grd"));
+    if (!doc_->saveGrid(inFolder(at(".grd")), options_.outputPolicy)) return fail("grid", inFolder(at(".grd")));
+    if (doc_->terminals()) {
+        std::string text;
+        doc_->withUniverse([&](Universe&) {
+            // The file's object form names a terminal by its object path, so
+            // a name without a dot would read back doubled ("a" as "a.a"):
+            // such a terminal is written as a plain line, which reads back
+            // exactly. Every other one is written as the terminals file is.
+            std::ostringstream out;
+            const TerminalTable* table = doc_->terminals();
+            for (size_t i = 0; i < table->size(); ++i) {
+                const Terminal& t = table->at(i);
+                if (t.name.find('.') == std::string::npos) {
+                    out << t.name << ' ' << t.x << ' ' << t.y << ' ' << t.z << ' ' << t.direction << ' '
+                        << (t.flag ? 1 : 0) << '\n';
+                } else {
+                    TerminalTable one;
+                    one.add(t);
+                    writeTerminalFile(&one, out);
+                }
+            }
+            text = out.str();
+        });
+        if (!writeFileAtomically(inFolder(at(".trm")), text, error)) return false;
+        lines.push_back(at(".trm"));
+    }
+    for (const Copy& c : copies) {
+        if (!writeFileAtomically(inFolder(at(c.suffix)), c.bytes, error)) return false;
+        lines.push_back(at(c.suffix));
+        if (c.what == std::string("stimulus")) lines.push_back(std::to_string(files_.advanceCount));
+    }
+    if (const ViewList* views = doc_->savedViews()) {
+        ViewList copy = *views;
+        copy.fileName = inFolder(at(".uvw"));
+        if (!writeViewFile(copy, options_.outputPolicy)) return fail("saved views", copy.fileName);
+        lines.push_back(at(".uvw"));
+    }
+    std::string project;
+    for (const std::string& l : lines) project += l + "\n";
+    return writeFileAtomically(full, project, error);
+}
+
+std::optional<Camera> Session::fitCamera(int width, int height) {
+    bool any = false;
+    Bounds box;
+    doc_->withUniverse([&](Universe& u) {
+        u.forEachBlock([&](const UniverseBlock* b) {
+            if (!b->occupied) return;
+            for (int s = 0; s < 12; ++s) {
+                if (b->cells.type[s] == 0) continue;
+                const double p[3] = {double(b->cellX(s)), double(b->cellY(s)), double(b->cellZ(s))};
+                for (int a = 0; a < 3; ++a) {
+                    if (!any || p[a] - 0.5 < box.lo[a]) box.lo[a] = p[a] - 0.5;
+                    if (!any || p[a] + 0.5 > box.hi[a]) box.hi[a] = p[a] + 0.5;
+                }
+                any = true;
+            }
+        });
+    });
+    if (!any) return std::nullopt;
+    return fitAllCamera(box, width, height);
 }
 
 bool Session::setThreads(int n, std::string& error) {

@@ -44,6 +44,7 @@
 #include "view/offscreen.h"
 
 class HeadlessPlatform;
+struct Terminal;
 
 // ---------------------------------------------------------------- opening
 
@@ -194,6 +195,8 @@ public:
     // ---- edits, undo and the timeline (see session/timeline.h). Every
     // edit is one undo step and is recorded, so that rewinding replays it.
     // Without a timeline the edits still apply; undo and rewind say why not.
+    // Parts landing on occupied cells are reported through `messages` (the
+    // engine's conflict text), once: a replay places them quietly.
     void placeParts(const std::vector<UniverseCell>& cells, const std::string& label = "place");
     bool erase(int32_t x, int32_t y, int32_t z);
     size_t eraseBox(const int32_t lo[3], const int32_t hi[3]);
@@ -218,6 +221,19 @@ public:
     // run while the timeline replays.
     void setGenerationStart(std::function<void(Universe&)> action);
 
+    // ---- terminals from code, and writing the document as a project.
+    // Adds a terminal (a table is made when the document has none). False
+    // when the name is empty, holds white space or is taken, or the
+    // direction is not 0..5. Terminals are run objects, not edits: undo and
+    // rewind leave the table as it is.
+    bool addTerminal(const Terminal& terminal, std::string& error);
+    // Writes NAME.prj and, beside it, NAME.grd (the universe now), NAME.trm
+    // (the terminals where they stand now) and copies of the stimulus,
+    // monitor and ini files a project was opened with, and its saved views.
+    // Reopening it gives the same parts and terminals. False with a message
+    // (errno as the failed write left it) when a file cannot be written.
+    bool saveProject(const std::string& path, std::string& error);
+
     // ---- threads: 1 to kMaxThreads, with the runner's meaning.
     static constexpr int kMaxThreads = 64;
     bool setThreads(int n, std::string& error);
@@ -237,6 +253,10 @@ public:
     // On a write failure, errno is left as the write left it.
     bool renderToFile(const Camera& camera, int width, int height, const std::string& path, std::string& error,
                       OffscreenContext* context = nullptr);
+    // The camera the desktop's Fit All takes for a width x height view of
+    // every part (fitAllCamera in view/navigation.h, on the box around the
+    // cell centres widened by half a cell); none for an empty universe.
+    std::optional<Camera> fitCamera(int width, int height);
     // Recomputes the first view from the centre of mass (after a resume).
     void centreFirstView();
 

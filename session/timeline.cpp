@@ -296,6 +296,9 @@ bool Timeline::rewind(uint32_t generation, std::string& error) {
                 std::to_string(first) + " to " + std::to_string(last);
         return false;
     }
+    // The generation the last run ended at was never a generation start, so
+    // the record has not counted it yet; leaving it must not lose it.
+    newest_ = last;
     return goTo(generation, inputsAt(generation), error);
 }
 

@@ -3,8 +3,9 @@
 independent runs, the results gathered into one CSV table and one plot.
 
 Each task writes the memory-bank program into the bank at one loop offset,
-runs a number of generations and reports the counters, how many parts carry
-a signal, and a digest of the saved grid. Tasks open their own files inside
+runs a number of generations and reports the counters, the work the run did
+(active blocks summed over its generations, from run(counters=True)), how
+many parts carry a signal, and a digest of the saved grid. Tasks open their own files inside
 the worker, so the inputs must be readable there under the same path (one
 machine, or a shared folder on a cluster).
 
@@ -22,7 +23,7 @@ import tempfile
 from pathlib import Path
 
 DEMO = Path(__file__).resolve().parents[1] / "membank"
-FIELDS = ["grid", "memory", "offset", "generations", "generation", "active_blocks", "parts", "lit_parts",
+FIELDS = ["grid", "memory", "offset", "generations", "generation", "active_blocks", "work", "parts", "lit_parts",
           "grid_sha256"]
 
 
@@ -33,7 +34,7 @@ def run_one(task):
     with cellforge.open(task["grid"]) as doc:
         if task.get("memory"):
             doc.write_memory(task["memory"], corner=tuple(task.get("corner", (0, 0, 0))), offset=task["offset"])
-        doc.run(task["generations"])
+        counters = doc.run(task["generations"], counters=True)
         parts = doc.parts()
         with tempfile.TemporaryDirectory() as tmp:
             saved = os.path.join(tmp, "after.grd")
@@ -47,6 +48,7 @@ def run_one(task):
             "generations": task["generations"],
             "generation": doc.generation,
             "active_blocks": doc.active_blocks,
+            "work": int(counters.active_blocks.sum()),
             "parts": len(parts),
             "lit_parts": int((parts["outputs"] != 0).sum()),
             "grid_sha256": digest,
@@ -77,18 +79,29 @@ def write_table(results, path):
 
 
 def plot(results, path):
+    """One column per run length: the work each offset made the run do, and
+    how many parts carry a signal at the end. Each panel is scaled to its own
+    values, since the offsets differ by a fraction of a percent."""
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    fig, ax = plt.subplots(figsize=(8, 4.5))
-    for g in sorted({r["generations"] for r in results}):
+    lengths = sorted({r["generations"] for r in results})
+    fig, axes = plt.subplots(2, len(lengths), figsize=(4.5 * len(lengths), 6), squeeze=False)
+    for column, g in enumerate(lengths):
         rows = sorted((r for r in results if r["generations"] == g), key=lambda r: r["offset"])
-        ax.plot([r["offset"] for r in rows], [r["lit_parts"] for r in rows], marker="o", label=f"{g} generations")
-    ax.set_xlabel("loop offset of the memory write")
-    ax.set_ylabel("parts carrying a signal")
-    ax.legend()
+        offsets = [r["offset"] for r in rows]
+        top, bottom = axes[0][column], axes[1][column]
+        top.plot(offsets, [r["work"] for r in rows], marker="o", color="tab:blue")
+        top.set_title(f"{g} generations")
+        top.set_ylabel("active blocks, summed over the run")
+        bottom.plot(offsets, [r["lit_parts"] for r in rows], marker="s", color="tab:orange")
+        bottom.set_ylabel("parts carrying a signal at the end")
+        bottom.set_xlabel("loop offset of the memory write")
+        for ax in (top, bottom):
+            ax.ticklabel_format(axis="y", useOffset=False, style="plain")
+            ax.grid(alpha=0.3)
     fig.tight_layout()
     fig.savefig(path, dpi=100)
     plt.close(fig)

@@ -44,6 +44,40 @@ def test_cars_frames(tmp_path):
     assert frames[0].read_bytes() != frames[2].read_bytes()  # the cars moved
 
 
+def drawn_share(pixels):
+    """The share of pixels that differ from the corner's (the background)."""
+    return float((pixels != pixels[0, 0]).any(axis=2).mean())
+
+
+def test_cars_frames_keep_the_cars_in_the_picture(tmp_path):
+    # Long enough that a fixed camera lost the cars: every picture still shows
+    # parts, and no two are alike.
+    import matplotlib.image
+    import numpy as np
+
+    for view in (None, "Lanes from behind the start line", "fit"):
+        out = tmp_path / str(len(str(view)))
+        frames = load("cars_frames").main(["--generations", "500", "--every", "125", "--size", "96x72",
+                                           "--out", str(out)] + (["--view", view] if view else []))
+        assert len(frames) == 5 and frames[0].read_bytes() != frames[-1].read_bytes()
+        if view == "fit":
+            assert len({f.read_bytes() for f in frames}) == 5
+            continue  # the whole machine, which the spreading cars make small
+        # Followed, the cars fill each picture (cars in steady motion may give
+        # the same picture twice, which is what following them means).
+        pictures = [(matplotlib.image.imread(f)[..., :3] * 255).round() for f in frames]
+        assert min(drawn_share(p) for p in pictures) > 0.004
+        if view is None:
+            # The fixed first view, as the script drew it before, shows only
+            # what stayed behind once the cars have left: the same picture
+            # from 150 on. The followed frames are not that picture.
+            with cellforge.open(SOURCE / "examples" / "cars" / "cars.prj") as doc:
+                for picture in pictures[1:]:
+                    doc.run(125)
+                    fixed = doc.render(doc.views[0][1], size=(96, 72))
+                    assert (np.abs(fixed - picture) > 1).any(axis=2).mean() > 0.004
+
+
 def test_build_machine_saves_a_grid_that_reloads(tmp_path, capsys):
     grid = load("build_machine").main(["--length", "5", "--generations", "8", "--out", str(tmp_path)])
     out = capsys.readouterr().out
@@ -52,6 +86,14 @@ def test_build_machine_saves_a_grid_that_reloads(tmp_path, capsys):
         assert doc.part_count == 6
         assert doc.cell(0, 0, 0).type == 2 and doc.cell(0, 5, 0).type == 1
     assert is_png(tmp_path / "machine.png")
+    # The legend's swatches are the view's colours for the two part types.
+    import matplotlib.image
+    import numpy as np
+
+    pixels = (matplotlib.image.imread(tmp_path / "machine.png")[..., :3] * 255).round()
+    for t in (cellforge.PartType.NOR_GATE, cellforge.PartType.CONDUCTOR):
+        swatch = cellforge.part_colours(t)[4:].mean(axis=0)
+        assert (np.abs(pixels - swatch).max(axis=2) <= 1).sum() > 20, t
 
 
 def test_sweep_on_a_two_worker_local_cluster_matches_in_process_runs(tmp_path):
@@ -67,6 +109,9 @@ def test_sweep_on_a_two_worker_local_cluster_matches_in_process_runs(tmp_path):
     assert len(ran_on) == 2
     assert got == expected
     assert len({r["grid_sha256"] for r in got}) == len(got)  # every run differs, so the check means something
+    # The plotted quantity varies with the offset (a flat line would say nothing).
+    for g in (20, 60):
+        assert len({r["work"] for r in got if r["generations"] == g}) > 1
     sweep.write_table(got, tmp_path / "sweep.csv")
     sweep.plot(got, tmp_path / "sweep.png")
     with open(tmp_path / "sweep.csv") as f:

@@ -220,6 +220,55 @@ TEST(Timeline, SingleEditsCostTheirSizeNotTheUniverses) {
     EXPECT_LT(perEdit, 1024u);
 }
 
+TEST(Timeline, PlacementConflictsAreReportedOnceNotOnReplay) {
+    Scratch scratch;
+    std::vector<std::string> messages;
+    SessionOptions o;
+    o.historyBudget = size_t(16) << 20;
+    o.messages = [&](const std::string& m) { messages.push_back(m); };
+    OpenProblem problem;
+    auto s = Session::open(scratch.grid(7), o, problem);
+    ASSERT_NE(s, nullptr) << problem.message();
+    messages.clear();  // what the load said
+    UniverseCell a;
+    a.x = 4000;
+    a.partType = 1;
+    a.front = 1;
+    UniverseCell b = a;
+    b.partType = 2;
+    UniverseCell far = a;
+    far.x = 4001;
+    s->placeParts({a, far});
+    EXPECT_TRUE(messages.empty());
+    // One call: the second cell lands on the first (a conflict within the
+    // call) and the old part at x = 4001 is replaced too.
+    s->placeParts({b, a, far});
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_NE(messages[0].find("contains part type 1, replacing with type 2"), std::string::npos) << messages[0];
+    const std::string after = bytesOf(*s);
+    s->run(5);
+    std::string error;
+    ASSERT_TRUE(s->rewind(0, error)) << error;
+    ASSERT_TRUE(s->undo(error)) << error;
+    ASSERT_TRUE(s->redo(error)) << error;
+    EXPECT_EQ(messages.size(), 3u);
+    EXPECT_EQ(bytesOf(*s), after);
+}
+
+TEST(Timeline, TheGenerationARunEndedAtStaysReachable) {
+    Scratch scratch;
+    auto s = openWithHistory(scratch.grid(12));
+    s->run(10);
+    const std::string end = bytesOf(*s);
+    std::string error;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(s->rewind(3, error)) << error;
+        ASSERT_TRUE(s->rewind(10, error)) << error;
+        EXPECT_EQ(bytesOf(*s), end);
+        EXPECT_EQ(s->timeline()->history().last, 10u);
+    }
+}
+
 TEST(Recorder, TracesEqualTheSignalsReadAfterEachGeneration) {
     // The membank project's terminals, recorded over a run, against the same
     // terminals read one generation at a time.
