@@ -109,19 +109,22 @@ void Timeline::applyDue(Universe& u, uint32_t generation, size_t upTo) {
 
 void Timeline::atGenerationStart(Universe& u) {
     const int64_t now = nowNanos();
+    // Gaps between runs (a paused worker, a script between calls) are not
+    // generations: only short intervals go into the estimate.
     if (lastHookNanos_ != 0) {
         const double secs = double(now - lastHookNanos_) * 1e-9;
-        generationSeconds_ = generationSeconds_ == 0 ? secs : 0.95 * generationSeconds_ + 0.05 * secs;
+        if (secs < 0.05) generationSeconds_ = generationSeconds_ == 0 ? secs : 0.95 * generationSeconds_ + 0.05 * secs;
     }
     lastHookNanos_ = now;
     const uint32_t g = u.generation;
     const bool pulseFromOutside = u.inputPulse.load() != 0;
-    applyDue(u, g, inputsAt(g));
+    // Every generation passes here: nothing below may walk the whole record.
+    while (cursor_ < inputs_.size() && inputs_[cursor_].generation == g) inputs_[cursor_++].apply(u);
     if (pulseFromOutside && !replaying_) {
         // Set straight on the universe (the view's key): record it, once.
         bool recorded = false;
-        for (size_t i = 0; i < cursor_; ++i)
-            recorded = recorded || (inputs_[i].generation == g && inputs_[i].label == kPulse);
+        for (size_t i = cursor_; i > 0 && inputs_[i - 1].generation == g; --i)
+            recorded = recorded || inputs_[i - 1].label == kPulse;
         if (!recorded) record(u, kPulse, [](Universe& v) { v.inputPulse = 1; }, sizeof(Input), false);
     }
     newest_ = std::max(newest_, g);
