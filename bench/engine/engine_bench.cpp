@@ -11,6 +11,10 @@
 //   drivers 200    - 200 self-propelled groups for 25,000 generations,
 //                    through two clean-ups
 //   drivers 2000   - 2,000 groups
+//   cars 2000      - 2,000 self-propelled cars, each carrying a timer unit
+//                    (a ring oscillator driving a rotator, a binder/cutter
+//                    pair and a pusher), 150 generations
+//   cars 200       - 200 cars for 25,000 generations, through two clean-ups
 //   random 68k     - 68,000 parts of every type, densely packed
 //   load / save    - a 1,000,000-part universe through the grid reader and
 //                    writer
@@ -22,7 +26,15 @@
 // the current active list). The literal model is the test oracle, a direct
 // rendering of the rules; it runs fewer generations.
 //
+// With --baseline PATH, each run of a workload is paired with one run of
+// the same workload by another engine_bench binary (say, one built from
+// the commit before), alternately after and before it, so that both see
+// the same machine load; the table
+// then shows both medians and their ratio. A baseline that does not know
+// a workload shows "-" for it.
+//
 // usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]
+//                     [--baseline PATH]
 #include <sys/resource.h>
 #if defined(__x86_64__)
 #include <x86intrin.h>
@@ -114,6 +126,48 @@ std::string randomText(int64_t parts) {
     o.parts = parts;
     workloads::writeRandomParts(out, o);
     return out.str();
+}
+
+std::string carsText(int cars) {
+    std::ostringstream out;
+    workloads::CarOptions o;
+    o.cars = cars;
+    workloads::writeCars(out, o);
+    return out.str();
+}
+
+// Runs the baseline binary on one workload once and reads gen/s and ns/eval
+// from its table row; false when it fails or has no such row.
+bool runBaseline(const std::string& path, const std::string& name, int threads, bool quick, double& genPerSec,
+                 double& nsPerEval) {
+    std::string command = "'" + path + "' --runs 1 --threads " + std::to_string(threads) + " --only '" + name + "'";
+    if (quick) command += " --quick";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return false;
+    char line[1024];
+    bool found = false;
+    const std::string prefix = "| " + name + " |";
+    while (std::fgets(line, sizeof line, pipe)) {
+        if (std::strncmp(line, prefix.c_str(), prefix.size()) != 0) continue;
+        // | name | generations | gen/s | evals/s | ns/eval | ...
+        std::vector<std::string> cols;
+        std::string cell;
+        for (const char* p = line + 1; *p && *p != '\n'; ++p) {
+            if (*p == '|') {
+                cols.push_back(cell);
+                cell.clear();
+            } else {
+                cell += *p;
+            }
+        }
+        if (cols.size() >= 5) {
+            genPerSec = std::atof(cols[2].c_str());
+            nsPerEval = std::atof(cols[4].c_str());
+            found = genPerSec > 0;
+        }
+    }
+    const int status = pclose(pipe);
+    return found && status == 0;
 }
 
 size_t evaluationsNow(const Universe& u) {
@@ -226,7 +280,7 @@ struct Workload {
 int main(int argc, char** argv) {
     int runs = 5, threads = 1;
     bool quick = false;
-    std::string only;
+    std::string only, baseline;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc)
@@ -237,8 +291,10 @@ int main(int argc, char** argv) {
             quick = true;
         else if (a == "--only" && i + 1 < argc)
             only = argv[++i];
+        else if (a == "--baseline" && i + 1 < argc)
+            baseline = argv[++i];
         else {
-            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]\n");
+            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME] [--baseline PATH]\n");
             return 2;
         }
     }
@@ -249,17 +305,35 @@ int main(int argc, char** argv) {
         {"bank alternating", [] { return bankText(workloads::RingPattern::Alternating); }, 3000 / q, 300 / q},
         {"drivers 200", [] { return driversText(200); }, uint64_t(quick ? 2500 : 25000), 2500 / q},
         {"drivers 2000", [] { return driversText(2000); }, 1000 / q, 100 / q},
+        {"cars 2000", [] { return carsText(2000); }, uint64_t(quick ? 50 : 150), 15},
+        {"cars 200", [] { return carsText(200); }, uint64_t(quick ? 2500 : 25000), 250 / q},
         {"random 68k", [] { return randomText(68000); }, 1000 / q, 100 / q},
         {"load 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0},
         {"save 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0, true},
     };
     std::printf("engine_bench: %d run(s) per workload, %d thread(s), medians\n\n", runs, threads);
-    std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    if (!baseline.empty()) {
+        std::printf("baseline: %s, one run beside each of ours\n\n", baseline.c_str());
+        std::printf("| workload | generations | gen/s | baseline gen/s | vs baseline | ns/eval | baseline ns/eval | literal gen/s |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    } else {
+        std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    }
     for (const Workload& w : workloads) {
         if (!only.empty() && only != w.name) continue;
-        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot;
+        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot, baseGen, baseNs;
         for (int k = 0; k < runs; ++k) {
+            // The baseline runs before ours on odd runs, after it on even
+            // ones, so that neither always meets a warmer or busier machine.
+            const auto runBaselineOnce = [&] {
+                double bg = 0, bn = 0;
+                if (!baseline.empty() && runBaseline(baseline, w.name, threads, quick, bg, bn)) {
+                    baseGen.push_back(bg);
+                    baseNs.push_back(bn);
+                }
+            };
+            if (k % 2) runBaselineOnce();
             Result r;
             const bool ok = inChild(
                 [&]() -> Result {
@@ -280,8 +354,18 @@ int main(int argc, char** argv) {
             if (r.literalGenPerSec > 0) literal.push_back(r.literalGenPerSec);
             extra.push_back(r.extra);
             perSlot.push_back(r.bytesPerSlot);
+            if (k % 2 == 0) runBaselineOnce();
         }
-        if (w.generations) {
+        if (!baseline.empty()) {
+            const double lit = median(literal), mine = w.generations ? median(gen) : median(extra);
+            if (baseGen.empty())
+                std::printf("| %s | %llu | %.0f | - | - | %.2f | - | %.0f |\n", w.name,
+                            static_cast<unsigned long long>(w.generations), mine, median(ns), lit);
+            else
+                std::printf("| %s | %llu | %.0f | %.0f | %.3fx | %.2f | %.2f | %.0f |\n", w.name,
+                            static_cast<unsigned long long>(w.generations), mine, median(baseGen),
+                            mine / median(baseGen), median(ns), median(baseNs), lit);
+        } else if (w.generations) {
             const double lit = median(literal);
             std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx |\n", w.name,
                         static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
