@@ -29,6 +29,8 @@ void Universe::setThreads(int count) {
     shareState_.clear();
     shareState_.resize(size_t(count));
     dropPartition();
+    sharingChoice_ = SharingChoice{};
+    shareNow_ = true;
     if (count > 1) pool_ = std::make_unique<PassPool>(*this, count - 1);
 }
 

@@ -33,8 +33,11 @@
 // then shows both medians and their ratio. A baseline that does not know
 // a workload shows "-" for it.
 //
+// With --sharing always or never, the helpers take part in every
+// generation's passes or in none (by default the engine chooses by timing).
+//
 // usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]
-//                     [--baseline PATH]
+//                     [--baseline PATH] [--sharing adaptive|always|never]
 #include <sys/resource.h>
 #if defined(__x86_64__)
 #include <x86intrin.h>
@@ -87,6 +90,7 @@ struct Result {
     double literalGenPerSec = 0;
     double extra = 0;         // MB/s for load and save
     double bytesPerSlot = 0;  // persistent storage per cell slot, after loading
+    double sharedShare = 0;   // generations run with the helpers allowed, of all
 };
 
 std::string bankText(workloads::RingPattern pattern) {
@@ -179,6 +183,8 @@ size_t evaluationsNow(const Universe& u) {
 // Runs `generations` generations on the engine and `literalGenerations` on
 // the literal model. Evaluations are counted on a separate engine copy, so
 // the timed loop is the plain loop.
+Universe::PassSharing sharingMode = Universe::PassSharing::Adaptive;
+
 Result runStepping(const std::string& text, uint64_t generations, uint64_t literalGenerations, int threads) {
     Result r;
     {
@@ -194,6 +200,7 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
         }
         Universe u;
         u.setThreads(threads);
+        u.passSharing = sharingMode;
         std::istringstream in2(text);
         readGridFile(u, in2);
         const auto t0 = Clock::now();
@@ -205,6 +212,7 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
         r.genPerSec = double(generations) / s;
         r.evalPerSec = evaluations / s;
         r.nsPerEval = evaluations > 0 ? s * 1e9 / evaluations : 0;
+        r.sharedShare = double(u.sharedGenerations) / double(generations);
     }
     r.peakMb = double(peakRssKb()) / 1000.0;
     if (literalGenerations) {
@@ -293,8 +301,14 @@ int main(int argc, char** argv) {
             only = argv[++i];
         else if (a == "--baseline" && i + 1 < argc)
             baseline = argv[++i];
+        else if (a == "--sharing" && i + 1 < argc) {
+            const std::string m = argv[++i];
+            sharingMode = m == "always" ? Universe::PassSharing::Always
+                          : m == "never" ? Universe::PassSharing::Never
+                                         : Universe::PassSharing::Adaptive;
+        }
         else {
-            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME] [--baseline PATH]\n");
+            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME] [--baseline PATH] [--sharing adaptive|always|never]\n");
             return 2;
         }
     }
@@ -317,12 +331,12 @@ int main(int argc, char** argv) {
         std::printf("| workload | generations | gen/s | baseline gen/s | vs baseline | ns/eval | baseline ns/eval | literal gen/s |\n");
         std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     } else {
-        std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal |\n");
-        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal | shared gens |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     }
     for (const Workload& w : workloads) {
         if (!only.empty() && only != w.name) continue;
-        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot, baseGen, baseNs;
+        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot, baseGen, baseNs, shared;
         for (int k = 0; k < runs; ++k) {
             // The baseline runs before ours on odd runs, after it on even
             // ones, so that neither always meets a warmer or busier machine.
@@ -354,6 +368,7 @@ int main(int argc, char** argv) {
             if (r.literalGenPerSec > 0) literal.push_back(r.literalGenPerSec);
             extra.push_back(r.extra);
             perSlot.push_back(r.bytesPerSlot);
+            shared.push_back(r.sharedShare);
             if (k % 2 == 0) runBaselineOnce();
         }
         if (!baseline.empty()) {
@@ -367,9 +382,9 @@ int main(int argc, char** argv) {
                             mine / median(baseGen), median(ns), median(baseNs), lit);
         } else if (w.generations) {
             const double lit = median(literal);
-            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx |\n", w.name,
+            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx | %.0f%% |\n", w.name,
                         static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
-                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0);
+                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0, 100 * median(shared));
         } else {
             if (w.save)
                 std::printf("| %s | - | %.0f MB/s | | | | %.0f | | |\n", w.name, median(extra), median(peak));

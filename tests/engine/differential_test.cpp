@@ -110,6 +110,7 @@ struct EngineMode {
   int threads = 1;
   bool forcePass = false;
   bool storageOrder = false;
+  bool alternate = false;  // the helpers take part every other generation only
 };
 const EngineMode kOneThread{};
 // Two threads, the signal pass shared out in list order (or storage order
@@ -119,10 +120,15 @@ const EngineMode kTwoThreads{2, true, false};
 const EngineMode kTwoThreadsStorage{2, true, true};
 // Three threads, shared passes from the smallest lists on.
 const EngineMode kThreeThreads{3, true, false};
+// Two threads that share the passes of every other generation.
+const EngineMode kTwoThreadsAlternating{2, true, true, true};
 
 void applyMode(Universe& u, const EngineMode& mode) {
   u.setThreads(mode.threads);
-  if (mode.forcePass) u.signalPassMinimum = 1;
+  if (mode.forcePass) {
+    u.signalPassMinimum = 1;
+    u.passSharing = mode.alternate ? Universe::PassSharing::Alternate : Universe::PassSharing::Always;
+  }
   u.storageOrderAlways = mode.storageOrder;
 }
 
@@ -361,6 +367,15 @@ TEST(Differential, SignalUniversesAgreeWithNaiveModel) {
 
 // The same suites with phase 1 on two threads, and with the signal pass
 // forced on (in list and in storage order) even where a universe is small.
+// The helpers join in every other generation only: leaving the passes to
+// the calling thread for a generation, and taking them back, must change
+// nothing (the adaptive choice does exactly that, at times of its own).
+TEST(DifferentialTwoThreads, SharingSwitchedEveryGenerationAgrees) {
+  expectSeedsAgree(random_universe::Params{}, 5001, 60, 0, 5, kTwoThreadsAlternating);
+  expectSeedsAgree(denseMoverParams(), 5101, 40, 40, 4, kTwoThreadsAlternating);
+  expectSeedsAgree(orderSensitiveParams(), 5201, 40, 40, 4, kTwoThreadsAlternating);
+  expectSeedsAgree(signalParams(), 5301, 30, 30, 3, kTwoThreadsAlternating);
+}
 TEST(DifferentialTwoThreads, RandomUniversesAgreeWithNaiveModel) {
   expectSeedsAgree(random_universe::Params{}, 1, 300, 0, 5, kTwoThreads);
   expectSeedsAgree(random_universe::Params{}, 1, 100, 0, 5, kTwoThreadsStorage);
@@ -578,5 +593,6 @@ TEST(DifferentialTwoThreads, CarsWithTimerUnitsAgreeWithNaiveModel) {
   expectCarsAgree(kTwoThreads);
   expectCarsAgree(kTwoThreadsStorage);
   expectCarsAgree(kThreeThreads);
+  expectCarsAgree(kTwoThreadsAlternating);
 }
 #endif
