@@ -324,11 +324,14 @@ private:
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
     void destroyBlock(UniverseBlock* b);
     void enlistForUpdate(UniverseBlock* b);
+    void enlistSome(UniverseBlock* b);
     Scratch& scratchOf(UniverseBlock* b);
     CellRef neighbourCell(CellRef c, int d) const;
     // The cell next to c in direction d, reached through block neighbours;
     // creates the block when asked to (as a lookup for update would).
     CellRef stepCell(CellRef c, int d, bool create);
+    // The face neighbour d of b, made (stepCell's rare path).
+    UniverseBlock* createBeside(UniverseBlock* b, int d);
     void requestMoveAt(int32_t direction, CellRef target);
     void unlinkCell(CellRef c);
     bool applyRule(UniverseBlock* b, int slot);

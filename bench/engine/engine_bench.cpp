@@ -36,7 +36,9 @@
 // With --sharing always or never, the helpers take part in every
 // generation's passes or in none (by default the engine chooses by timing).
 //
-// usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]
+// --no-literal leaves the literal model out (for profiling runs).
+//
+// usage: engine_bench [--runs K] [--threads N] [--quick] [--no-literal] [--only NAME]
 //                     [--baseline PATH] [--sharing adaptive|always|never]
 #include <sys/resource.h>
 #if defined(__x86_64__)
@@ -287,7 +289,7 @@ struct Workload {
 
 int main(int argc, char** argv) {
     int runs = 5, threads = 1;
-    bool quick = false;
+    bool quick = false, withLiteral = true;
     std::string only, baseline;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -297,6 +299,8 @@ int main(int argc, char** argv) {
             threads = std::max(1, std::atoi(argv[++i]));
         else if (a == "--quick")
             quick = true;
+        else if (a == "--no-literal")
+            withLiteral = false;
         else if (a == "--only" && i + 1 < argc)
             only = argv[++i];
         else if (a == "--baseline" && i + 1 < argc)
@@ -308,7 +312,7 @@ int main(int argc, char** argv) {
                                          : Universe::PassSharing::Adaptive;
         }
         else {
-            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME] [--baseline PATH] [--sharing adaptive|always|never]\n");
+            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--no-literal] [--only NAME] [--baseline PATH] [--sharing adaptive|always|never]\n");
             return 2;
         }
     }
@@ -352,7 +356,7 @@ int main(int argc, char** argv) {
             const bool ok = inChild(
                 [&]() -> Result {
                     const std::string text = w.text();
-                    if (w.generations) return runStepping(text, w.generations, k == 0 ? w.literalGenerations : 0, threads);
+                    if (w.generations) return runStepping(text, w.generations, k == 0 && withLiteral ? w.literalGenerations : 0, threads);
                     return w.save ? runSave(text) : runLoad(text);
                 },
                 r);
