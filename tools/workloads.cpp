@@ -98,6 +98,50 @@ void writeDrivers(std::ostream& out, const DriverOptions& opt) {
     }
 }
 
+const std::vector<CarPart>& carParts() {
+    constexpr int kMinusX = 3;
+    // Drive and body on z = 0 (the Drive moves the body, and with it the
+    // car, along +x). The ring on z = 1: NOR -> c1 -> c2 -> c3 -> NOR.
+    // c1 feeds the rotator (-y of it) and the pusher (+x); c2 the cutter,
+    // c3 the binder, which make and break the bond between the two parts
+    // at y = 4 one generation apart.
+    static const std::vector<CarPart> parts = {
+        {0, 0, 0, 10, kPlusY, kPlusX},   // Drive
+        {0, 1, 0, 1, kPlusY, kPlusX},    // body: the Drive's target
+        {0, 1, 1, 2, kPlusX, kPlusY},    // NOR gate
+        {1, 1, 1, 1, kPlusX, kPlusY},    // c1
+        {1, 2, 1, 1, kPlusY, kPlusX},    // c2
+        {0, 2, 1, 1, kMinusX, kPlusY},   // c3
+        {1, 0, 1, 5, kMinusY, kPlusX},   // rotator
+        {1, -1, 1, 31, kPlusY, kPlusX},  // flag
+        {0, 3, 1, 6, kPlusY, kPlusX},    // binder: bonds (0,4,1) to (1,4,1)
+        {1, 3, 1, 7, kPlusY, kMinusX},   // cutter: breaks that bond
+        {0, 4, 1, 31, kPlusY, kPlusX},
+        {1, 4, 1, 31, kPlusY, kPlusX},
+        {2, 1, 1, 3, kPlusX, kPlusY},    // pusher
+        {3, 1, 1, 31, kPlusY, kPlusX},   // bumper
+    };
+    return parts;
+}
+
+void writeCars(std::ostream& out, const CarOptions& opt) {
+    const std::vector<CarPart>& parts = carParts();
+    const int lanes = int(std::ceil(std::sqrt(double(opt.cars))));
+    for (int car = 0; car < opt.cars; ++car) {
+        const int x0 = (car % 3) * 2, y0 = (car % lanes) * 8, z0 = (car / lanes) * 4;
+        for (const CarPart& p : parts) {
+            uint8_t bonds = 0;
+            for (const CarPart& q : parts)
+                for (int d = 0; d < 6; ++d)
+                    if (q.x == p.x + directionTable.dx[d] && q.y == p.y + directionTable.dy[d] &&
+                        q.z == p.z + directionTable.dz[d])
+                        bonds |= uint8_t(1u << d);
+            out << x0 + p.x << ' ' << y0 + p.y << ' ' << z0 + p.z << " 1 1 1\n";
+            cellEntry(out, p.type, p.front, p.side, 0, bonds);
+        }
+    }
+}
+
 void writeRandomParts(std::ostream& out, const RandomOptions& opt) {
     std::mt19937 rng(opt.seed);
     // A cube of side n filled with the wanted density, written as one box.

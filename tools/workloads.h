@@ -9,6 +9,13 @@
 //    7 on, and moves one position per generation.
 //  * drivers: self-propelled groups (a Drive bonded to its target and a
 //    payload) travelling along +x in separate lanes.
+//  * cars: self-propelled cars (a Drive under a body part, as in drivers)
+//    that each carry a timer unit: a four-part NOR ring oscillator whose
+//    conductors drive a rotator (turning a flag), a binder/cutter pair
+//    (making and breaking one bond of the car) and a pusher (pushing the
+//    car's bumper along its own way). Every adjacent pair of a car's parts
+//    starts bonded, so the whole car is one group that moves every
+//    generation, and its actuators fire on the ring's period of 8.
 //  * randomParts: a dense random universe for load/save and memory figures.
 #pragma once
 #include <cstdint>
@@ -52,6 +59,18 @@ struct DriverOptions {
     uint32_t seed = 1;
 };
 void writeDrivers(std::ostream& out, const DriverOptions& opt);
+
+struct CarOptions {
+    int cars = 2000;
+};
+// Cars travel along +x in lanes of their own (8 apart in y, 4 in z).
+void writeCars(std::ostream& out, const CarOptions& opt);
+// The parts of one car at the origin, relative positions: x, y, z, type,
+// front, side (for tests that check what the generator promises).
+struct CarPart {
+    int x, y, z, type, front, side;
+};
+const std::vector<CarPart>& carParts();
 
 struct RandomOptions {
     int64_t parts = 1000000;

@@ -65,14 +65,12 @@ void UniverseBlock::classifyAll() {
     }
 }
 
-void UniverseBlock::setRegion(int s, RegionEntry* r) {
-    if (!r && !extras) return;
+void UniverseBlock::storeRegion(int s, RegionEntry* r) {
     if (!extras) extras = std::make_unique<BlockExtras>();
     extras->region[s] = r;
 }
 
-void UniverseBlock::setTerminalBinding(int s, StimulusChannel* c) {
-    if (!c && !extras) return;
+void UniverseBlock::storeTerminalBinding(int s, StimulusChannel* c) {
     if (!extras) extras = std::make_unique<BlockExtras>();
     extras->binding[s] = c;
 }

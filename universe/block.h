@@ -252,8 +252,16 @@ public:
     void classify(int s);
     // Recomputes `occupied` and the rule classes of all twelve slots.
     void classifyAll();
-    void setRegion(int s, RegionEntry* r);
-    void setTerminalBinding(int s, StimulusChannel* c);
+    // (Nearly every call sets nothing on a block without extras: a move
+    // carries no region or binding. That test stays inline.)
+    void setRegion(int s, RegionEntry* r) {
+        if (r || extras) storeRegion(s, r);
+    }
+    void setTerminalBinding(int s, StimulusChannel* c) {
+        if (c || extras) storeTerminalBinding(s, c);
+    }
+    void storeRegion(int s, RegionEntry* r);
+    void storeTerminalBinding(int s, StimulusChannel* c);
 };
 
 // A large universe is mostly blocks: keep one within 224 bytes (the rule

@@ -6,6 +6,8 @@
 // the same walk. Moves claim cells first-in first-out; requests with the same
 // vector merge (the later claim wins), requests with different vectors that
 // meet block each other.
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "universe/universe.h"
@@ -13,7 +15,55 @@
 
 using namespace universe_detail;
 
+bool Universe::SharingChoice::next() const {
+    return inTrial ? (step / kRun) % 2 == 0 : shared;
+}
+
+void Universe::SharingChoice::record(bool way, double nsPerBlock) {
+    if (!inTrial) {
+        if (++step >= stay) {
+            inTrial = true;
+            step = 0;
+            taken[0] = taken[1] = 0;
+        }
+        return;
+    }
+    if (step % kRun != 0 && taken[way] < kRuns * (kRun - 1)) sample[way][taken[way]++] = float(nsPerBlock);
+    if (++step < kTrial) return;
+    auto median = [](float* v, uint32_t n) {
+        std::nth_element(v, v + n / 2, v + n);
+        return v[n / 2];
+    };
+    const bool wins = taken[0] && taken[1] && median(sample[1], taken[1]) < 0.95f * median(sample[0], taken[0]);
+    stay = wins == shared ? std::min(stay * 2, kLongestStay) : kFirstStay;
+    shared = wins;
+    inTrial = false;
+    step = 0;
+}
+
 void Universe::stepGeneration() {
+    if (!pool_) {
+        stepGenerationOnce();
+        return;
+    }
+    const bool adaptive = passSharing == PassSharing::Adaptive;
+    switch (passSharing) {
+    case PassSharing::Adaptive: shareNow_ = sharingChoice_.next(); break;
+    case PassSharing::Always: shareNow_ = true; break;
+    case PassSharing::Never: shareNow_ = false; break;
+    case PassSharing::Alternate: shareNow_ = generation % 2 == 0; break;
+    }
+    sharedGenerations += shareNow_;
+    const size_t listed = current_->size();
+    const auto t0 = adaptive ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    stepGenerationOnce();
+    if (adaptive) {
+        const double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
+        sharingChoice_.record(shareNow_, ns / double(listed + 1));
+    }
+}
+
+void Universe::stepGenerationOnce() {
     if (evaluate(true)) {
         // Phases 2 to 4 were done by the keyed walk: nothing moves, the
         // commit and the flags are done.
@@ -34,7 +84,7 @@ void Universe::finishGeneration() {
     // The next list becomes current; its blocks learn their positions,
     // unless the keyed walk wrote them and nothing was appended since.
     std::vector<UniverseBlock*>& next = *next_;
-    if (pool_ && next.size() == positionedNext_ && storageOrderPays(next.size())) {
+    if (sharing() && next.size() == positionedNext_ && storageOrderPays(next.size())) {
         runStored(Pass::Promote, storedBlocks());
     } else {
         for (size_t i = 0; i < next.size(); ++i) {

@@ -127,7 +127,7 @@ bool Universe::evaluate(bool wholeGeneration) {
     if (listed > 0 && listed >= signalPassMinimum) {
         const bool dense = storageOrderPays(listed);
         const bool shared = sharedPassPays(listed);
-        if (dense && pool_) {
+        if (dense && sharing()) {
             preparePartition();  // (may move the blocks to fresh storage)
             runStored(Pass::StorageSignals, storedBlocks());
             if (keyedWalk(wholeGeneration)) return wholeGeneration;

@@ -29,6 +29,8 @@ void Universe::setThreads(int count) {
     shareState_.clear();
     shareState_.resize(size_t(count));
     dropPartition();
+    sharingChoice_ = SharingChoice{};
+    shareNow_ = true;
     if (count > 1) pool_ = std::make_unique<PassPool>(*this, count - 1);
 }
 
@@ -210,14 +212,6 @@ UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
     return b;
 }
 
-void Universe::enlistForUpdate(UniverseBlock* b) {
-    appendOnce(moveList_, b, OnMove);
-    appendOnce(commitList_, b, OnCommit);
-    // (Flag first, so that next_ is read only when needed: this runs for
-    // every link made.)
-    if (!(b->listFlags & OnNext)) appendOnce(*next_, b, OnNext);
-}
-
 CellRef Universe::cellForUpdate(int32_t x, int32_t y, int32_t z) {
     UniverseBlock* b = blockAt(x, y, z, true);
     if (!b) return {};  // beyond the lattice bound; no rule reaches there
@@ -238,22 +232,17 @@ bool Universe::testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) co
     return b && (b->cells[slotOf(x, y, z)].outputs >> direction) & 1;
 }
 
-CellRef Universe::neighbourCell(CellRef c, int d) const {
-    const NeighbourSlot& n = neighbourSlots.at[c.slot][d];
-    UniverseBlock* b = neighbourBlock(c.block, n, d);
-    return CellRef{b, n.slot};
+// (The appends in this order: move, commit, next.)
+void Universe::enlistSome(UniverseBlock* b) {
+    appendOnce(moveList_, b, OnMove);
+    appendOnce(commitList_, b, OnCommit);
+    appendOnce(*next_, b, OnNext);
 }
 
-CellRef Universe::stepCell(CellRef c, int d, bool create) {
-    const NeighbourSlot& n = neighbourSlots.at[c.slot][d];
-    if (n.sameBlock) return CellRef{c.block, n.slot};
-    UniverseBlock* nb = c.block->neighbour[d];
-    if (!nb && create) {
-        int32_t bx, by, bz;
-        blockCoords(c.block, bx, by, bz);
-        nb = createBlock(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
-    }
-    return CellRef{nb, n.slot};
+UniverseBlock* Universe::createBeside(UniverseBlock* b, int d) {
+    int32_t bx, by, bz;
+    blockCoords(b, bx, by, bz);
+    return createBlock(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
 }
 
 void Universe::unlinkCell(CellRef c) {

@@ -98,6 +98,19 @@
 //   bound (2^30, well past the limit): beyond it nothing is found or made, so
 //   block arithmetic (origins, neighbour keys) never leaves 32 bits.
 //
+// Sharing
+//   Whether a second thread pays depends on the machine as much as on the
+//   universe (a helper that has to wait for a core costs every pass a
+//   wait), so with passSharing Adaptive stepGeneration measures it: a
+//   trial runs generations in alternating runs of three, with the helpers
+//   and without (three runs each way), and compares the median time per
+//   listed block of each way; the first generation of a run, which pays
+//   for the switch, is not counted. Sharing is kept only when it is at
+//   least 5% faster. The choice then stays for 128 generations, twice as
+//   long each time the next trial confirms it (up to 4096), before the
+//   next trial. The two ways compute the same results; only the time
+//   differs.
+//
 // Threading: the universe has no lock. Only the worker thread (and, inside
 // a phase, its helpers) touches it during a generation; everything else goes
 // through the document's pause handshake. The one exception is `inputPulse`,
@@ -231,6 +244,16 @@ public:
     // whatever the share of active blocks (storageOrderPays).
     size_t signalPassMinimum = 1024;
     bool storageOrderAlways = false;
+    // Whether the passes above may run on the helpers. Adaptive (the
+    // default) times generations run each way now and then and keeps the
+    // faster way (see Sharing below); Always and Never fix it, Alternate
+    // switches every generation (tests: the switch itself must change
+    // nothing). Without helpers every choice is the calling thread alone.
+    enum class PassSharing { Adaptive, Always, Never, Alternate };
+    PassSharing passSharing = PassSharing::Adaptive;
+    // Generations that stepGeneration ran with the helpers allowed (for
+    // tests and benchmarks).
+    uint64_t sharedGenerations = 0;
     // How often the threads built the next list without the ordered walk,
     // and how often the blocks were moved to spatial order (for tests and
     // benchmarks: both change timing only).
@@ -301,11 +324,14 @@ private:
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
     void destroyBlock(UniverseBlock* b);
     void enlistForUpdate(UniverseBlock* b);
+    void enlistSome(UniverseBlock* b);
     Scratch& scratchOf(UniverseBlock* b);
     CellRef neighbourCell(CellRef c, int d) const;
     // The cell next to c in direction d, reached through block neighbours;
     // creates the block when asked to (as a lookup for update would).
     CellRef stepCell(CellRef c, int d, bool create);
+    // The face neighbour d of b, made (stepCell's rare path).
+    UniverseBlock* createBeside(UniverseBlock* b, int d);
     void requestMoveAt(int32_t direction, CellRef target);
     void unlinkCell(CellRef c);
     bool applyRule(UniverseBlock* b, int slot);
@@ -391,8 +417,29 @@ private:
     bool storageOrderPays(size_t n) const { return storageOrderAlways || n * 3 >= storedBlocks(); }
     // A list-order pass on every thread pays from signalPassMinimum blocks
     // per thread.
-    bool sharedPassPays(size_t n) const { return pool_ && n >= signalPassMinimum * size_t(threads_); }
+    bool sharedPassPays(size_t n) const { return pool_ && shareNow_ && n >= signalPassMinimum * size_t(threads_); }
+    // The helpers may take part in this generation's passes.
+    bool sharing() const { return pool_ && shareNow_; }
+    bool shareNow_ = true;
+    // Chooses, for the adaptive mode, whether a generation shares its
+    // passes, from timings of generations run each way (see Sharing).
+    struct SharingChoice {
+        static constexpr uint32_t kRun = 3;    // generations per run of one way; the first is not timed
+        static constexpr uint32_t kRuns = 3;   // runs of each way per trial
+        static constexpr uint32_t kTrial = 2 * kRun * kRuns;
+        static constexpr uint32_t kFirstStay = 128, kLongestStay = 4096;
+        bool inTrial = true;
+        bool shared = true;        // the way chosen by the last trial
+        uint32_t step = 0;         // generations into the trial or the stay
+        uint32_t stay = kFirstStay;
+        uint32_t taken[2] = {0, 0};
+        float sample[2][kRuns * (kRun - 1)];
+        bool next() const;                 // the way of the coming generation
+        void record(bool way, double nsPerBlock);
+    };
+    SharingChoice sharingChoice_;
     bool evaluate(bool wholeGeneration);
+    void stepGenerationOnce();
     bool keyedWalk(bool wholeGeneration);
     void endGeneration();
 public:

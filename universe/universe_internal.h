@@ -259,3 +259,25 @@ struct Universe::Scratch {
         }
     }
 };
+
+// The hot helpers of the cell and move operations, here so that every
+// engine file inlines them (they run for every claim and every link).
+// Mostly the block is on all three lists already: one test.
+inline void Universe::enlistForUpdate(UniverseBlock* b) {
+    constexpr uint32_t all = OnMove | OnCommit | OnNext;
+    if ((b->listFlags & all) != all) enlistSome(b);
+}
+
+inline CellRef Universe::neighbourCell(CellRef c, int d) const {
+    const universe_detail::NeighbourSlot& n = universe_detail::neighbourSlots.at[c.slot][d];
+    UniverseBlock* b = universe_detail::neighbourBlock(c.block, n, d);
+    return CellRef{b, n.slot};
+}
+
+inline CellRef Universe::stepCell(CellRef c, int d, bool create) {
+    const universe_detail::NeighbourSlot& n = universe_detail::neighbourSlots.at[c.slot][d];
+    if (n.sameBlock) return CellRef{c.block, n.slot};
+    UniverseBlock* nb = c.block->neighbour[d];
+    if (!nb && create) nb = createBeside(c.block, d);
+    return CellRef{nb, n.slot};
+}

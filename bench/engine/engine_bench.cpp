@@ -11,6 +11,10 @@
 //   drivers 200    - 200 self-propelled groups for 25,000 generations,
 //                    through two clean-ups
 //   drivers 2000   - 2,000 groups
+//   cars 2000      - 2,000 self-propelled cars, each carrying a timer unit
+//                    (a ring oscillator driving a rotator, a binder/cutter
+//                    pair and a pusher), 150 generations
+//   cars 200       - 200 cars for 25,000 generations, through two clean-ups
 //   random 68k     - 68,000 parts of every type, densely packed
 //   load / save    - a 1,000,000-part universe through the grid reader and
 //                    writer
@@ -22,7 +26,20 @@
 // the current active list). The literal model is the test oracle, a direct
 // rendering of the rules; it runs fewer generations.
 //
-// usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]
+// With --baseline PATH, each run of a workload is paired with one run of
+// the same workload by another engine_bench binary (say, one built from
+// the commit before), alternately after and before it, so that both see
+// the same machine load; the table
+// then shows both medians and their ratio. A baseline that does not know
+// a workload shows "-" for it.
+//
+// With --sharing always or never, the helpers take part in every
+// generation's passes or in none (by default the engine chooses by timing).
+//
+// --no-literal leaves the literal model out (for profiling runs).
+//
+// usage: engine_bench [--runs K] [--threads N] [--quick] [--no-literal] [--only NAME]
+//                     [--baseline PATH] [--sharing adaptive|always|never]
 #include <sys/resource.h>
 #if defined(__x86_64__)
 #include <x86intrin.h>
@@ -75,6 +92,7 @@ struct Result {
     double literalGenPerSec = 0;
     double extra = 0;         // MB/s for load and save
     double bytesPerSlot = 0;  // persistent storage per cell slot, after loading
+    double sharedShare = 0;   // generations run with the helpers allowed, of all
 };
 
 std::string bankText(workloads::RingPattern pattern) {
@@ -116,6 +134,48 @@ std::string randomText(int64_t parts) {
     return out.str();
 }
 
+std::string carsText(int cars) {
+    std::ostringstream out;
+    workloads::CarOptions o;
+    o.cars = cars;
+    workloads::writeCars(out, o);
+    return out.str();
+}
+
+// Runs the baseline binary on one workload once and reads gen/s and ns/eval
+// from its table row; false when it fails or has no such row.
+bool runBaseline(const std::string& path, const std::string& name, int threads, bool quick, double& genPerSec,
+                 double& nsPerEval) {
+    std::string command = "'" + path + "' --runs 1 --threads " + std::to_string(threads) + " --only '" + name + "'";
+    if (quick) command += " --quick";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return false;
+    char line[1024];
+    bool found = false;
+    const std::string prefix = "| " + name + " |";
+    while (std::fgets(line, sizeof line, pipe)) {
+        if (std::strncmp(line, prefix.c_str(), prefix.size()) != 0) continue;
+        // | name | generations | gen/s | evals/s | ns/eval | ...
+        std::vector<std::string> cols;
+        std::string cell;
+        for (const char* p = line + 1; *p && *p != '\n'; ++p) {
+            if (*p == '|') {
+                cols.push_back(cell);
+                cell.clear();
+            } else {
+                cell += *p;
+            }
+        }
+        if (cols.size() >= 5) {
+            genPerSec = std::atof(cols[2].c_str());
+            nsPerEval = std::atof(cols[4].c_str());
+            found = genPerSec > 0;
+        }
+    }
+    const int status = pclose(pipe);
+    return found && status == 0;
+}
+
 size_t evaluationsNow(const Universe& u) {
     size_t n = 0;
     for (const UniverseBlock* b : u.currentList()) n += size_t(__builtin_popcount(b->occupied));
@@ -125,6 +185,8 @@ size_t evaluationsNow(const Universe& u) {
 // Runs `generations` generations on the engine and `literalGenerations` on
 // the literal model. Evaluations are counted on a separate engine copy, so
 // the timed loop is the plain loop.
+Universe::PassSharing sharingMode = Universe::PassSharing::Adaptive;
+
 Result runStepping(const std::string& text, uint64_t generations, uint64_t literalGenerations, int threads) {
     Result r;
     {
@@ -140,6 +202,7 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
         }
         Universe u;
         u.setThreads(threads);
+        u.passSharing = sharingMode;
         std::istringstream in2(text);
         readGridFile(u, in2);
         const auto t0 = Clock::now();
@@ -151,6 +214,7 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
         r.genPerSec = double(generations) / s;
         r.evalPerSec = evaluations / s;
         r.nsPerEval = evaluations > 0 ? s * 1e9 / evaluations : 0;
+        r.sharedShare = double(u.sharedGenerations) / double(generations);
     }
     r.peakMb = double(peakRssKb()) / 1000.0;
     if (literalGenerations) {
@@ -225,8 +289,8 @@ struct Workload {
 
 int main(int argc, char** argv) {
     int runs = 5, threads = 1;
-    bool quick = false;
-    std::string only;
+    bool quick = false, withLiteral = true;
+    std::string only, baseline;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc)
@@ -235,10 +299,20 @@ int main(int argc, char** argv) {
             threads = std::max(1, std::atoi(argv[++i]));
         else if (a == "--quick")
             quick = true;
+        else if (a == "--no-literal")
+            withLiteral = false;
         else if (a == "--only" && i + 1 < argc)
             only = argv[++i];
+        else if (a == "--baseline" && i + 1 < argc)
+            baseline = argv[++i];
+        else if (a == "--sharing" && i + 1 < argc) {
+            const std::string m = argv[++i];
+            sharingMode = m == "always" ? Universe::PassSharing::Always
+                          : m == "never" ? Universe::PassSharing::Never
+                                         : Universe::PassSharing::Adaptive;
+        }
         else {
-            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--only NAME]\n");
+            std::fprintf(stderr, "usage: engine_bench [--runs K] [--threads N] [--quick] [--no-literal] [--only NAME] [--baseline PATH] [--sharing adaptive|always|never]\n");
             return 2;
         }
     }
@@ -249,22 +323,40 @@ int main(int argc, char** argv) {
         {"bank alternating", [] { return bankText(workloads::RingPattern::Alternating); }, 3000 / q, 300 / q},
         {"drivers 200", [] { return driversText(200); }, uint64_t(quick ? 2500 : 25000), 2500 / q},
         {"drivers 2000", [] { return driversText(2000); }, 1000 / q, 100 / q},
+        {"cars 2000", [] { return carsText(2000); }, uint64_t(quick ? 50 : 150), 15},
+        {"cars 200", [] { return carsText(200); }, uint64_t(quick ? 2500 : 25000), 250 / q},
         {"random 68k", [] { return randomText(68000); }, 1000 / q, 100 / q},
         {"load 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0},
         {"save 1M parts", [quick] { return randomText(quick ? 100000 : 1000000); }, 0, 0, true},
     };
     std::printf("engine_bench: %d run(s) per workload, %d thread(s), medians\n\n", runs, threads);
-    std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    if (!baseline.empty()) {
+        std::printf("baseline: %s, one run beside each of ours\n\n", baseline.c_str());
+        std::printf("| workload | generations | gen/s | baseline gen/s | vs baseline | ns/eval | baseline ns/eval | literal gen/s |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    } else {
+        std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal | shared gens |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    }
     for (const Workload& w : workloads) {
         if (!only.empty() && only != w.name) continue;
-        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot;
+        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot, baseGen, baseNs, shared;
         for (int k = 0; k < runs; ++k) {
+            // The baseline runs before ours on odd runs, after it on even
+            // ones, so that neither always meets a warmer or busier machine.
+            const auto runBaselineOnce = [&] {
+                double bg = 0, bn = 0;
+                if (!baseline.empty() && runBaseline(baseline, w.name, threads, quick, bg, bn)) {
+                    baseGen.push_back(bg);
+                    baseNs.push_back(bn);
+                }
+            };
+            if (k % 2) runBaselineOnce();
             Result r;
             const bool ok = inChild(
                 [&]() -> Result {
                     const std::string text = w.text();
-                    if (w.generations) return runStepping(text, w.generations, k == 0 ? w.literalGenerations : 0, threads);
+                    if (w.generations) return runStepping(text, w.generations, k == 0 && withLiteral ? w.literalGenerations : 0, threads);
                     return w.save ? runSave(text) : runLoad(text);
                 },
                 r);
@@ -280,12 +372,23 @@ int main(int argc, char** argv) {
             if (r.literalGenPerSec > 0) literal.push_back(r.literalGenPerSec);
             extra.push_back(r.extra);
             perSlot.push_back(r.bytesPerSlot);
+            shared.push_back(r.sharedShare);
+            if (k % 2 == 0) runBaselineOnce();
         }
-        if (w.generations) {
+        if (!baseline.empty()) {
+            const double lit = median(literal), mine = w.generations ? median(gen) : median(extra);
+            if (baseGen.empty())
+                std::printf("| %s | %llu | %.0f | - | - | %.2f | - | %.0f |\n", w.name,
+                            static_cast<unsigned long long>(w.generations), mine, median(ns), lit);
+            else
+                std::printf("| %s | %llu | %.0f | %.0f | %.3fx | %.2f | %.2f | %.0f |\n", w.name,
+                            static_cast<unsigned long long>(w.generations), mine, median(baseGen),
+                            mine / median(baseGen), median(ns), median(baseNs), lit);
+        } else if (w.generations) {
             const double lit = median(literal);
-            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx |\n", w.name,
+            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx | %.0f%% |\n", w.name,
                         static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
-                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0);
+                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0, 100 * median(shared));
         } else {
             if (w.save)
                 std::printf("| %s | - | %.0f MB/s | | | | %.0f | | |\n", w.name, median(extra), median(peak));

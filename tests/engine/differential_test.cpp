@@ -24,6 +24,7 @@
 #include "naive_model.h"
 #include "edge_grids.h"
 #include "random_universe.h"
+#include "tools/workloads.h"
 #include "universe/universe.h"
 
 namespace {
@@ -109,6 +110,7 @@ struct EngineMode {
   int threads = 1;
   bool forcePass = false;
   bool storageOrder = false;
+  bool alternate = false;  // the helpers take part every other generation only
 };
 const EngineMode kOneThread{};
 // Two threads, the signal pass shared out in list order (or storage order
@@ -116,10 +118,17 @@ const EngineMode kOneThread{};
 const EngineMode kTwoThreads{2, true, false};
 // Two threads, the signal pass always in storage order.
 const EngineMode kTwoThreadsStorage{2, true, true};
+// Three threads, shared passes from the smallest lists on.
+const EngineMode kThreeThreads{3, true, false};
+// Two threads that share the passes of every other generation.
+const EngineMode kTwoThreadsAlternating{2, true, true, true};
 
 void applyMode(Universe& u, const EngineMode& mode) {
   u.setThreads(mode.threads);
-  if (mode.forcePass) u.signalPassMinimum = 1;
+  if (mode.forcePass) {
+    u.signalPassMinimum = 1;
+    u.passSharing = mode.alternate ? Universe::PassSharing::Alternate : Universe::PassSharing::Always;
+  }
   u.storageOrderAlways = mode.storageOrder;
 }
 
@@ -358,6 +367,15 @@ TEST(Differential, SignalUniversesAgreeWithNaiveModel) {
 
 // The same suites with phase 1 on two threads, and with the signal pass
 // forced on (in list and in storage order) even where a universe is small.
+// The helpers join in every other generation only: leaving the passes to
+// the calling thread for a generation, and taking them back, must change
+// nothing (the adaptive choice does exactly that, at times of its own).
+TEST(DifferentialTwoThreads, SharingSwitchedEveryGenerationAgrees) {
+  expectSeedsAgree(random_universe::Params{}, 5001, 60, 0, 5, kTwoThreadsAlternating);
+  expectSeedsAgree(denseMoverParams(), 5101, 40, 40, 4, kTwoThreadsAlternating);
+  expectSeedsAgree(orderSensitiveParams(), 5201, 40, 40, 4, kTwoThreadsAlternating);
+  expectSeedsAgree(signalParams(), 5301, 30, 30, 3, kTwoThreadsAlternating);
+}
 TEST(DifferentialTwoThreads, RandomUniversesAgreeWithNaiveModel) {
   expectSeedsAgree(random_universe::Params{}, 1, 300, 0, 5, kTwoThreads);
   expectSeedsAgree(random_universe::Params{}, 1, 100, 0, 5, kTwoThreadsStorage);
@@ -525,3 +543,56 @@ void expectLongRandomRunsAgree(const EngineMode& mode) {
 }  // namespace
 
 #endif  // engine available
+
+#if defined(CELLFORGE_ENGINE_DIFF) && __has_include("universe/universe.h") && __has_include("files/grid_file.h")
+namespace {
+// The benchmark's cars (a Drive carrying a ring oscillator that drives a
+// rotator, a binder/cutter pair and a pusher) at every thread count. The
+// scenario must also do what it promises, or the benchmark measures
+// something else: the cars travel, the flag turns and the bond between
+// the binder's and the cutter's targets comes and goes.
+void expectCarsAgree(const EngineMode& mode) {
+  std::ostringstream grid;
+  workloads::CarOptions options;
+  options.cars = 40;
+  workloads::writeCars(grid, options);
+  Pair p(grid.str(), mode);
+  ASSERT_EQ(p.compareLoad(), "");
+  const double startX = p.model.centroid().x;
+  // Car 0 starts at the origin; its parts at y = 4 and the flag at y = -1
+  // travel along x with it.
+  int bonded = 0, unbonded = 0, flagSides = 0, lastFlagSide = -1;
+  const int kGenerations = 160;
+  for (int g = 1; g <= kGenerations; ++g) {
+    p.step(false);
+    ASSERT_EQ(p.compareCounters(), "") << "after generation " << g;
+    if (g <= 20 || g % 10 == 0) {
+      ASSERT_EQ(p.compareBlocks(), "") << "after generation " << g;
+    }
+    for (int x = 0; x < 2 * kGenerations + 8; ++x) {
+      if (naive::UniverseCell* c = p.model.peekCell(x, 4, 1); c && c->partType == 31 && x + 1 < 2 * kGenerations + 8) {
+        naive::UniverseCell* right = p.model.peekCell(x + 1, 4, 1);
+        if (right && right->partType == 31) ((c->bonds & 2) ? bonded : unbonded) += 1;
+      }
+      if (naive::UniverseCell* f = p.model.peekCell(x, -1, 1); f && f->partType == 31) {
+        if (f->side != lastFlagSide) ++flagSides;
+        lastFlagSide = f->side;
+      }
+    }
+  }
+  EXPECT_EQ(p.engine.verifyConsistency(), "");
+  EXPECT_GT(p.model.centroid().x, startX + kGenerations / 2);
+  EXPECT_GT(bonded, 0);
+  EXPECT_GT(unbonded, 0);
+  EXPECT_GT(flagSides, 4);
+}
+}  // namespace
+
+TEST(Differential, CarsWithTimerUnitsAgreeWithNaiveModel) { expectCarsAgree(kOneThread); }
+TEST(DifferentialTwoThreads, CarsWithTimerUnitsAgreeWithNaiveModel) {
+  expectCarsAgree(kTwoThreads);
+  expectCarsAgree(kTwoThreadsStorage);
+  expectCarsAgree(kThreeThreads);
+  expectCarsAgree(kTwoThreadsAlternating);
+}
+#endif

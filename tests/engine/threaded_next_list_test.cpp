@@ -133,6 +133,7 @@ struct Engines {
             e.setThreads(n);
             if (n > 1) {
                 e.signalPassMinimum = 1;
+                e.passSharing = Universe::PassSharing::Always;
                 e.storageOrderAlways = storageOrder;
             }
             std::istringstream in(grid);
@@ -203,6 +204,35 @@ TEST(ThreadedNextList, MixedUniversesSwitchBetweenTheWalks) {
     }
 }
 
+// Whether a generation's passes are shared changes only the time: the
+// adaptive choice (timed, so its switches fall anywhere), a switch every
+// generation and no sharing at all give the one-thread results; and each
+// knob does what it says.
+TEST(ThreadedNextList, SharingChoicesKeepTheListOrder) {
+    for (uint32_t seed : {71u, 72u}) {
+        Engines es(signalBox(seed, 10, seed == 72u ? 3 : 0), {1, 2, 2, 2, 3}, true);
+        es.u[1]->passSharing = Universe::PassSharing::Adaptive;
+        es.u[2]->passSharing = Universe::PassSharing::Alternate;
+        es.u[3]->passSharing = Universe::PassSharing::Never;
+        es.u[4]->passSharing = Universe::PassSharing::Adaptive;
+        const int kGenerations = 120;
+        for (int g = 1; g <= kGenerations; ++g) {
+            es.step(g % 11 == 0);
+            const std::string problem = es.compare(g % 6 == 0);
+            ASSERT_EQ(problem, "") << "seed " << seed;
+        }
+        // The first trial shares its runs of one way (half of its 18
+        // generations) whatever it then decides.
+        EXPECT_GE(es.u[1]->sharedGenerations, 9u) << "seed " << seed;
+        EXPECT_GE(es.u[4]->sharedGenerations, 9u) << "seed " << seed;
+        EXPECT_EQ(es.u[2]->sharedGenerations, uint64_t(kGenerations / 2)) << "seed " << seed;
+        EXPECT_GT(es.u[2]->keyedWalks, 0u) << "seed " << seed;
+        EXPECT_EQ(es.u[3]->sharedGenerations, 0u) << "seed " << seed;
+        EXPECT_EQ(es.u[3]->keyedWalks, 0u) << "seed " << seed;
+        EXPECT_EQ(es.u[3]->relocations, 0u) << "seed " << seed;
+    }
+}
+
 // Edits between generations put blocks on the lists outside the walks (and
 // the current list's positions must follow); a checkpoint taken and
 // restored mid-run carries on exactly.
@@ -260,6 +290,7 @@ TEST(ThreadedNextList, BlocksMoveToSpatialOrderWhenTheRulesSay) {
     Universe u;
     u.setThreads(2);
     u.signalPassMinimum = 1;
+    u.passSharing = Universe::PassSharing::Always;
     u.storageOrderAlways = true;
     std::istringstream in(signalBox(61, 8));
     readGridFile(u, in);
