@@ -651,6 +651,11 @@ bool CCellforgeView::saveBitmap(const QString& path) {
     return ok;
 }
 
+QImage CCellforgeView::picture() {
+    if (!contextReady_) return {};
+    return grabFramebuffer();
+}
+
 bool CCellforgeView::writeDriveCoordinates(const QString& path) {
     if (!doc_ || !contextReady_ || !outputAllowed(path.toStdString(), OutputPolicy::RegularOnly)) return false;
     makeCurrent();

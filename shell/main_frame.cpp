@@ -86,6 +86,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     createMenus();
     createToolBar();
     createEditBar();
+    createPanes();
     createStatusBar();
     connectCommands();
     connectEditCommands();
