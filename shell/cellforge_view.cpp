@@ -136,7 +136,7 @@ void CCellforgeView::paintGL() {
     if (!r.drawn) return;
     lastFrame_ = r;
     ++framesDrawn_;
-    doc_->engine().frameDrawn();
+    doc_->frameDrawn();
     const SceneSnapshot& s = renderer_.lastSnapshot();
     emit statusLineChanged(QString::fromStdString(statusLine(s)));
     if (frameOutputDue(frameOutput_, s.generation)) {

@@ -151,6 +151,10 @@ public:
     // The active document's counts, read with its worker held, and the
     // active view's rate; none without a view.
     std::optional<UniverseStatistics> statistics();
+    // Go Slow's pace for the active document, in the status bar: 0 is one
+    // generation per frame, each step 100 ms more, up to one per second.
+    QSlider* paceSlider() const { return paceSlider_; }
+    static constexpr int kPaceStepMs = 100;
 
     // Shows a modal message box with an OK button; safe to call from any
     // thread (off the user-interface thread it is queued, not waited for).
@@ -197,6 +201,7 @@ private:
     void updateSpeedPane();
     void createEditBar();
     void createPanes();
+    void createPaceControl();
     void connectEditCommands();
     void onUndoRedo(bool redo);
     bool clipboardHoldsGrid();
@@ -211,6 +216,7 @@ private:
     QToolBar* paletteBar_ = nullptr;
     QToolBar* timelineBar_ = nullptr;
     QDockWidget* legendDock_ = nullptr;
+    QSlider* paceSlider_ = nullptr;
     QButtonGroup* paletteGroup_ = nullptr;
     QComboBox* frontBox_ = nullptr;
     QComboBox* sideBox_ = nullptr;

@@ -5,6 +5,8 @@
 #include <QClipboard>
 #include <QDockWidget>
 #include <QImage>
+#include <QSlider>
+#include <QStatusBar>
 
 #include "shell/cellforge_doc.h"
 #include "shell/cellforge_view.h"
@@ -38,6 +40,22 @@ void CMainFrame::createPanes() {
             StatisticsDialog dialog(*s, this);
             dialog.exec();
         }
+    });
+}
+
+void CMainFrame::createPaceControl() {
+    paceSlider_ = new QSlider(Qt::Horizontal, statusBar());
+    paceSlider_->setObjectName(QStringLiteral("slowPace"));
+    paceSlider_->setRange(0, CCellforgeDoc::kMaxSlowPaceMs / kPaceStepMs);
+    paceSlider_->setPageStep(1);
+    paceSlider_->setFixedWidth(90);
+    paceSlider_->setToolTip(QStringLiteral("Go Slow's pace: one generation per frame (left) to one per second"));
+    paceSlider_->setStatusTip(paceSlider_->toolTip());
+    paceSlider_->setEnabled(false);
+    statusBar()->addPermanentWidget(paceSlider_);
+    connect(paceSlider_, &QSlider::valueChanged, this, [this](int step) {
+        if (CCellforgeDoc* d = activeDocument()) d->setSlowPace(step * kPaceStepMs);
+        updateSpeedPane();
     });
 }
 

@@ -5,6 +5,8 @@
 // with software GL; pixels are read back.
 #include <QAction>
 #include <QClipboard>
+#include <QElapsedTimer>
+#include <QSlider>
 #include <QDockWidget>
 #include <QImage>
 #include <QLabel>
@@ -269,6 +271,71 @@ private slots:
         });
         act(cmd::ViewStatistics)->trigger();
         QVERIFY(checked);
+    }
+
+    // Go Slow's pace: the slider sets the active document's least time
+    // between generations and the speed pane shows it. The worker may take
+    // no more generations than the pace allows (plus the one Go Slow lets
+    // through at once), while one per frame takes one for nearly every
+    // frame drawn. Only upper bounds on the paced run, so a slow machine
+    // cannot fail it.
+    void paceThrottlesGoSlow() {
+        QVERIFY(!frame_->paceSlider()->isEnabled());
+        CCellforgeDoc* d = openDemo();
+        QVERIFY(d);
+        frame_->tick();
+        QVERIFY(frame_->paceSlider()->isEnabled());
+        QCOMPARE(d->slowPace(), 0);
+        QVERIFY2(frame_->statusPane(2)->text().contains(QStringLiteral("slow: 1/frame")),
+                 qPrintable(frame_->statusPane(2)->text()));
+        d->setSlowPace(5000);
+        QCOMPARE(d->slowPace(), CCellforgeDoc::kMaxSlowPaceMs);
+
+        auto generation = [d] {
+            uint32_t g = 0;
+            d->engine().withUniverse([&](Universe& u) { g = u.generation; });
+            return g;
+        };
+        // Runs Go Slow for `ms` of frames and returns generations taken and frames drawn.
+        auto slowRun = [&](int ms) {
+            d->driver().waitUntilStopped();
+            const uint32_t g0 = generation();
+            const qint64 f0 = frame_->activeView()->framesDrawn();
+            act(cmd::GoSlow)->trigger();
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < ms) {
+                frame_->tick();
+                QCoreApplication::processEvents();
+                QTest::qWait(10);
+            }
+            act(cmd::Stop)->trigger();
+            d->driver().waitUntilStopped();
+            return std::pair<int64_t, int64_t>(int64_t(generation() - g0),
+                                               int64_t(frame_->activeView()->framesDrawn() - f0));
+        };
+
+        frame_->paceSlider()->setValue(4);
+        QCOMPARE(d->slowPace(), 400);
+        frame_->tick();
+        QVERIFY2(frame_->statusPane(2)->text().contains(QStringLiteral("slow: 1/0.4 s")),
+                 qPrintable(frame_->statusPane(2)->text()));
+        QElapsedTimer whole;
+        whole.start();
+        const auto [paced, pacedFrames] = slowRun(1300);
+        const qint64 spent = whole.elapsed();
+        QVERIFY2(paced >= 1 && paced <= 1 + spent / 400, qPrintable(QStringLiteral("%1 generations in %2 ms")
+                                                                       .arg(paced)
+                                                                       .arg(spent)));
+        QVERIFY(pacedFrames > paced);
+
+        frame_->paceSlider()->setValue(0);
+        QCOMPARE(d->slowPace(), 0);
+        const auto [free, frames] = slowRun(1300);
+        // One per frame: at most one more generation than frames (the one
+        // Go Slow lets through), and at least half the frames took one.
+        QVERIFY2(free <= frames + 1 && free * 2 >= frames,
+                 qPrintable(QStringLiteral("%1 generations, %2 frames").arg(free).arg(frames)));
     }
 };
 
