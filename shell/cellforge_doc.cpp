@@ -1,5 +1,7 @@
 #include "shell/cellforge_doc.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 
 #include "files/grid_file.h"
@@ -108,6 +110,25 @@ std::optional<uint32_t> CCellforgeDoc::heldAtRunLimit() {
     engine_->withUniverse([&](Universe& u) { generation = u.generation; });
     if (generation < limit) return std::nullopt;
     return limit;
+}
+
+void CCellforgeDoc::setSlowPace(int ms) { slowPaceMs_ = std::clamp(ms, 0, kMaxSlowPaceMs); }
+
+void CCellforgeDoc::frameDrawn() {
+    // Every view's frame counts, but a frame comes at least every timer tick,
+    // so the pace is kept to within one tick.
+    if (slowPaceMs_ == 0) {
+        engine_->frameDrawn();
+        return;
+    }
+    if (driver().slow.load() == 0 || !paceClock_.isValid()) {
+        paceClock_.start();
+        return;
+    }
+    if (paceClock_.elapsed() >= slowPaceMs_) {
+        engine_->frameDrawn();
+        paceClock_.start();
+    }
 }
 
 void CCellforgeDoc::updateAllViews() {

@@ -23,6 +23,7 @@
 
 #include "files/grid_file.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -74,6 +75,16 @@ public:
     void updateAllViews();
 
     SteppingDriver& driver() { return engine_->driver(); }
+
+    // ---- Go Slow's pace
+    // The least time between two generations in slow mode, 0 to 1000 ms; 0
+    // lets one generation through per drawn frame.
+    static constexpr int kMaxSlowPaceMs = 1000;
+    void setSlowPace(int ms);
+    int slowPace() const { return slowPaceMs_; }
+    // A view drew a frame: in slow mode the worker may take a generation
+    // once the pace has passed since the last one it was let take.
+    void frameDrawn();
     // The run-until limit, when the worker is stopped at or beyond it (it
     // would stop again at once if let go); none otherwise.
     std::optional<uint32_t> heldAtRunLimit();
@@ -122,6 +133,8 @@ private:
     std::unique_ptr<CellforgeDocument> engine_;
     std::unique_ptr<Timeline> timeline_;  // hooked into engine_'s driver; goes first
     bool modified_ = false;
+    int slowPaceMs_ = 0;
+    QElapsedTimer paceClock_;  // since the last generation let through (or the last frame outside slow mode)
     QString title_;
     QString pathName_;
     std::vector<CCellforgeView*> views_;

@@ -136,7 +136,7 @@ void CCellforgeView::paintGL() {
     if (!r.drawn) return;
     lastFrame_ = r;
     ++framesDrawn_;
-    doc_->engine().frameDrawn();
+    doc_->frameDrawn();
     const SceneSnapshot& s = renderer_.lastSnapshot();
     emit statusLineChanged(QString::fromStdString(statusLine(s)));
     if (frameOutputDue(frameOutput_, s.generation)) {
@@ -649,6 +649,11 @@ bool CCellforgeView::saveBitmap(const QString& path) {
     bool ok = saveWindowPicture(int(width() * dpr), int(height() * dpr), path.toStdString());
     doneCurrent();
     return ok;
+}
+
+QImage CCellforgeView::picture() {
+    if (!contextReady_) return {};
+    return grabFramebuffer();
 }
 
 bool CCellforgeView::writeDriveCoordinates(const QString& path) {

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <array>
 #include <QOpenGLWidget>
 #include <QPoint>
@@ -131,6 +132,9 @@ public:
     void renderNow();
     // Saves what the view last drew: PNG for a .png name, else a bitmap file.
     bool saveBitmap(const QString& path);
+    // The picture as the last frame drew it, at device pixels; a null image
+    // before the first frame.
+    QImage picture();
     // "Write EPS...": Drive coordinates through this view's projection.
     bool writeDriveCoordinates(const QString& path);
 

@@ -39,6 +39,11 @@ enum Id : int {
     RunReset = 32806,           // back to the state as loaded
     StepBack = 32807,           // one generation back
 
+    // panes and pictures
+    ViewLegend = 32808,   // the part colours beside their names
+    CopyPicture = 32809,  // the active view's picture onto the clipboard
+    ViewStatistics = 32810,  // counts of the active document's universe
+
     // standard file commands
     FileNew = 57600,
     FileOpen = 57601,

@@ -1,5 +1,8 @@
 #include "shell/main_frame.h"
 
+#include <QSignalBlocker>
+#include <QSlider>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -86,7 +89,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     createMenus();
     createToolBar();
     createEditBar();
+    createPanes();
     createStatusBar();
+    createPaceControl();
     connectCommands();
     connectEditCommands();
     updateMenuSet();
@@ -250,10 +255,20 @@ QString CMainFrame::stateText() const {
 
 void CMainFrame::updateSpeedPane() {
     CCellforgeView* v = activeView();
-    const QString text = v ? QStringLiteral("%1 gen/s  %2 fps")
-                                 .arg(qRound64(v->generationsPerSecond()))
-                                 .arg(v->framesPerSecond(), 0, 'f', 1)
-                           : QString();
+    QString text = v ? QStringLiteral("%1 gen/s  %2 fps")
+                           .arg(qRound64(v->generationsPerSecond()))
+                           .arg(v->framesPerSecond(), 0, 'f', 1)
+                     : QString();
+    if (CCellforgeDoc* d = v ? v->document() : nullptr) {
+        const int pace = d->slowPace();
+        text += pace == 0 ? QStringLiteral("  slow: 1/frame")
+                          : QStringLiteral("  slow: 1/%1 s").arg(pace / 1000.0, 0, 'f', 1);
+        if (paceSlider_->value() != pace / kPaceStepMs) {
+            const QSignalBlocker block(paceSlider_);
+            paceSlider_->setValue(pace / kPaceStepMs);
+        }
+    }
+    paceSlider_->setEnabled(v != nullptr);
     if (speedPane_->text() != text) speedPane_->setText(text);
 }
 

@@ -24,6 +24,7 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "shell/action_table.h"
@@ -31,10 +32,12 @@
 #include "shell/cellforge_doc.h"
 #include "shell/document_manager.h"
 #include "shell/recent_files.h"
+#include "shell/statistics.h"
 
 class QAction;
 class QButtonGroup;
 class QComboBox;
+class QDockWidget;
 class QSlider;
 class ElidedLabel;
 class QLabel;
@@ -139,6 +142,20 @@ public:
     // (or the save fails). Unedited documents pass without a question.
     bool confirmClose(CCellforgeDoc* doc);
 
+    // ---- panes and pictures
+    // The legend dock (View > Legend); hidden until asked for.
+    QDockWidget* legendDock() const { return legendDock_; }
+    // Puts the active view's picture on the clipboard; false without a view
+    // or before its first frame.
+    bool copyPicture();
+    // The active document's counts, read with its worker held, and the
+    // active view's rate; none without a view.
+    std::optional<UniverseStatistics> statistics();
+    // Go Slow's pace for the active document, in the status bar: 0 is one
+    // generation per frame, each step 100 ms more, up to one per second.
+    QSlider* paceSlider() const { return paceSlider_; }
+    static constexpr int kPaceStepMs = 100;
+
     // Shows a modal message box with an OK button; safe to call from any
     // thread (off the user-interface thread it is queued, not waited for).
     static void showMessage(const QString& text);
@@ -183,6 +200,8 @@ private:
     void onRunCommand(int id);
     void updateSpeedPane();
     void createEditBar();
+    void createPanes();
+    void createPaceControl();
     void connectEditCommands();
     void onUndoRedo(bool redo);
     bool clipboardHoldsGrid();
@@ -196,6 +215,8 @@ private:
     QToolBar* editBar_ = nullptr;
     QToolBar* paletteBar_ = nullptr;
     QToolBar* timelineBar_ = nullptr;
+    QDockWidget* legendDock_ = nullptr;
+    QSlider* paceSlider_ = nullptr;
     QButtonGroup* paletteGroup_ = nullptr;
     QComboBox* frontBox_ = nullptr;
     QComboBox* sideBox_ = nullptr;

@@ -1,0 +1,79 @@
+// The main window's panes beside the views (the legend) and the picture on
+// the clipboard.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDockWidget>
+#include <QImage>
+#include <QSlider>
+#include <QStatusBar>
+
+#include "shell/cellforge_doc.h"
+#include "shell/cellforge_view.h"
+#include "shell/commands.h"
+#include "shell/legend.h"
+#include "shell/main_frame.h"
+
+void CMainFrame::createPanes() {
+    legendDock_ = new QDockWidget(QStringLiteral("Legend"), this);
+    legendDock_->setObjectName(QStringLiteral("legendDock"));
+    legendDock_->setWidget(new PartLegend(legendDock_));
+    addDockWidget(Qt::RightDockWidgetArea, legendDock_);
+    legendDock_->hide();
+    QAction* legend = action(cmd::ViewLegend);
+    connect(legend, &QAction::toggled, legendDock_, &QDockWidget::setVisible);
+    // Closing the dock by its own button unchecks the menu item; a window
+    // being hidden as a whole does not.
+    connect(legendDock_, &QDockWidget::visibilityChanged, legend, [this, legend](bool) {
+        if (!isHidden()) legend->setChecked(!legendDock_->isHidden());
+    });
+
+    connect(action(cmd::CopyPicture), &QAction::triggered, this, [this] {
+        if (copyPicture())
+            showTransient(QStringLiteral("The view's picture is on the clipboard"));
+        else
+            showTransient(QStringLiteral("No picture to copy yet"));
+    });
+
+    connect(action(cmd::ViewStatistics), &QAction::triggered, this, [this] {
+        if (auto s = statistics()) {
+            StatisticsDialog dialog(*s, this);
+            dialog.exec();
+        }
+    });
+}
+
+void CMainFrame::createPaceControl() {
+    paceSlider_ = new QSlider(Qt::Horizontal, statusBar());
+    paceSlider_->setObjectName(QStringLiteral("slowPace"));
+    paceSlider_->setRange(0, CCellforgeDoc::kMaxSlowPaceMs / kPaceStepMs);
+    paceSlider_->setPageStep(1);
+    paceSlider_->setFixedWidth(90);
+    paceSlider_->setToolTip(QStringLiteral("Go Slow's pace: one generation per frame (left) to one per second"));
+    paceSlider_->setStatusTip(paceSlider_->toolTip());
+    paceSlider_->setEnabled(false);
+    statusBar()->addPermanentWidget(paceSlider_);
+    connect(paceSlider_, &QSlider::valueChanged, this, [this](int step) {
+        if (CCellforgeDoc* d = activeDocument()) d->setSlowPace(step * kPaceStepMs);
+        updateSpeedPane();
+    });
+}
+
+std::optional<UniverseStatistics> CMainFrame::statistics() {
+    CCellforgeView* v = activeView();
+    CCellforgeDoc* d = activeDocument();
+    if (!v || !d) return std::nullopt;
+    UniverseStatistics s;
+    d->engine().withUniverse([&](Universe& u) { s = gatherStatistics(u); });
+    s.rate = v->generationsPerSecond();
+    return s;
+}
+
+bool CMainFrame::copyPicture() {
+    CCellforgeView* v = activeView();
+    if (!v) return false;
+    const QImage image = v->picture();
+    if (image.isNull()) return false;
+    QApplication::clipboard()->setImage(image);
+    return true;
+}
