@@ -333,8 +333,9 @@ private slots:
         QCOMPARE(d->slowPace(), 0);
         const auto [free, frames] = slowRun(1300);
         // One per frame: at most one more generation than frames (the one
-        // Go Slow lets through), and at least half the frames took one.
-        QVERIFY2(free <= frames + 1 && free * 2 >= frames,
+        // Go Slow lets through), and far more than the paced run's (a loaded
+        // machine may let the worker miss some frames, so no tighter bound).
+        QVERIFY2(free <= frames + 1 && free * 4 >= frames && free > paced,
                  qPrintable(QStringLiteral("%1 generations, %2 frames").arg(free).arg(frames)));
     }
 };
