@@ -156,34 +156,34 @@ bool commandEnabled(EnableRule rule, const CommandContext& c) {
 }
 
 ActionSet::ActionSet(QWidget* owner) {
-    for (const CommandSpec& spec : commandTable()) {
-        auto* a = new QAction(QString::fromUtf8(spec.text), owner);
-        a->setData(spec.id);
-        a->setObjectName(QStringLiteral("command%1").arg(spec.id));
-        const QString prompt = QString::fromUtf8(spec.prompt);
+    for (const CommandSpec& entry : commandTable()) {
+        auto* a = new QAction(QString::fromUtf8(entry.text), owner);
+        a->setData(entry.id);
+        a->setObjectName(QStringLiteral("command%1").arg(entry.id));
+        const QString prompt = QString::fromUtf8(entry.prompt);
         if (!prompt.isEmpty()) {
             const qsizetype nl = prompt.indexOf(QLatin1Char('\n'));
             a->setStatusTip(nl < 0 ? prompt : prompt.left(nl));
             if (nl >= 0) a->setToolTip(prompt.mid(nl + 1));
         }
         QList<QKeySequence> keys;
-        for (const QString& k : QString::fromUtf8(spec.shortcuts).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        for (const QString& k : QString::fromUtf8(entry.shortcuts).split(QLatin1Char(';'), Qt::SkipEmptyParts))
             keys << QKeySequence(k);
         if (!keys.isEmpty()) a->setShortcuts(keys);
-        if (spec.flags & Checkable) {
+        if (entry.flags & Checkable) {
             a->setCheckable(true);
-            a->setChecked(spec.flags & Checked);
+            a->setChecked(entry.flags & Checked);
         }
-        if (spec.enable == EnableRule::Never) a->setEnabled(false);
-        if (spec.flags & WindowWide || spec.enable == EnableRule::Never) owner->addAction(a);
-        actions_.insert(spec.id, a);
+        if (entry.enable == EnableRule::Never) a->setEnabled(false);
+        if (entry.flags & WindowWide || entry.enable == EnableRule::Never) owner->addAction(a);
+        actions_.insert(entry.id, a);
     }
 }
 
 void ActionSet::updateEnabled(const CommandContext& context) {
-    for (const CommandSpec& spec : commandTable()) {
-        const bool on = commandEnabled(spec.enable, context);
-        QAction* a = actions_.value(spec.id);
+    for (const CommandSpec& entry : commandTable()) {
+        const bool on = commandEnabled(entry.enable, context);
+        QAction* a = actions_.value(entry.id);
         if (a->isEnabled() != on) a->setEnabled(on);
     }
 }

@@ -127,9 +127,9 @@ void CMainFrame::showMessage(const QString& text) { showMessageBox(text); }
 
 // ------------------------------------------------------------------ menus and toolbar
 
-QMenu* CMainFrame::buildMenu(const MenuSpec& spec) {
-    auto* m = new QMenu(QString::fromUtf8(spec.title), this);
-    for (int item : spec.items) {
+QMenu* CMainFrame::buildMenu(const MenuSpec& entry) {
+    auto* m = new QMenu(QString::fromUtf8(entry.title), this);
+    for (int item : entry.items) {
         switch (item) {
         case layout::Separator: m->addSeparator(); break;
         case layout::RecentFiles:
@@ -159,8 +159,8 @@ void CMainFrame::createMenus() {
     savedViewsMenu_->menuAction()->setObjectName(QStringLiteral("command%1").arg(int(cmd::SavedViews)));
     savedViewsMenu_->menuAction()->setStatusTip(QStringLiteral("Show one of the project's saved views"));
     connect(savedViewsMenu_, &QMenu::aboutToShow, this, &CMainFrame::rebuildSavedViewsMenu);
-    for (const MenuSpec& spec : noDocumentMenuLayout()) noDocumentMenus_.push_back(buildMenu(spec));
-    for (const MenuSpec& spec : documentMenuLayout()) documentMenus_.push_back(buildMenu(spec));
+    for (const MenuSpec& entry : noDocumentMenuLayout()) noDocumentMenus_.push_back(buildMenu(entry));
+    for (const MenuSpec& entry : documentMenuLayout()) documentMenus_.push_back(buildMenu(entry));
 }
 
 void CMainFrame::createToolBar() {

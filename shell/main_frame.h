@@ -172,7 +172,7 @@ private:
     void entryMissing(size_t index, const AnimationEntry& entry, const std::string& why) override;
 
     void createMenus();
-    QMenu* buildMenu(const MenuSpec& spec);
+    QMenu* buildMenu(const MenuSpec& entry);
     void createToolBar();
     void createStatusBar();
     void connectCommands();
