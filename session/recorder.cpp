@@ -102,6 +102,7 @@ int64_t SignalRecorder::counter(size_t r, Counter c) const {
 
 void SignalRecorder::copyValues(uint8_t* out) const {
     const size_t k = probes_.size();
+    if (k == 0) return;  // counters alone: no values, and no buffer to copy from
     for (size_t r = 0; r < rows_; ++r) std::memcpy(out + r * k, values_.data() + physical(r) * k, k);
 }
 
