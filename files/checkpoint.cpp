@@ -26,6 +26,9 @@ namespace {
 constexpr char kMagic[8] = {'C', 'F', 'C', 'K', 'P', 'T', '\r', '\n'};
 constexpr size_t kHeaderBytes = 8 + 4 + 8;
 constexpr size_t kTrailerBytes = 4;
+// A block's origin, flags, cell columns and extras' mask, with room for a
+// few extras: enough that writing a checkpoint rarely grows its buffer.
+constexpr size_t kBytesPerBlockEstimate = 224;
 // About 160 million parts; beyond this a file is refused before it is read.
 constexpr uint64_t kMaxCheckpointBytes = uint64_t(4) << 30;
 
@@ -94,7 +97,20 @@ std::string systemError(const std::string& what, const std::string& path) {
 bool writeCheckpointBytes(CellforgeDocument& doc, std::string& out, std::string& error) {
     bool ok = false;
     doc.withUniverse([&](Universe& u) {
-        std::string payload;
+        // Written once, straight into a buffer sized for it: a keyframe is
+        // taken while the run waits, and every reallocation of a megabyte
+        // string is a fresh mapping to fault in page by page. A caller that
+        // brings room of its own (a keyframe's ready buffer) knows best.
+        const size_t start = out.size();
+        if (out.capacity() - start < kHeaderBytes + kTrailerBytes + 4096)
+            out.reserve(start + kHeaderBytes + kTrailerBytes + 4096 + u.blockCount() * kBytesPerBlockEstimate);
+        out.append(kMagic, sizeof kMagic);
+        Out h{out};
+        h.u32(kCheckpointVersion);
+        const size_t lengthAt = out.size();
+        h.u64(0);  // the payload's length, once it is known
+        const size_t payloadAt = out.size();
+        std::string& payload = out;
         Out o{payload};
         o.str(doc.source());
         const TerminalTable* terminals = doc.terminals();
@@ -137,13 +153,12 @@ bool writeCheckpointBytes(CellforgeDocument& doc, std::string& out, std::string&
             o.u64(at > 0 ? uint64_t(at) : 0);
             o.u32(uint32_t(monitor->groups.size()));
         }
-        if (!UniverseCheckpoint::write(u, channels, payload, error)) return;
-        const size_t start = out.size();
-        out.append(kMagic, sizeof kMagic);
-        Out h{out};
-        h.u32(kCheckpointVersion);
-        h.u64(payload.size());
-        out.append(payload);
+        if (!UniverseCheckpoint::write(u, channels, payload, error)) {
+            out.resize(start);
+            return;
+        }
+        const uint64_t length = out.size() - payloadAt;
+        for (int i = 0; i < 8; ++i) out[lengthAt + size_t(i)] = char(length >> (8 * i));
         h.u32(crcOf(out.data() + start, out.size() - start));
         ok = true;
     });

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
 
 #include "files/checkpoint.h"
 #include "files/document.h"
@@ -16,7 +20,63 @@ int64_t nowNanos() {
         .count();
 }
 constexpr const char* kPulse = "input pulse";
+constexpr double kLongestReplaySeconds = 0.25;
 }  // namespace
+
+// A keyframe's buffer, made ready off the worker. Writing a checkpoint of a
+// megabyte into fresh memory means faulting in every page of it, and on a
+// virtual machine that costs several times the writing itself; so a thread
+// of the timeline's own keeps one buffer of the last keyframe's size (and an
+// eighth more) allocated and touched, and the worker only writes into it.
+class Timeline::SpareBuffer {
+public:
+    SpareBuffer() : thread_([this] { loop(); }) {}
+    ~SpareBuffer() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    // The ready buffer (empty, with its capacity) when it is large enough
+    // for `bytes`, else an empty string; a buffer for next time is begun.
+    std::string take(size_t bytes) {
+        std::string out;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (ready_.capacity() >= bytes) out.swap(ready_);
+            ready_ = std::string();
+            want_ = bytes + bytes / 8;
+        }
+        wake_.notify_one();
+        return out;
+    }
+
+private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return stop_ || want_ != 0; });
+            if (stop_) return;
+            const size_t bytes = want_;
+            want_ = 0;
+            lock.unlock();
+            std::string buffer;
+            buffer.resize(bytes);  // touches every page
+            buffer.clear();        // keeps them
+            lock.lock();
+            if (want_ == 0) ready_.swap(buffer);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::string ready_;
+    size_t want_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
 
 Timeline::Timeline(CellforgeDocument& document, size_t budgetBytes) : doc_(document), budget_(budgetBytes) {
     Universe& u = doc_.universe();
@@ -64,19 +124,26 @@ void Timeline::cutMonitor(uint64_t length) {
 void Timeline::takeKeyframe(Universe& u, size_t applied) {
     const int64_t t0 = nowNanos();
     Keyframe k;
+    if (!keyframes_.empty()) {
+        // The load state is taken once; only a running timeline needs spares.
+        if (!spare_) spare_ = std::make_unique<SpareBuffer>();
+        k.bytes = spare_->take(std::prev(keyframes_.end())->second.bytes.size());
+    }
     std::string error;
     if (!writeCheckpointBytes(doc_, k.bytes, error)) return;
     k.applied = applied;
     k.monitorBytes = monitorLength();
-    bytes_ += k.bytes.size();
+    bytes_ += k.bytes.capacity();
     auto old = keyframes_.find(u.generation);
-    if (old != keyframes_.end()) bytes_ -= old->second.bytes.size();
+    if (old != keyframes_.end()) bytes_ -= old->second.bytes.capacity();
     keyframes_[u.generation] = std::move(k);
     const double secs = double(nowNanos() - t0) * 1e-9;
     keyframeSeconds_ = keyframeSeconds_ == 0 ? secs : 0.8 * keyframeSeconds_ + 0.2 * secs;
-    // Keyframes may take about 2.5% of the run: space them out when they cost more.
-    while (generationSeconds_ > 0 && keyframeSeconds_ > 0.025 * double(interval_) * generationSeconds_ &&
-           interval_ < (1u << 30))
+    // Keyframes may take about 1% of the run: space them out when they cost
+    // more, but not so far that a rewind replays more than a quarter of a
+    // second (the budget may still thin them further).
+    while (generationSeconds_ > 0 && keyframeSeconds_ > 0.01 * double(interval_) * generationSeconds_ &&
+           2.0 * double(interval_) * generationSeconds_ <= kLongestReplaySeconds && interval_ < (1u << 30))
         interval_ *= 2;
     enforceBudget();
 }
@@ -87,7 +154,7 @@ void Timeline::enforceBudget() {
         bool drop = false;
         for (auto it = std::next(keyframes_.begin()); it != keyframes_.end();) {
             if (drop) {
-                bytes_ -= it->second.bytes.size();
+                bytes_ -= it->second.bytes.capacity();
                 it = keyframes_.erase(it);
             } else {
                 ++it;
@@ -174,7 +241,7 @@ void Timeline::dropKeyframesPast(uint32_t generation, size_t applied) {
     for (auto k = keyframes_.begin(); k != keyframes_.end();) {
         const bool past = k->first > generation || (k->first == generation && k->second.applied > applied);
         if (past && k != keyframes_.begin()) {
-            bytes_ -= k->second.bytes.size();
+            bytes_ -= k->second.bytes.capacity();
             k = keyframes_.erase(k);
         } else {
             ++k;
@@ -276,18 +343,18 @@ bool Timeline::redo(std::string& error) {
 }
 
 bool Timeline::reset(std::string& error) {
-    const Keyframe load = keyframes_.begin()->second;
-    if (!restore(load, error)) return false;
+    if (!restore(keyframes_.begin()->second, error)) return false;
     const uint32_t g = keyframes_.begin()->first;
+    Keyframe load = std::move(keyframes_.begin()->second);
     keyframes_.clear();
-    keyframes_[g] = load;
+    keyframes_[g] = std::move(load);
     inputs_.clear();
     cursor_ = 0;
     undoStack_.clear();
     redoStack_.clear();
     redoPositions_.clear();
     newest_ = g;
-    bytes_ = load.bytes.size();
+    bytes_ = keyframes_[g].bytes.capacity();
     return true;
 }
 
@@ -315,8 +382,14 @@ Timeline::History Timeline::history() const {
     h.bytes = bytes_;
     h.interval = interval_;
     h.keyframeSeconds = keyframeSeconds_;
+    // The desktop asks for this with the worker held, after every step:
+    // one pass over the record, not one per undo step.
+    std::unordered_map<uint64_t, const std::string*> labels;
+    labels.reserve(undoStack_.size());
+    for (uint64_t id : undoStack_) labels.emplace(id, nullptr);
+    for (const Input& i : inputs_)
+        if (auto it = labels.find(i.id); it != labels.end()) it->second = &i.label;
     for (uint64_t id : undoStack_)
-        for (const Input& i : inputs_)
-            if (i.id == id) h.undoLabels.push_back(i.label);
+        if (const std::string* label = labels[id]) h.undoLabels.push_back(*label);
     return h;
 }

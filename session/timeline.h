@@ -23,7 +23,9 @@
 //   * The monitor's output is cut back to its length at the position gone
 //     back to; the run writes its lines again as it passes there.
 //   * Keyframes are taken at most every `interval` generations, and the
-//     interval grows so that taking them costs about 2% of the run.
+//     interval grows so that taking them costs about 1% of the run, as
+//     long as a rewind replays at most about a quarter of a second. A
+//     thread of the timeline's own faults in the next keyframe's memory.
 //   * Not thread-safe by itself: the session calls it with the worker held,
 //     and the worker calls atGenerationStart while it owns the universe.
 #pragma once
@@ -113,6 +115,8 @@ private:
     uint64_t monitorLength() const;
     void cutMonitor(uint64_t length);
 
+    class SpareBuffer;
+    std::unique_ptr<SpareBuffer> spare_;  // the next keyframe's memory, faulted in off the worker
     CellforgeDocument& doc_;
     size_t budget_;
     uint32_t interval_ = 64;

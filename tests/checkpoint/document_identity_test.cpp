@@ -155,6 +155,16 @@ TEST(DocumentCheckpoint, BytesRoundTripInOneProcess) {
     EXPECT_EQ(doc.grid(), grid17);
     doc.run(20);
     EXPECT_EQ(doc.state(), at37);
+    // Appended after other bytes, into a buffer with room of its own or with
+    // too little (the writer patches its length field in place): the same bytes.
+    for (size_t room : {size_t(0), size_t(64), at37.size() / 2, at37.size() + 100}) {
+        std::string buffer = "prefix";
+        buffer.reserve(room);
+        ASSERT_TRUE(readCheckpointBytes(*doc.doc, at37, error)) << error;
+        ASSERT_TRUE(writeCheckpointBytes(*doc.doc, buffer, error)) << error;
+        EXPECT_EQ(buffer.substr(0, 6), "prefix");
+        EXPECT_TRUE(buffer.compare(6, std::string::npos, at37) == 0) << "room " << room;
+    }
 }
 
 TEST(DocumentCheckpoint, TakenWhileTheWorkerRuns) {
