@@ -184,6 +184,11 @@ void Timeline::atGenerationStart(Universe& u) {
     }
     lastHookNanos_ = now;
     const uint32_t g = u.generation;
+    // The view's K key: taken here rather than by the universe, so that it
+    // is recorded with the generation it pulses (left waiting during a replay).
+    u.pulseRequestsTakenOutside = true;
+    if (!replaying_ && u.pulseRequest.load(std::memory_order_relaxed) != 0 && u.pulseRequest.exchange(0) != 0)
+        u.inputPulse = 1;
     const bool pulseFromOutside = u.inputPulse.load() != 0;
     // Every generation passes here: nothing below may walk the whole record.
     while (cursor_ < inputs_.size() && inputs_[cursor_].generation == g) inputs_[cursor_++].apply(u);
@@ -378,6 +383,7 @@ Timeline::History Timeline::history() const {
     h.last = std::max(newest_, doc_.universe().generation);
     h.undo = undoStack_.size();
     h.redo = redoStack_.size();
+    h.inputs = inputs_.size();
     h.keyframes = keyframes_.size();
     h.bytes = bytes_;
     h.interval = interval_;

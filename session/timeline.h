@@ -76,6 +76,7 @@ public:
         uint32_t first = 0;   // the earliest reachable generation
         uint32_t last = 0;    // the newest generation recorded
         size_t undo = 0, redo = 0;
+        size_t inputs = 0;    // recorded inputs of every kind
         size_t keyframes = 0;
         size_t bytes = 0;     // keyframes and inputs held
         uint32_t interval = 0;

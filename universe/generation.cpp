@@ -42,6 +42,8 @@ void Universe::SharingChoice::record(bool way, double nsPerBlock) {
 }
 
 void Universe::stepGeneration() {
+    if (!pulseRequestsTakenOutside && pulseRequest.load(std::memory_order_relaxed) != 0 && pulseRequest.exchange(0) != 0)
+        inputPulse = 1;
     if (!pool_) {
         stepGenerationOnce();
         return;

@@ -113,7 +113,7 @@
 //
 // Threading: the universe has no lock. Only the worker thread (and, inside
 // a phase, its helpers) touches it during a generation; everything else goes
-// through the document's pause handshake. The one exception is `inputPulse`,
+// through the document's pause handshake. The one exception is `pulseRequest`,
 // a single byte.
 //
 // Files
@@ -162,7 +162,17 @@ public:
     Universe& operator=(const Universe&) = delete;
 
     // ---- state visible to the rest of the system
-    std::atomic<uint8_t> inputPulse{0};  // written by the user-interface thread at any time
+    // The pulse the rules read (PulseInput parts); set between generations,
+    // cleared at the end of every generation.
+    std::atomic<uint8_t> inputPulse{0};
+    // The view's K key, written at any time: taken into inputPulse at the
+    // start of the next generation, so that a whole generation sees the
+    // pulse (a store in the middle of phase 1 would reach only the parts
+    // after it) and a timeline can record it. A timeline takes it itself
+    // and says so here (at every generation start), so that no request
+    // escapes its record.
+    std::atomic<uint8_t> pulseRequest{0};
+    bool pulseRequestsTakenOutside = false;
     uint32_t generation = 0;
     int32_t drawnCellCount = 0;
     int32_t lastMoveTarget[3] = {0, 0, 0};

@@ -84,7 +84,7 @@ bool handleCameraKey(Camera& c, int virtualKey, Universe* universe) {
         case KeyForward: stepForward(c); return true;
         case KeyBack: stepBack(c); return true;
         case KeyPulse:
-            if (universe) universe->inputPulse = 1;
+            if (universe) universe->pulseRequest = 1;
             return true;
         default: return false;
     }

@@ -217,6 +217,20 @@ TEST(Rules, PulseInputDrivesForOneGeneration) {
     step(u);
     EXPECT_EQ(Probe{u}.outputs(0, 0, 0), 0);
     EXPECT_EQ(Probe{u}.outputs(0, 1, 0), 63 ^ 4);
+    // The view's request is the same pulse, taken when the generation starts;
+    // left waiting while someone else (a timeline) takes requests.
+    u.placeCell(part(PulseInput, 0, 0, 0));
+    u.pulseRequestsTakenOutside = true;
+    u.pulseRequest = 1;
+    step(u);
+    EXPECT_EQ(Probe{u}.outputs(0, 0, 0), 0);
+    EXPECT_EQ(u.pulseRequest, 1);
+    u.placeCell(part(PulseInput, 0, 0, 0));
+    u.pulseRequestsTakenOutside = false;
+    step(u);
+    EXPECT_EQ(Probe{u}.outputs(0, 0, 0), 1);
+    EXPECT_EQ(u.pulseRequest, 0);
+    EXPECT_EQ(u.inputPulse, 0);
 }
 
 TEST(Moves, PusherMovesARowOfThree) {

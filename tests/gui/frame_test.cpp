@@ -247,7 +247,7 @@ private slots:
         QVERIFY(std::abs(v->camera().x - before.x) < 1e-5f);
         QVERIFY(std::abs(v->camera().z - before.z) < 1e-5f);
         QTest::keyClick(v, Qt::Key_K);
-        QCOMPARE(int(v->document()->universe().inputPulse.load()), 1);
+        QCOMPARE(int(v->document()->universe().pulseRequest.load()), 1);  // the next generation takes it
         // A second window has a camera of its own.
         CCellforgeView* other = frame_->newWindow(v->document());
         QCOMPARE(other->camera().z, 5.0f);

@@ -2,9 +2,12 @@
 // byte for byte the state a straight run with the same inputs reached.
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +133,37 @@ TEST(Timeline, RewindGivesWhatTheStraightRunGave) {
             EXPECT_EQ(s->timeline()->history().last, generationOf(*s));
             EXPECT_FALSE(s->rewind(end, error));
         }
+    }
+}
+
+TEST(Timeline, TheViewsPulseKeyDuringARunIsRecordedWhole) {
+    // K pressed at any moment while the worker runs: each press pulses one
+    // whole generation and is recorded with it, so the run rewinds exactly.
+    Scratch scratch;
+    for (uint64_t seed : {5u, 13u}) {
+        SCOPED_TRACE(seed);
+        auto s = openWithHistory(scratch.grid(seed));
+        Universe* u = nullptr;
+        s->document().withUniverse([&](Universe& v) { u = &v; });
+        std::atomic<bool> done{false};
+        std::thread presser([&] {
+            random_universe::Rng rng(seed);
+            while (!done) {
+                u->pulseRequest = 1;  // what the view's K key does, from another thread
+                std::this_thread::sleep_for(std::chrono::microseconds(rng.range(10, 400)));
+            }
+        });
+        for (int round = 0; round < 200 && s->timeline()->history().inputs < 10; ++round) s->run(200);
+        done = true;
+        presser.join();
+        s->document().withUniverse([&](Universe& v) { v.pulseRequest = 0; });
+        const std::string end = bytesOf(*s);
+        const uint32_t last = generationOf(*s);
+        EXPECT_GE(s->timeline()->history().inputs, 10u);  // nothing else is recorded here
+        std::string error;
+        ASSERT_TRUE(s->rewind(0, error)) << error;
+        s->run(last);
+        EXPECT_EQ(bytesOf(*s), end);
     }
 }
 

@@ -49,11 +49,11 @@ TEST(CameraKeys, OnlyTheViewKeysAreHandled) {
     EXPECT_EQ(c.az, 0);
 }
 
-TEST(CameraKeys, PulseKeySetsTheInputPulseAndLeavesTheCamera) {
+TEST(CameraKeys, PulseKeyRequestsThePulseAndLeavesTheCamera) {
     Universe u;
     Camera c{1, 2, 3, 40, 50};
     EXPECT_TRUE(handleCameraKey(c, KeyPulse, &u));
-    EXPECT_EQ(u.inputPulse.load(), 1);
+    EXPECT_EQ(u.pulseRequest.load(), 1);  // for the next generation to take
     EXPECT_EQ(c.x, 1);
     EXPECT_EQ(c.y, 2);
     EXPECT_EQ(c.z, 3);
