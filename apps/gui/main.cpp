@@ -4,8 +4,11 @@
 // on the command line is opened exactly as "&Open..." would open it.
 // --threads N lets every document evaluate its rules on N threads (default 1).
 #include <QApplication>
+#include <QOpenGLContext>
 #include <QStringList>
 #include <QSurfaceFormat>
+
+#include <cstdio>
 
 #include "shell/cellforge_doc.h"
 #include "shell/main_frame.h"
@@ -19,6 +22,20 @@ int main(int argc, char** argv) {
     QSurfaceFormat::setDefaultFormat(format);
 
     QApplication app(argc, argv);
+    {
+        // Every view draws with OpenGL; a platform that gives no context
+        // (the "offscreen" one, for instance) would take the program down in
+        // its first paint, so say so and stop instead.
+        QOpenGLContext probe;
+        if (!probe.create()) {
+            std::fprintf(stderr,
+                         "cellforge: the display platform '%s' provides no OpenGL context, which the views "
+                         "need; run the program on an X11 or Wayland display (xvfb-run for a virtual one), or "
+                         "use cellforge-run for runs and pictures without a display\n",
+                         qPrintable(QGuiApplication::platformName()));
+            return 1;
+        }
+    }
     QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsOrganisation));
     QCoreApplication::setApplicationName(QString::fromLatin1(kSettingsApplication));
 
