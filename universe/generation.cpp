@@ -15,32 +15,6 @@
 
 using namespace universe_detail;
 
-bool Universe::SharingChoice::next() const {
-    return inTrial ? (step / kRun) % 2 == 0 : shared;
-}
-
-void Universe::SharingChoice::record(bool way, double nsPerBlock) {
-    if (!inTrial) {
-        if (++step >= stay) {
-            inTrial = true;
-            step = 0;
-            taken[0] = taken[1] = 0;
-        }
-        return;
-    }
-    if (step % kRun != 0 && taken[way] < kRuns * (kRun - 1)) sample[way][taken[way]++] = float(nsPerBlock);
-    if (++step < kTrial) return;
-    auto median = [](float* v, uint32_t n) {
-        std::nth_element(v, v + n / 2, v + n);
-        return v[n / 2];
-    };
-    const bool wins = taken[0] && taken[1] && median(sample[1], taken[1]) < 0.95f * median(sample[0], taken[0]);
-    stay = wins == shared ? std::min(stay * 2, kLongestStay) : kFirstStay;
-    shared = wins;
-    inTrial = false;
-    step = 0;
-}
-
 void Universe::stepGeneration() {
     if (!pulseRequestsTakenOutside && pulseRequest.load(std::memory_order_relaxed) != 0 && pulseRequest.exchange(0) != 0)
         inputPulse = 1;
@@ -61,7 +35,7 @@ void Universe::stepGeneration() {
     stepGenerationOnce();
     if (adaptive) {
         const double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
-        sharingChoice_.record(shareNow_, ns / double(listed + 1));
+        sharingChoice_.record(shareNow_, ns, listed);
     }
 }
 

@@ -100,16 +100,9 @@
 //
 // Sharing
 //   Whether a second thread pays depends on the machine as much as on the
-//   universe (a helper that has to wait for a core costs every pass a
-//   wait), so with passSharing Adaptive stepGeneration measures it: a
-//   trial runs generations in alternating runs of three, with the helpers
-//   and without (three runs each way), and compares the median time per
-//   listed block of each way; the first generation of a run, which pays
-//   for the switch, is not counted. Sharing is kept only when it is at
-//   least 5% faster. The choice then stays for 128 generations, twice as
-//   long each time the next trial confirms it (up to 4096), before the
-//   next trial. The two ways compute the same results; only the time
-//   differs.
+//   universe, so with passSharing Adaptive stepGeneration measures it,
+//   with trials of generations run each way (sharing_choice.h). The two
+//   ways compute the same results; only the time differs.
 //
 // Threading: the universe has no lock. Only the worker thread (and, inside
 // a phase, its helpers) touches it during a generation; everything else goes
@@ -121,6 +114,7 @@
 //                       queries, writing, clean-up and rebuildCaches
 //   block.cpp           a block's fields and rule classes (block.h)
 //   generation.cpp      the phase sequence (stepGeneration) and phase 4
+//   sharing_choice.cpp  whether a generation shares its passes (timed trials)
 //   rules.cpp           phase 1: the part rules and the ordered walk
 //   moves.cpp           phases 2 and 3: claims, moves, turns and the commit
 //   pass_pool.cpp       the helper threads, their passes and the keyed walk
@@ -140,6 +134,7 @@
 #include <vector>
 
 #include "universe/block.h"
+#include "universe/sharing_choice.h"
 #include "universe/directions.h"
 
 struct MoveRequest {
@@ -432,21 +427,7 @@ private:
     bool sharing() const { return pool_ && shareNow_; }
     bool shareNow_ = true;
     // Chooses, for the adaptive mode, whether a generation shares its
-    // passes, from timings of generations run each way (see Sharing).
-    struct SharingChoice {
-        static constexpr uint32_t kRun = 3;    // generations per run of one way; the first is not timed
-        static constexpr uint32_t kRuns = 3;   // runs of each way per trial
-        static constexpr uint32_t kTrial = 2 * kRun * kRuns;
-        static constexpr uint32_t kFirstStay = 128, kLongestStay = 4096;
-        bool inTrial = true;
-        bool shared = true;        // the way chosen by the last trial
-        uint32_t step = 0;         // generations into the trial or the stay
-        uint32_t stay = kFirstStay;
-        uint32_t taken[2] = {0, 0};
-        float sample[2][kRuns * (kRun - 1)];
-        bool next() const;                 // the way of the coming generation
-        void record(bool way, double nsPerBlock);
-    };
+    // passes (sharing_choice.h).
     SharingChoice sharingChoice_;
     bool evaluate(bool wholeGeneration);
     void stepGenerationOnce();

@@ -1,0 +1,32 @@
+#include "universe/sharing_choice.h"
+
+#include <algorithm>
+
+void SharingChoice::record(bool way, double nanoseconds, size_t blocks) {
+    if (!inTrial_) {
+        if (++step_ >= stay_) {
+            inTrial_ = true;
+            step_ = 0;
+            nanoseconds_[0] = nanoseconds_[1] = blocks_[0] = blocks_[1] = 0;
+        }
+        return;
+    }
+    if (step_ % kRun >= kWarm) {
+        nanoseconds_[way] += nanoseconds;
+        blocks_[way] += double(blocks) + 1;
+    }
+    ++step_;
+    if (step_ == 2 * kRun) {
+        const double shared = perBlock(1), serial = perBlock(0);
+        if (shared * kClear < serial || serial * kClear < shared) decide(shared < serial);
+    } else if (step_ == 4 * kRun) {
+        decide(perBlock(1) < 0.95 * perBlock(0));
+    }
+}
+
+void SharingChoice::decide(bool shareWins) {
+    stay_ = shareWins == shared_ ? std::min(stay_ * 2, kLongestStay) : kFirstStay;
+    shared_ = shareWins;
+    inTrial_ = false;
+    step_ = 0;
+}

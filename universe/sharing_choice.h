@@ -1,0 +1,53 @@
+// Whether a generation shares its passes with the helper threads.
+//
+// Design note
+//   * Sharing pays or not depending on the machine as much as on the
+//     universe: a helper that has to wait for a core costs every pass a
+//     wait, and a helper's half of the blocks is fast only once it sits in
+//     that helper's cache. So the choice is measured, never guessed; both
+//     ways compute the same results, only the time differs.
+//   * A trial runs four runs of kRun generations, shared, serial, serial,
+//     shared (so that a drift over the trial falls on both ways alike), and
+//     compares the time per listed block of each way, summed over the runs.
+//     The first kWarm generations of a run are not counted: they pay for
+//     the switch (helpers waking, blocks moving between the caches). Runs
+//     are long enough to span a machine's short cycles (timers of period 8
+//     make a generation's cost swing by 4x), which runs of a few
+//     generations sampled unevenly.
+//   * When the first two runs already differ by more than kClear, the trial
+//     ends there: a clearly losing way is not run any longer than needed.
+//     Sharing is chosen only when it is at least 5% faster.
+//   * The choice stays for kFirstStay generations, twice as long each time
+//     the next trial confirms it (up to kLongestStay), before the next trial.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class SharingChoice {
+public:
+    static constexpr uint32_t kRun = 20;   // generations per run of one way
+    static constexpr uint32_t kWarm = 4;   // of them not counted
+    static constexpr uint32_t kFirstStay = 128, kLongestStay = 4096;
+    static constexpr double kClear = 1.10;
+
+    // The way of the coming generation (true: shared).
+    bool next() const { return inTrial_ ? kOrder[step_ / kRun] : shared_; }
+    // The generation just run: its way, its time and how many blocks its
+    // list held.
+    void record(bool way, double nanoseconds, size_t blocks);
+
+    bool inTrial() const { return inTrial_; }
+    uint32_t stay() const { return stay_; }
+
+private:
+    static constexpr bool kOrder[4] = {true, false, false, true};
+    void decide(bool shareWins);
+    double perBlock(int way) const { return blocks_[way] > 0 ? nanoseconds_[way] / blocks_[way] : 0; }
+
+    bool inTrial_ = true;
+    bool shared_ = true;  // the way chosen by the last trial
+    uint32_t step_ = 0;   // generations into the trial or the stay
+    uint32_t stay_ = kFirstStay;
+    double nanoseconds_[2] = {0, 0}, blocks_[2] = {0, 0};
+};
