@@ -27,6 +27,7 @@ CCellforgeDoc::CCellforgeDoc(QObject* parent)
     // The view must keep drawing while the universe runs flat out: the
     // worker yields the processor to the drawing whenever both want it.
     engine_->driver().setWorkerNice(kWorkerNice);
+    signals_ = std::make_unique<SignalWatch>(*engine_);
     startTimeline();
 }
 
@@ -39,6 +40,7 @@ void CCellforgeDoc::setDefaultThreads(int threads) { documentThreads = threads <
 int CCellforgeDoc::defaultThreads() { return documentThreads; }
 
 CCellforgeDoc::~CCellforgeDoc() {
+    signals_.reset();  // takes its hook away with the worker held
     engine_->setFirstViewCentre(nullptr);
     // The hook goes before the timeline it calls.
     engine_->driver().setGenerationStart({});
@@ -141,8 +143,9 @@ void CCellforgeDoc::updateAllViews() {
 void CCellforgeDoc::startTimeline() {
     SteppingDriver& driver = engine_->driver();
     driver.setGenerationStart({});
-    engine_->withUniverse([&](Universe&) {
+    engine_->withUniverse([&](Universe& u) {
         timeline_ = std::make_unique<Timeline>(*engine_, Timeline::defaultBudget());
+        signals_->loadChanged(u);
     });
     driver.setGenerationStart([this](Universe& u) {
         if (timeline_) timeline_->atGenerationStart(u);
@@ -190,7 +193,13 @@ bool CCellforgeDoc::timelineMove(const std::function<bool(Timeline&, std::string
     engine_->stopCommand();
     bool ok = false;
     std::string why;
-    engine_->withUniverse([&](Universe&) { ok = move(*timeline_, why); });
+    engine_->withUniverse([&](Universe& u) {
+        // The replay records the generations it runs again; the rows of the
+        // run being left would stand beside them out of order.
+        signals_->dropRows();
+        ok = move(*timeline_, why);
+        signals_->catchUp(u);
+    });
     error = QString::fromStdString(why);
     if (ok) {
         if (edits) setModified(true);

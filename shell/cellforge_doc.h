@@ -33,6 +33,7 @@
 #include "files/document.h"
 #include "files/memory_image.h"
 #include "session/timeline.h"
+#include "shell/signal_watch.h"
 #include "view/scene.h"
 
 class CCellforgeView;
@@ -113,6 +114,9 @@ public:
     // Read with the worker held.
     TimelineState timelineState();
 
+    // What the Signals pane shows of this document.
+    SignalWatch& signalWatch() { return *signals_; }
+
     bool isModified() const { return modified_; }
     void setModified(bool on);
     // The title with an asterisk while modified.
@@ -132,6 +136,7 @@ private:
 
     std::unique_ptr<CellforgeDocument> engine_;
     std::unique_ptr<Timeline> timeline_;  // hooked into engine_'s driver; goes first
+    std::unique_ptr<SignalWatch> signals_;  // hooked into engine_ while active; unhooked first
     bool modified_ = false;
     int slowPaceMs_ = 0;
     QElapsedTimer paceClock_;  // since the last generation let through (or the last frame outside slow mode)

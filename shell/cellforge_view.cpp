@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QSurfaceFormat>
@@ -185,6 +186,25 @@ std::optional<PickedPart> CCellforgeView::partAt(QPoint pos) {
     doc_->engine().withUniverse(
         [&](Universe& u) { hit = pickPart(c, w, h, pos.x() + 0.5, pos.y() + 0.5, u); });
     return hit;
+}
+
+bool CCellforgeView::watchAt(QPoint pos) {
+    const std::optional<PickedPart> hit = partAt(pos);
+    if (!hit || !doc_->signalWatch().watchCell(hit->x, hit->y, hit->z, hit->front)) return false;
+    emit partWatched();
+    return true;
+}
+
+QMenu* CCellforgeView::partMenu(QPoint pos, QWidget* parent) {
+    if (!partAt(pos)) return nullptr;
+    auto* menu = new QMenu(parent);
+    QAction* watch = menu->addAction(QStringLiteral("Watch"));
+    watch->setObjectName(QStringLiteral("watchPart"));
+    watch->setStatusTip(QStringLiteral("Add this part's front signal to the Signals pane"));
+    // The part under the press, not wherever the pointer is when the item
+    // is chosen.
+    connect(watch, &QAction::triggered, this, [this, pos] { watchAt(pos); });
+    return menu;
 }
 
 QString CCellforgeView::describePartAt(QPoint pos) {
@@ -613,8 +633,17 @@ void CCellforgeView::mouseReleaseEvent(QMouseEvent* event) {
         // A left press that never became a drag is a click for the tool.
         const bool click = navigator_.button() == MouseButton::Left && !navigator_.dragging() &&
                            event->button() == Qt::LeftButton;
+        // A right press that never became a pan opens the part's menu.
+        const bool menuClick = navigator_.button() == MouseButton::Right && !navigator_.dragging() &&
+                               event->button() == Qt::RightButton;
         navigator_.release();
         if (click) clickAt(event->position().toPoint(), event->modifiers());
+        if (menuClick && doc_ && !pasting()) {
+            if (QMenu* menu = partMenu(event->position().toPoint(), this)) {
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->popup(event->globalPosition().toPoint());
+            }
+        }
     }
     QOpenGLWidget::mouseReleaseEvent(event);
 }

@@ -48,6 +48,7 @@
 #include "view/scene.h"
 
 class CCellforgeDoc;
+class QMenu;
 
 // The box around the bulk of a frame's parts: along each axis the parts
 // between the 5th and 95th percentile, widened by that span again (at least
@@ -151,6 +152,12 @@ public:
     // The part under a window position, read with the worker paused; none
     // for empty space.
     std::optional<PickedPart> partAt(QPoint pos);
+    // Watches the part under a window position in the Signals pane (its
+    // front face); false with nothing under it or when it is watched already.
+    bool watchAt(QPoint pos);
+    // The menu a right click (without a drag) opens over a part: "Watch";
+    // none over empty space. The caller owns the menu.
+    QMenu* partMenu(QPoint pos, QWidget* parent);
     // The status-bar line for the part under a window position ("" for
     // none), with its bound terminal's name.
     QString describePartAt(QPoint pos);
@@ -181,6 +188,8 @@ signals:
     // What a view operation did or could not do (frame output).
     void message(const QString& text);
     void selectionChanged();
+    // A part was added to the document's signal lanes.
+    void partWatched();
 
 protected:
     void initializeGL() override;

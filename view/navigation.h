@@ -57,6 +57,17 @@ CameraAxes cameraAxes(const Camera& c);
 // width x height view, py counted from the top.
 std::array<double, 3> pixelRay(const Camera& c, int width, int height, double px, double py);
 
+// Where a world point lands in a width x height view: pixel coordinates
+// (py counted from the top, pixel centres at +0.5), the inverse of
+// pixelRay. None for a point level with or behind the eye.
+std::optional<std::array<double, 2>> projectToPixel(const Camera& c, int width, int height, double x, double y,
+                                                    double z);
+
+// Turns the camera by the given degrees about a pivot rather than about the
+// eye: the eye moves so that the pivot keeps its place in eye space, and so
+// its place on the screen.
+void orbitAbout(Camera& camera, const std::array<double, 3>& pivot, double dAz, double dAlt);
+
 // ---- framing
 
 // Angles "Fit All" looks from: turned 30 degrees right and tilted 20 down,
