@@ -48,7 +48,18 @@ CCellforgeView::CCellforgeView(CCellforgeDoc* doc, QWidget* parent) : QOpenGLWid
     f.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
     f.setProfile(QSurfaceFormat::CompatibilityProfile);
     setFormat(f);
-    if (doc_) doc_->addView(this);
+    if (doc_) {
+        doc_->addView(this);
+        connect(doc_, &CCellforgeDoc::timelineMoved, this, &CCellforgeView::clipSelectionToParts);
+    }
+}
+
+void CCellforgeView::clipSelectionToParts() {
+    if (!selection_ || !doc_) return;
+    std::optional<CellBox> left;
+    const CellBox box = *selection_;
+    doc_->engine().withUniverse([&](Universe& u) { left = clipToParts(u, box); });
+    setSelection(left);
 }
 
 CCellforgeView::~CCellforgeView() {

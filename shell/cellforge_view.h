@@ -88,6 +88,9 @@ public:
 
     const std::optional<CellBox>& selection() const { return selection_; }
     void setSelection(const std::optional<CellBox>& box);
+    // Shrinks the selection to the parts still in it, or drops it when none
+    // are left (the document's timeline moved: undo, redo, reset, rewind).
+    void clipSelectionToParts();
     // What a click at a window position does with the current tool.
     void clickAt(QPoint pos, Qt::KeyboardModifiers modifiers);
     // Turns the selection when the pointer is over it, else the part under
