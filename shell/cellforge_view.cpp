@@ -333,6 +333,12 @@ CCellforgeView::FitOutcome CCellforgeView::fitAll(bool everything) {
     return outcome;
 }
 
+std::array<double, 3> CCellforgeView::pointAlongRay(QPoint pos, double distance) const {
+    const Camera c = camera();
+    const std::array<double, 3> d = pixelRay(c, width(), height(), pos.x() + 0.5, pos.y() + 0.5);
+    return {c.x + d[0] * distance, c.y + d[1] * distance, c.z + d[2] * distance};
+}
+
 double CCellforgeView::distanceUnder(QPoint pos) {
     if (auto hit = partAt(pos)) return hit->distance;
     Bounds box;
@@ -604,9 +610,12 @@ void CCellforgeView::mousePressEvent(QMouseEvent* event) {
         b = MouseButton::Middle;
     if (b != MouseButton::None && navigator_.button() == MouseButton::None) {
         const QPoint pos = event->position().toPoint();
-        // Only a pan needs to know how far away the grabbed point is.
-        const double distance = b == MouseButton::Left ? 10.0 : distanceUnder(pos);
+        // Ctrl with the left button orbits about the point under the pointer.
+        const bool orbit = b == MouseButton::Left && (event->modifiers() & Qt::ControlModifier);
+        // Only a pan and an orbit need to know how far away the grabbed point is.
+        const double distance = b == MouseButton::Left && !orbit ? 10.0 : distanceUnder(pos);
         navigator_.press(b, pos.x(), pos.y(), distance);
+        if (orbit) navigator_.orbitAround(pointAlongRay(pos, distance));
     }
     QOpenGLWidget::mousePressEvent(event);
 }

@@ -14,7 +14,9 @@
 // buffer on offer and copied to the widget, whose own depth buffer is too
 // shallow for distant machines; as that target keeps its picture, a frame
 // that would show exactly what the last one showed is not drawn again. The
-// mouse drives the camera through a MouseNavigator; hovering picks the part
+// mouse drives the camera through a MouseNavigator (Ctrl with a left drag
+// orbits about the point under the pointer at the press: the part there,
+// else the point at the depth of the drawn parts); hovering picks the part
 // under the pointer once per drawn frame at most (each pick holds the worker
 // briefly), never per mouse event.
 //
@@ -22,7 +24,9 @@
 // the select tool selects the part under the pointer (Shift extends the
 // selection to the box spanning both parts), the place tool puts the
 // palette's part on the empty cell in front of the face under the pointer,
-// the erase tool erases the part under the pointer. R and Shift+R turn the
+// the erase tool erases the part under the pointer. A right click (a press
+// and release without a pan) over a part offers Watch, which adds the
+// part's front signal to the Signals pane. R and Shift+R turn the
 // part or selection under the pointer. The selection is a box of cells,
 // drawn as a wire box over the frame with its drawn parts outlined; it is
 // the view's own, so two windows on one document select apart.
@@ -209,6 +213,8 @@ protected:
 private:
     // Distance to what lies under pos, else to the drawn parts, else 10.
     double distanceUnder(QPoint pos);
+    // The world point `distance` along the ray through pos.
+    std::array<double, 3> pointAlongRay(QPoint pos, double distance) const;
     void measureSpeed();
     void updateHover();
     // The camera moved: the hover line described what used to be under the

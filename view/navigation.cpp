@@ -165,6 +165,7 @@ void MouseNavigator::press(MouseButton button, int x, int y, double panDistance)
     pressY_ = lastY_ = y;
     panDistance_ = std::isfinite(panDistance) && panDistance > kNearPlane ? panDistance : kNearPlane;
     dragging_ = false;
+    pivot_.reset();
 }
 
 bool MouseNavigator::move(int x, int y, int viewHeight, Camera& camera, bool& movedEye) {
@@ -178,6 +179,11 @@ bool MouseNavigator::move(int x, int y, int viewHeight, Camera& camera, bool& mo
     lastX_ = x;
     lastY_ = y;
     if (dx == 0 && dy == 0) return false;
+    if (orbiting()) {
+        orbitAbout(camera, *pivot_, dx * kDegreesPerPixel, dy * kDegreesPerPixel);
+        movedEye = true;
+        return true;
+    }
     if (button_ == MouseButton::Left) {
         // Right turns right, down tilts down: the directions of P and Q.
         camera.az = float(double(camera.az) + dx * kDegreesPerPixel);
@@ -199,6 +205,7 @@ bool MouseNavigator::move(int x, int y, int viewHeight, Camera& camera, bool& mo
 void MouseNavigator::release() {
     button_ = MouseButton::None;
     dragging_ = false;
+    pivot_.reset();
 }
 
 void wheelStep(Camera& camera, double notches, double distance) {

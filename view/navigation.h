@@ -97,6 +97,11 @@ public:
     // eye to what the drag should move with the pointer (what lies under
     // the cursor, else the universe); it sets how far one pixel pans.
     void press(MouseButton button, int x, int y, double panDistance);
+    // Makes the left drag that was just pressed an orbit: it turns the
+    // camera by the same angles as a turn, about `pivot` instead of the eye
+    // (orbitAbout), so the pivot keeps its place on the screen.
+    void orbitAround(const std::array<double, 3>& pivot) { pivot_ = pivot; }
+    bool orbiting() const { return button_ == MouseButton::Left && pivot_.has_value(); }
     // Applies the pointer's movement since the last call to the camera.
     // Returns false (camera untouched) while no drag is under way.
     // movedEye tells whether the position changed (a pan) or only the angles.
@@ -110,6 +115,7 @@ private:
     int pressX_ = 0, pressY_ = 0, lastX_ = 0, lastY_ = 0;
     double panDistance_ = 10;
     bool dragging_ = false;
+    std::optional<std::array<double, 3>> pivot_;
 };
 
 // One wheel turn: `notches` steps of 120 units each (positive: away from the
