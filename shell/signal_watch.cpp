@@ -24,11 +24,13 @@ void SignalWatch::setActive(bool on) {
     active_ = on;
     if (on) {
         // Nothing told an inactive watch about loads: start from the monitor.
+        // The first row and the hook go in within one hold, so the worker's
+        // next generation is the next row.
         doc_.withUniverse([this](Universe& u) {
             stale_ = true;
             rebuild(u);
+            doc_.setRunWatcher(this);  // a nested hold: the worker stays where it is
         });
-        doc_.setRunWatcher(this);
     } else {
         doc_.setRunWatcher(nullptr);
         // The worker no longer reaches the recorder.

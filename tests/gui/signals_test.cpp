@@ -146,6 +146,7 @@ private slots:
         const SignalRows& rows = pane()->rows();
         QVERIFY(rows.rows() >= 40);
         QCOMPARE(rows.generations.back(), 40u);
+        for (size_t r = 1; r < rows.rows(); ++r) QCOMPARE(rows.generations[r], rows.generations[r - 1] + 1);
         d->engine().withUniverse([&](Universe& u) {
             for (size_t l = 0; l < rows.lanes.size(); ++l) {
                 const Terminal* t = findTerminal(d->engine().terminals(), rows.lanes[l].name);
