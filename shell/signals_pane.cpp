@@ -185,22 +185,30 @@ void SignalsPane::paintEvent(QPaintEvent*) {
         QPen trace(traceColour());
         trace.setWidth(2);
         trace.setCapStyle(Qt::FlatCap);
+        p.setPen(trace);
+        // One stroke per run of equal values over consecutive generations:
+        // 512 rows of a slow signal are a handful of strokes.
+        auto xAt = [&](int64_t g) { return t.left() + int(std::floor(double(g - first) * cw)); };
         int prevY = -1;
-        int64_t prevGeneration = -2;
-        for (size_t r = 0; r < rows_.rows(); ++r) {
-            const int64_t g = rows_.generations[r];
-            if (g < first) continue;
-            const int x0 = t.left() + int(std::floor(double(g - first) * cw));
-            const int x1 = t.left() + int(std::floor(double(g - first + 1) * cw));
-            const bool on = rows_.value(r, size_t(l)) != 0;
-            const int y = on ? hi : lo;
-            if (on) p.fillRect(QRect(x0, hi + 2, std::max(1, x1 - x0), lo - hi - 3), kHighFill);
-            p.setPen(trace);
-            // A change of level joins the two runs; a gap in the record does not.
-            if (prevY >= 0 && prevGeneration + 1 == g && prevY != y) p.drawLine(x0, prevY, x0, y);
+        size_t r = 0;
+        while (r < rows_.rows() && int64_t(rows_.generations[r]) < first) ++r;
+        while (r < rows_.rows()) {
+            const uint8_t v = rows_.value(r, size_t(l));
+            const int64_t from = rows_.generations[r];
+            size_t e = r + 1;
+            while (e < rows_.rows() && rows_.value(e, size_t(l)) == v &&
+                   rows_.generations[e] == rows_.generations[e - 1] + 1)
+                ++e;
+            const int64_t to = int64_t(rows_.generations[e - 1]) + 1;  // one past the run
+            const int x0 = xAt(from), x1 = xAt(to);
+            const int y = v ? hi : lo;
+            if (v) p.fillRect(QRect(x0, hi + 2, std::max(1, x1 - x0), lo - hi - 3), kHighFill);
+            // A change of level joins two runs; a gap in the record does not.
+            const bool joined = r > 0 && rows_.generations[r] == rows_.generations[r - 1] + 1;
+            if (prevY >= 0 && joined && prevY != y) p.drawLine(x0, prevY, x0, y);
             p.drawLine(x0, y, std::max(x0, x1), y);
             prevY = y;
-            prevGeneration = g;
+            r = e;
         }
     }
     if (cursor_ && t.contains(QPoint(cursor_->x(), t.top()))) {

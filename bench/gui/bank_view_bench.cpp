@@ -27,6 +27,7 @@
 #include "shell/cellforge_view.h"
 #include "shell/commands.h"
 #include "shell/main_frame.h"
+#include "shell/signals_pane.h"
 #include "files/terminals.h"
 #include "universe/universe.h"
 
@@ -88,9 +89,19 @@ int main(int argc, char** argv) {
     view->setCamera(whole);
     frame.action(go ? cmd::Go : cmd::GoSlow)->trigger();
 
-    std::vector<double> frameMs, holdMs;
+    std::vector<double> frameMs, holdMs, copyMs, paintMs;
     qint64 lastFrames = 0;
     QTimer sampler;
+    QTimer paneSampler;  // what the pane itself costs: a copy of the record, a paint
+    QObject::connect(&paneSampler, &QTimer::timeout, [&] {
+        QElapsedTimer t;
+        t.start();
+        frame.refreshSignals();
+        copyMs.push_back(double(t.nsecsElapsed()) / 1e6);
+        t.restart();
+        (void)frame.signalsPane()->grab();  // the pane's own drawing, without the window's flush
+        paintMs.push_back(double(t.nsecsElapsed()) / 1e6);
+    });
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         if (view->framesDrawn() == lastFrames) return;
         lastFrames = view->framesDrawn();
@@ -107,13 +118,16 @@ int main(int argc, char** argv) {
         holdMs.clear();
         clock.start();
         sampler.start(10);
+        if (lanes > 0) paneSampler.start(250);
     });
     QTimer::singleShot(2000 + seconds * 1000, [&] {
         const double s = double(clock.elapsed()) / 1000.0;
         if (lanes > 0)
-            std::printf("Signals pane open, %zu lanes, %zu rows kept; ",
+            std::printf("Signals pane %dx%d%s, %zu lanes, %zu rows kept, copy %.3f ms, paint %.2f ms (medians); ",
+                        frame.signalsPane()->width(), frame.signalsPane()->height(),
+                        frame.signalsPane()->isVisible() ? " shown" : " hidden",
                         frame.activeDocument()->signalWatch().lanes().size(),
-                        frame.activeDocument()->signalWatch().copyRows().rows());
+                        frame.activeDocument()->signalWatch().copyRows().rows(), median(copyMs), median(paintMs));
         std::printf("view %dx%d, %s: %.1f frames/s, %.0f generations/s, frame %.1f ms, worker held %.2f ms (medians)\n",
                     view->width(), view->height(), go ? "Go" : "Go Slow", double(view->framesDrawn() - startFrames) / s,
                     double(uint32_t(view->lastSnapshot().generation - startGeneration)) / s, median(frameMs),
