@@ -177,18 +177,18 @@ void CCellforgeDoc::followMarks(TimelineChange change, const Timeline::History& 
     bool followed = true;
     switch (change) {
     case TimelineChange::Edit:
-    case TimelineChange::Input:
+    case TimelineChange::Input: {
         // A record drops what lay beyond the position (the newest undo
         // entries) and forgets what could be redone.
-        if (h.undo < (change == TimelineChange::Edit ? 1u : 0u) ||
-            h.undo - (change == TimelineChange::Edit ? 1 : 0) > undoMarks_.size()) {
-            followed = false;
-            break;
+        const size_t added = change == TimelineChange::Edit ? 1 : 0;
+        followed = h.undo >= added && h.undo - added <= undoMarks_.size();
+        if (followed) {
+            undoMarks_.resize(h.undo - added);
+            if (added) undoMarks_.push_back(nextMark_++);
+            redoMarks_.clear();
         }
-        undoMarks_.resize(h.undo - (change == TimelineChange::Edit ? 1 : 0));
-        if (change == TimelineChange::Edit) undoMarks_.push_back(nextMark_++);
-        redoMarks_.clear();
         break;
+    }
     case TimelineChange::Undo:
         followed = !undoMarks_.empty() && h.undo + 1 == undoMarks_.size() && h.redo == redoMarks_.size() + 1;
         if (followed) {
