@@ -36,6 +36,7 @@ TerminalTable& CellforgeDocument::ensureTerminals() {
 }
 
 void CellforgeDocument::freeRunObjects() {
+    if (watcher_) watcher_->runObjectsGoing();
     // Referrers first: the monitor and the stimulus point into the table,
     // and the stimulus unbinds its cells on the way out.
     monitor_.reset();
@@ -93,4 +94,11 @@ void CellforgeDocument::beforeGeneration(Universe& universe) {
 
 void CellforgeDocument::afterGeneration(Universe& universe) {
     if (monitor_) sampleMonitor(*monitor_, &universe);
+    if (watcher_) watcher_->generationDone(universe);
+}
+
+void CellforgeDocument::setRunWatcher(RunWatcher* watcher) {
+    const bool p = pauseForRead();
+    watcher_ = watcher;
+    resumeAfterRead(p);
 }

@@ -13,6 +13,9 @@
 //     goes through withUniverse (the pause handshake).
 //   * Replacement frees the monitor and stimulus before the terminal table
 //     they point into.
+//   * A run watcher (the desktop's signal lanes) is sampled by the worker
+//     after the monitor, and told before the run objects go, with the worker
+//     held or ended, so it can drop whatever of theirs it points into.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +32,21 @@
 #include "files/terminals.h"
 #include "universe/driver.h"
 #include "universe/universe.h"
+
+// Something outside the files layer that follows the run generation by
+// generation. Both calls come with the universe owned by the caller: the
+// worker's own generation, a generation run with the worker held, or the run
+// objects being replaced or freed with the worker held or ended.
+class RunWatcher {
+public:
+    // After each generation, after the monitor.
+    virtual void generationDone(const Universe& universe) = 0;
+    // Before the terminal table, stimulus and monitor are freed.
+    virtual void runObjectsGoing() = 0;
+
+protected:
+    ~RunWatcher() = default;
+};
 
 class CellforgeDocument : private GenerationHooks {
 public:
@@ -87,6 +105,11 @@ public:
     // Runs f with the worker held at its pause point.
     void withUniverse(const std::function<void(Universe&)>& f);
 
+    // Installs (or, with none, removes) the run watcher; holds the worker
+    // around the swap. The watcher must stay alive until it is removed.
+    void setRunWatcher(RunWatcher* watcher);
+    RunWatcher* runWatcher() const { return watcher_; }
+
     // The first view's centre (see SteppingDriver::setFirstViewCentre).
     void setFirstViewCentre(ViewCentre* centre) { driver_.setFirstViewCentre(centre); }
 
@@ -111,4 +134,5 @@ private:
     std::unique_ptr<Monitor> monitor_;
     std::string path_;
     std::string source_;
+    RunWatcher* watcher_ = nullptr;  // changed only with the worker held
 };

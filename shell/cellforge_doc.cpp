@@ -27,6 +27,7 @@ CCellforgeDoc::CCellforgeDoc(QObject* parent)
     // The view must keep drawing while the universe runs flat out: the
     // worker yields the processor to the drawing whenever both want it.
     engine_->driver().setWorkerNice(kWorkerNice);
+    signals_ = std::make_unique<SignalWatch>(*engine_);
     startTimeline();
 }
 
@@ -39,6 +40,7 @@ void CCellforgeDoc::setDefaultThreads(int threads) { documentThreads = threads <
 int CCellforgeDoc::defaultThreads() { return documentThreads; }
 
 CCellforgeDoc::~CCellforgeDoc() {
+    signals_.reset();  // takes its hook away with the worker held
     engine_->setFirstViewCentre(nullptr);
     // The hook goes before the timeline it calls.
     engine_->driver().setGenerationStart({});
@@ -67,8 +69,8 @@ bool CCellforgeDoc::onOpenDocument(const QString& path) {
     if (!opened) return false;
     pathName_ = QFileInfo(path).absoluteFilePath();
     engine_->setPath(pathName_.toStdString());
-    startTimeline();
     modified_ = false;
+    startTimeline();
     setTitle(QFileInfo(path).fileName());
     return true;
 }
@@ -80,6 +82,7 @@ bool CCellforgeDoc::onSaveDocument(const QString& path) {
         pathName_ = QFileInfo(path).absoluteFilePath();
         engine_->setPath(pathName_.toStdString());
         modified_ = false;
+        savedMark_ = topMark();  // undo and redo come back to this point clean
         setTitle(QFileInfo(path).fileName());
         emit titleChanged();
     }
@@ -141,23 +144,92 @@ void CCellforgeDoc::updateAllViews() {
 void CCellforgeDoc::startTimeline() {
     SteppingDriver& driver = engine_->driver();
     driver.setGenerationStart({});
-    engine_->withUniverse([&](Universe&) {
+    engine_->withUniverse([&](Universe& u) {
         timeline_ = std::make_unique<Timeline>(*engine_, Timeline::defaultBudget());
+        signals_->loadChanged(u);
     });
+    // A fresh record has nothing to undo: the state is the saved one unless
+    // the document was already edited (a project's objects handed to it).
+    undoMarks_.clear();
+    redoMarks_.clear();
+    savedMark_ = modified_ ? std::nullopt : std::optional<uint64_t>(0);
     driver.setGenerationStart([this](Universe& u) {
         if (timeline_) timeline_->atGenerationStart(u);
     });
 }
 
 void CCellforgeDoc::setModified(bool on) {
+    // Marked clean here, the document is clean again when it comes back here.
+    savedMark_ = on ? std::nullopt : std::optional<uint64_t>(topMark());
     if (on == modified_) return;
     modified_ = on;
     emit titleChanged();
 }
 
+void CCellforgeDoc::updateModifiedFromMarks() {
+    const bool on = !(savedMark_ && *savedMark_ == topMark());
+    if (on == modified_) return;
+    modified_ = on;
+    emit titleChanged();
+}
+
+void CCellforgeDoc::followMarks(TimelineChange change, const Timeline::History& h) {
+    bool followed = true;
+    switch (change) {
+    case TimelineChange::Edit:
+    case TimelineChange::Input: {
+        // A record drops what lay beyond the position (the newest undo
+        // entries) and forgets what could be redone.
+        const size_t added = change == TimelineChange::Edit ? 1 : 0;
+        followed = h.undo >= added && h.undo - added <= undoMarks_.size();
+        if (followed) {
+            undoMarks_.resize(h.undo - added);
+            if (added) undoMarks_.push_back(nextMark_++);
+            redoMarks_.clear();
+        }
+        break;
+    }
+    case TimelineChange::Undo:
+        followed = !undoMarks_.empty() && h.undo + 1 == undoMarks_.size() && h.redo == redoMarks_.size() + 1;
+        if (followed) {
+            redoMarks_.push_back(undoMarks_.back());
+            undoMarks_.pop_back();
+        }
+        break;
+    case TimelineChange::Redo:
+        followed = !redoMarks_.empty() && h.redo + 1 == redoMarks_.size() && h.undo == undoMarks_.size() + 1;
+        if (followed) {
+            undoMarks_.push_back(redoMarks_.back());
+            redoMarks_.pop_back();
+        }
+        break;
+    case TimelineChange::Reset:
+        undoMarks_.clear();
+        redoMarks_.clear();
+        break;
+    case TimelineChange::Rewind:
+        break;
+    }
+    if (!followed || undoMarks_.size() != h.undo || redoMarks_.size() != h.redo) {
+        // Out of step with the timeline: fresh marks, and no way back to the
+        // saved point but the empty record.
+        const bool savedAtLoad = savedMark_ && *savedMark_ == 0;
+        undoMarks_.clear();
+        redoMarks_.clear();
+        for (size_t i = 0; i < h.undo; ++i) undoMarks_.push_back(nextMark_++);
+        for (size_t i = 0; i < h.redo; ++i) redoMarks_.push_back(nextMark_++);
+        savedMark_ = savedAtLoad ? std::optional<uint64_t>(0) : std::nullopt;
+    }
+    updateModifiedFromMarks();
+}
+
 void CCellforgeDoc::recordEdit(const std::string& label, Timeline::Apply apply, size_t bytes) {
-    engine_->withUniverse([&](Universe& u) { timeline_->record(u, label, std::move(apply), bytes, true); });
-    setModified(true);
+    Timeline::History h;
+    engine_->withUniverse([&](Universe& u) {
+        timeline_->record(u, label, std::move(apply), bytes, true);
+        h = timeline_->history();
+    });
+    followMarks(TimelineChange::Edit, h);
     emit universeEdited();
 }
 
@@ -167,11 +239,14 @@ MemoryWriteReport CCellforgeDoc::writeMemory(int32_t x0, int32_t y0, int32_t z0,
                                              const std::vector<int32_t>& image) {
     auto copy = std::make_shared<const std::vector<int32_t>>(image);
     auto report = std::make_shared<MemoryWriteReport>();
+    Timeline::History h;
     engine_->withUniverse([&](Universe& u) {
         timeline_->record(u, "memory", [copy, x0, y0, z0, offset, report](Universe& w) {
             *report = writeMemoryImage(w, x0, y0, z0, offset, *copy);
         }, image.size() * sizeof(int32_t), false);
+        h = timeline_->history();
     });
+    followMarks(TimelineChange::Input, h);
     return *report;
 }
 
@@ -184,35 +259,45 @@ void CCellforgeDoc::placeParts(const std::vector<UniverseCell>& cells, const std
 }
 
 bool CCellforgeDoc::timelineMove(const std::function<bool(Timeline&, std::string&)>& move, QString& error,
-                                 bool edits) {
+                                 TimelineChange change) {
     // A move while running would race the generations it replays: the
     // worker stops first and stays stopped at the position reached.
     engine_->stopCommand();
     bool ok = false;
     std::string why;
-    engine_->withUniverse([&](Universe&) { ok = move(*timeline_, why); });
+    Timeline::History h;
+    engine_->withUniverse([&](Universe& u) {
+        // The replay records the generations it runs again; the rows of the
+        // run being left would stand beside them out of order.
+        signals_->dropRows();
+        ok = move(*timeline_, why);
+        signals_->catchUp(u);
+        h = timeline_->history();
+    });
     error = QString::fromStdString(why);
     if (ok) {
-        if (edits) setModified(true);
+        followMarks(change, h);
+        emit timelineMoved();
         emit universeEdited();
     }
     return ok;
 }
 
 bool CCellforgeDoc::undo(QString& error) {
-    return timelineMove([](Timeline& t, std::string& e) { return t.undo(e); }, error, true);
+    return timelineMove([](Timeline& t, std::string& e) { return t.undo(e); }, error, TimelineChange::Undo);
 }
 
 bool CCellforgeDoc::redo(QString& error) {
-    return timelineMove([](Timeline& t, std::string& e) { return t.redo(e); }, error, true);
+    return timelineMove([](Timeline& t, std::string& e) { return t.redo(e); }, error, TimelineChange::Redo);
 }
 
 bool CCellforgeDoc::resetToLoad(QString& error) {
-    return timelineMove([](Timeline& t, std::string& e) { return t.reset(e); }, error, false);
+    return timelineMove([](Timeline& t, std::string& e) { return t.reset(e); }, error, TimelineChange::Reset);
 }
 
 bool CCellforgeDoc::rewindTo(uint32_t generation, QString& error) {
-    return timelineMove([generation](Timeline& t, std::string& e) { return t.rewind(generation, e); }, error, false);
+    return timelineMove([generation](Timeline& t, std::string& e) { return t.rewind(generation, e); }, error,
+                        TimelineChange::Rewind);
 }
 
 CCellforgeDoc::TimelineState CCellforgeDoc::timelineState() {

@@ -17,8 +17,12 @@
 // timeline holds the worker. The timeline starts afresh whenever the
 // document's load state changes (open, new, a project's run objects).
 //
-// The modified flag follows the user's edits only: an edit, an undo or a
-// redo sets it; opening and saving clear it; running never does.
+// The modified flag follows the user's edits only, and says whether they
+// differ from the last save or load: the document mirrors the timeline's
+// undo and redo stacks with marks of its own and remembers the mark on top
+// at the last save or load, so undoing back to that point clears the flag
+// and redoing away from it sets it again. An edit on another branch makes
+// the saved point unreachable. Running never changes the flag.
 #pragma once
 
 #include "files/grid_file.h"
@@ -33,6 +37,7 @@
 #include "files/document.h"
 #include "files/memory_image.h"
 #include "session/timeline.h"
+#include "shell/signal_watch.h"
 #include "view/scene.h"
 
 class CCellforgeView;
@@ -113,6 +118,9 @@ public:
     // Read with the worker held.
     TimelineState timelineState();
 
+    // What the Signals pane shows of this document.
+    SignalWatch& signalWatch() { return *signals_; }
+
     bool isModified() const { return modified_; }
     void setModified(bool on);
     // The title with an asterisk while modified.
@@ -121,6 +129,9 @@ public:
 signals:
     // The universe was changed by an edit or a timeline move.
     void universeEdited();
+    // Undo, redo, reset or a rewind put the universe somewhere else: parts
+    // may have gone from under a selection.
+    void timelineMoved();
     void titleChanged();
     // After a view has left the document (its window is going away).
     void viewRemoved();
@@ -128,11 +139,22 @@ signals:
 private:
     void registerFirstViewCentre();
 
-    bool timelineMove(const std::function<bool(Timeline&, std::string&)>& move, QString& error, bool edits);
+    enum class TimelineChange { Edit, Input, Undo, Redo, Reset, Rewind };
+    bool timelineMove(const std::function<bool(Timeline&, std::string&)>& move, QString& error,
+                      TimelineChange change);
+    // Follows a change of the timeline's stacks with the marks (timeline
+    // read with the worker held), then sets the flag from them.
+    void followMarks(TimelineChange change, const Timeline::History& h);
+    void updateModifiedFromMarks();
+    uint64_t topMark() const { return undoMarks_.empty() ? 0 : undoMarks_.back(); }
 
     std::unique_ptr<CellforgeDocument> engine_;
     std::unique_ptr<Timeline> timeline_;  // hooked into engine_'s driver; goes first
+    std::unique_ptr<SignalWatch> signals_;  // hooked into engine_ while active; unhooked first
     bool modified_ = false;
+    std::vector<uint64_t> undoMarks_, redoMarks_;  // one per timeline undo/redo entry
+    uint64_t nextMark_ = 1;
+    std::optional<uint64_t> savedMark_ = 0;  // topMark() at the last save or load; none when unreachable
     int slowPaceMs_ = 0;
     QElapsedTimer paceClock_;  // since the last generation let through (or the last frame outside slow mode)
     QString title_;

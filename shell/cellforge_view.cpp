@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QSurfaceFormat>
@@ -47,7 +48,18 @@ CCellforgeView::CCellforgeView(CCellforgeDoc* doc, QWidget* parent) : QOpenGLWid
     f.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
     f.setProfile(QSurfaceFormat::CompatibilityProfile);
     setFormat(f);
-    if (doc_) doc_->addView(this);
+    if (doc_) {
+        doc_->addView(this);
+        connect(doc_, &CCellforgeDoc::timelineMoved, this, &CCellforgeView::clipSelectionToParts);
+    }
+}
+
+void CCellforgeView::clipSelectionToParts() {
+    if (!selection_ || !doc_) return;
+    std::optional<CellBox> left;
+    const CellBox box = *selection_;
+    doc_->engine().withUniverse([&](Universe& u) { left = clipToParts(u, box); });
+    setSelection(left);
 }
 
 CCellforgeView::~CCellforgeView() {
@@ -187,6 +199,25 @@ std::optional<PickedPart> CCellforgeView::partAt(QPoint pos) {
     return hit;
 }
 
+bool CCellforgeView::watchAt(QPoint pos) {
+    const std::optional<PickedPart> hit = partAt(pos);
+    if (!hit || !doc_->signalWatch().watchCell(hit->x, hit->y, hit->z, hit->front)) return false;
+    emit partWatched();
+    return true;
+}
+
+QMenu* CCellforgeView::partMenu(QPoint pos, QWidget* parent) {
+    if (!partAt(pos)) return nullptr;
+    auto* menu = new QMenu(parent);
+    QAction* watch = menu->addAction(QStringLiteral("Watch"));
+    watch->setObjectName(QStringLiteral("watchPart"));
+    watch->setStatusTip(QStringLiteral("Add this part's front signal to the Signals pane"));
+    // The part under the press, not wherever the pointer is when the item
+    // is chosen.
+    connect(watch, &QAction::triggered, this, [this, pos] { watchAt(pos); });
+    return menu;
+}
+
 QString CCellforgeView::describePartAt(QPoint pos) {
     if (!doc_) return QString();
     std::string line;
@@ -300,6 +331,12 @@ CCellforgeView::FitOutcome CCellforgeView::fitAll(bool everything) {
     else
         lastBulkFit_ = camera();
     return outcome;
+}
+
+std::array<double, 3> CCellforgeView::pointAlongRay(QPoint pos, double distance) const {
+    const Camera c = camera();
+    const std::array<double, 3> d = pixelRay(c, width(), height(), pos.x() + 0.5, pos.y() + 0.5);
+    return {c.x + d[0] * distance, c.y + d[1] * distance, c.z + d[2] * distance};
 }
 
 double CCellforgeView::distanceUnder(QPoint pos) {
@@ -573,9 +610,12 @@ void CCellforgeView::mousePressEvent(QMouseEvent* event) {
         b = MouseButton::Middle;
     if (b != MouseButton::None && navigator_.button() == MouseButton::None) {
         const QPoint pos = event->position().toPoint();
-        // Only a pan needs to know how far away the grabbed point is.
-        const double distance = b == MouseButton::Left ? 10.0 : distanceUnder(pos);
+        // Ctrl with the left button orbits about the point under the pointer.
+        const bool orbit = b == MouseButton::Left && (event->modifiers() & Qt::ControlModifier);
+        // Only a pan and an orbit need to know how far away the grabbed point is.
+        const double distance = b == MouseButton::Left && !orbit ? 10.0 : distanceUnder(pos);
         navigator_.press(b, pos.x(), pos.y(), distance);
+        if (orbit) navigator_.orbitAround(pointAlongRay(pos, distance));
     }
     QOpenGLWidget::mousePressEvent(event);
 }
@@ -613,8 +653,17 @@ void CCellforgeView::mouseReleaseEvent(QMouseEvent* event) {
         // A left press that never became a drag is a click for the tool.
         const bool click = navigator_.button() == MouseButton::Left && !navigator_.dragging() &&
                            event->button() == Qt::LeftButton;
+        // A right press that never became a pan opens the part's menu.
+        const bool menuClick = navigator_.button() == MouseButton::Right && !navigator_.dragging() &&
+                               event->button() == Qt::RightButton;
         navigator_.release();
         if (click) clickAt(event->position().toPoint(), event->modifiers());
+        if (menuClick && doc_ && !pasting()) {
+            if (QMenu* menu = partMenu(event->position().toPoint(), this)) {
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->popup(event->globalPosition().toPoint());
+            }
+        }
     }
     QOpenGLWidget::mouseReleaseEvent(event);
 }

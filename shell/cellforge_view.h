@@ -14,7 +14,9 @@
 // buffer on offer and copied to the widget, whose own depth buffer is too
 // shallow for distant machines; as that target keeps its picture, a frame
 // that would show exactly what the last one showed is not drawn again. The
-// mouse drives the camera through a MouseNavigator; hovering picks the part
+// mouse drives the camera through a MouseNavigator (Ctrl with a left drag
+// orbits about the point under the pointer at the press: the part there,
+// else the point at the depth of the drawn parts); hovering picks the part
 // under the pointer once per drawn frame at most (each pick holds the worker
 // briefly), never per mouse event.
 //
@@ -22,7 +24,9 @@
 // the select tool selects the part under the pointer (Shift extends the
 // selection to the box spanning both parts), the place tool puts the
 // palette's part on the empty cell in front of the face under the pointer,
-// the erase tool erases the part under the pointer. R and Shift+R turn the
+// the erase tool erases the part under the pointer. A right click (a press
+// and release without a pan) over a part offers Watch, which adds the
+// part's front signal to the Signals pane. R and Shift+R turn the
 // part or selection under the pointer. The selection is a box of cells,
 // drawn as a wire box over the frame with its drawn parts outlined; it is
 // the view's own, so two windows on one document select apart.
@@ -48,6 +52,7 @@
 #include "view/scene.h"
 
 class CCellforgeDoc;
+class QMenu;
 
 // The box around the bulk of a frame's parts: along each axis the parts
 // between the 5th and 95th percentile, widened by that span again (at least
@@ -87,6 +92,9 @@ public:
 
     const std::optional<CellBox>& selection() const { return selection_; }
     void setSelection(const std::optional<CellBox>& box);
+    // Shrinks the selection to the parts still in it, or drops it when none
+    // are left (the document's timeline moved: undo, redo, reset, rewind).
+    void clipSelectionToParts();
     // What a click at a window position does with the current tool.
     void clickAt(QPoint pos, Qt::KeyboardModifiers modifiers);
     // Turns the selection when the pointer is over it, else the part under
@@ -151,6 +159,12 @@ public:
     // The part under a window position, read with the worker paused; none
     // for empty space.
     std::optional<PickedPart> partAt(QPoint pos);
+    // Watches the part under a window position in the Signals pane (its
+    // front face); false with nothing under it or when it is watched already.
+    bool watchAt(QPoint pos);
+    // The menu a right click (without a drag) opens over a part: "Watch";
+    // none over empty space. The caller owns the menu.
+    QMenu* partMenu(QPoint pos, QWidget* parent);
     // The status-bar line for the part under a window position ("" for
     // none), with its bound terminal's name.
     QString describePartAt(QPoint pos);
@@ -181,6 +195,8 @@ signals:
     // What a view operation did or could not do (frame output).
     void message(const QString& text);
     void selectionChanged();
+    // A part was added to the document's signal lanes.
+    void partWatched();
 
 protected:
     void initializeGL() override;
@@ -197,6 +213,8 @@ protected:
 private:
     // Distance to what lies under pos, else to the drawn parts, else 10.
     double distanceUnder(QPoint pos);
+    // The world point `distance` along the ray through pos.
+    std::array<double, 3> pointAlongRay(QPoint pos, double distance) const;
     void measureSpeed();
     void updateHover();
     // The camera moved: the hover line described what used to be under the

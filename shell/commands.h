@@ -43,6 +43,7 @@ enum Id : int {
     ViewLegend = 32808,   // the part colours beside their names
     CopyPicture = 32809,  // the active view's picture onto the clipboard
     ViewStatistics = 32810,  // counts of the active document's universe
+    ViewSignals = 32811,     // the Signals pane: recorded lanes as traces
 
     // standard file commands
     FileNew = 57600,

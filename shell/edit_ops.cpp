@@ -26,10 +26,9 @@ bool CellBox::contains(const CellPosition& p) const {
     return true;
 }
 
-std::optional<CellBox> boxAroundParts(const Universe& universe) {
+namespace {
+std::optional<CellBox> boxAround(const std::vector<UniverseCell>& parts) {
     constexpr int32_t kMin = std::numeric_limits<int32_t>::min(), kMax = std::numeric_limits<int32_t>::max();
-    const int32_t lo[3] = {kMin, kMin, kMin}, hi[3] = {kMax, kMax, kMax};
-    const std::vector<UniverseCell> parts = partsInBox(universe, lo, hi);
     if (parts.empty()) return std::nullopt;
     CellBox box;
     box.lo = {kMax, kMax, kMax};
@@ -42,6 +41,17 @@ std::optional<CellBox> boxAroundParts(const Universe& universe) {
         }
     }
     return box;
+}
+}  // namespace
+
+std::optional<CellBox> boxAroundParts(const Universe& universe) {
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min(), kMax = std::numeric_limits<int32_t>::max();
+    const int32_t lo[3] = {kMin, kMin, kMin}, hi[3] = {kMax, kMax, kMax};
+    return boxAround(partsInBox(universe, lo, hi));
+}
+
+std::optional<CellBox> clipToParts(const Universe& universe, const CellBox& box) {
+    return boxAround(partsInBox(universe, box.lo.data(), box.hi.data()));
 }
 
 namespace {

@@ -35,6 +35,9 @@ struct CellBox {
 
 // The box around every part of the universe; none when it is empty.
 std::optional<CellBox> boxAroundParts(const Universe& universe);
+// The box around the parts still inside `box`; none when it holds none
+// (what is left of a selection after its parts went).
+std::optional<CellBox> clipToParts(const Universe& universe, const CellBox& box);
 
 // The selected parts as grid text, relative to the box's low corner; empty
 // text when the box holds no part.

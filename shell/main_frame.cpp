@@ -296,6 +296,11 @@ void CMainFrame::connectView(CCellforgeView* view) {
     connect(view, &CCellforgeView::statusLineChanged, this, &CMainFrame::setStatusLine);
     connect(view, &CCellforgeView::hoverTextChanged, this, &CMainFrame::showHover);
     connect(view, &CCellforgeView::message, this, &CMainFrame::showTransient);
+    // A watched part shows at once: the Signals pane opens if it was closed.
+    connect(view, &CCellforgeView::partWatched, this, [this] {
+        action(cmd::ViewSignals)->setChecked(true);
+        refreshSignals();
+    });
 }
 
 void CMainFrame::rebuildSavedViewsMenu() {
@@ -437,6 +442,7 @@ void CMainFrame::updateCommandStates() {
 
 void CMainFrame::tick() {
     for (CCellforgeDoc* d : documents()) d->updateAllViews();
+    refreshSignals();
     updateCommandStates();
     updateSpeedPane();
     showTimeline(activeDocument() ? &lastTimeline_ : nullptr);

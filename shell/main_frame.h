@@ -145,6 +145,12 @@ public:
     // ---- panes and pictures
     // The legend dock (View > Legend); hidden until asked for.
     QDockWidget* legendDock() const { return legendDock_; }
+    // The Signals dock (View > Signals) and its pane, which follows the
+    // active document; hidden until asked for. While it shows, every
+    // document records its lanes.
+    QDockWidget* signalsDock() const { return signalsDock_; }
+    class SignalsPane* signalsPane() const { return signalsPane_; }
+    void refreshSignals();
     // Puts the active view's picture on the clipboard; false without a view
     // or before its first frame.
     bool copyPicture();
@@ -216,6 +222,8 @@ private:
     QToolBar* paletteBar_ = nullptr;
     QToolBar* timelineBar_ = nullptr;
     QDockWidget* legendDock_ = nullptr;
+    QDockWidget* signalsDock_ = nullptr;
+    class SignalsPane* signalsPane_ = nullptr;
     QSlider* paceSlider_ = nullptr;
     QButtonGroup* paletteGroup_ = nullptr;
     QComboBox* frontBox_ = nullptr;

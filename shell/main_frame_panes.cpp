@@ -6,13 +6,18 @@
 #include <QDockWidget>
 #include <QImage>
 #include <QSlider>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include "shell/cellforge_doc.h"
 #include "shell/cellforge_view.h"
 #include "shell/commands.h"
+#include "shell/elided_label.h"
 #include "shell/legend.h"
 #include "shell/main_frame.h"
+#include "shell/signals_pane.h"
 
 void CMainFrame::createPanes() {
     legendDock_ = new QDockWidget(QStringLiteral("Legend"), this);
@@ -28,6 +33,39 @@ void CMainFrame::createPanes() {
         if (!isHidden()) legend->setChecked(!legendDock_->isHidden());
     });
 
+    signalsDock_ = new QDockWidget(QStringLiteral("Signals"), this);
+    signalsDock_->setObjectName(QStringLiteral("signalsDock"));
+    auto* holder = new QWidget(signalsDock_);
+    auto* column = new QVBoxLayout(holder);
+    column->setContentsMargins(2, 2, 2, 2);
+    column->setSpacing(2);
+    auto* readout = new ElidedLabel(holder);
+    readout->setObjectName(QStringLiteral("signalsReadout"));
+    auto* scroller = new QScrollArea(holder);
+    scroller->setWidgetResizable(true);
+    signalsPane_ = new SignalsPane(scroller);
+    signalsPane_->setObjectName(QStringLiteral("signalsPane"));
+    scroller->setWidget(signalsPane_);
+    column->addWidget(readout);
+    column->addWidget(scroller, 1);
+    signalsDock_->setWidget(holder);
+    addDockWidget(Qt::BottomDockWidgetArea, signalsDock_);
+    signalsDock_->hide();
+    QAction* signalsItem = action(cmd::ViewSignals);
+    connect(signalsItem, &QAction::toggled, signalsDock_, &QDockWidget::setVisible);
+    // Floating or docking the pane hides it for a moment; only a hide that
+    // lasts (its close button) unchecks the item and so stops the recording.
+    connect(signalsDock_, &QDockWidget::visibilityChanged, signalsItem, [this, signalsItem](bool) {
+        QTimer::singleShot(0, signalsItem, [this, signalsItem] {
+            if (!isHidden()) signalsItem->setChecked(!signalsDock_->isHidden());
+        });
+    });
+    connect(signalsItem, &QAction::toggled, this, &CMainFrame::refreshSignals);
+    readout->setFullText(QStringLiteral("Point at the traces to read a generation's values"));
+    connect(signalsPane_, &SignalsPane::readoutChanged, readout, [readout](const QString& text) {
+        readout->setFullText(text.isEmpty() ? QStringLiteral("Point at the traces to read a generation's values") : text);
+    });
+
     connect(action(cmd::CopyPicture), &QAction::triggered, this, [this] {
         if (copyPicture())
             showTransient(QStringLiteral("The view's picture is on the clipboard"));
@@ -41,6 +79,17 @@ void CMainFrame::createPanes() {
             dialog.exec();
         }
     });
+}
+
+void CMainFrame::refreshSignals() {
+    // Recording follows the menu item, not the dock's window: a dock being
+    // floated or docked again is hidden for a moment, and a minimised main
+    // window keeps its lanes running.
+    const bool shown = action(cmd::ViewSignals)->isChecked() && !closing_;
+    for (CCellforgeDoc* d : documents()) d->signalWatch().setActive(shown);
+    if (!signalsPane_) return;
+    signalsPane_->setDocument(shown ? activeDocument() : nullptr);
+    if (shown) signalsPane_->refresh();
 }
 
 void CMainFrame::createPaceControl() {

@@ -74,6 +74,32 @@ std::array<double, 3> pixelRay(const Camera& c, int width, int height, double px
     return d;
 }
 
+std::optional<std::array<double, 2>> projectToPixel(const Camera& c, int width, int height, double x, double y,
+                                                    double z) {
+    const CameraAxes a = cameraAxes(c);
+    const V3 d{x - c.x, y - c.y, z - c.z};
+    const double depth = dot(d, a.forward);
+    if (!(depth > 1e-9)) return std::nullopt;
+    const double t = tanHalfFov();
+    const double w = width > 0 ? width : 1, h = height > 0 ? height : 1;
+    const double sx = dot(d, a.right) / depth / (t * aspectOf(width, height));
+    const double sy = dot(d, a.up) / depth / t;
+    return std::array<double, 2>{(sx + 1.0) * w / 2.0, (1.0 - sy) * h / 2.0};
+}
+
+void orbitAbout(Camera& camera, const std::array<double, 3>& pivot, double dAz, double dAlt) {
+    const CameraAxes before = cameraAxes(camera);
+    const V3 d{pivot[0] - camera.x, pivot[1] - camera.y, pivot[2] - camera.z};
+    // The pivot in eye coordinates, kept through the turn.
+    const double r = dot(d, before.right), u = dot(d, before.up), f = dot(d, before.forward);
+    camera.az = float(double(camera.az) + dAz);
+    camera.alt = float(double(camera.alt) + dAlt);
+    const CameraAxes after = cameraAxes(camera);
+    camera.x = clampCoordinate(pivot[0] - (after.right[0] * r + after.up[0] * u + after.forward[0] * f));
+    camera.y = clampCoordinate(pivot[1] - (after.right[1] * r + after.up[1] * u + after.forward[1] * f));
+    camera.z = clampCoordinate(pivot[2] - (after.right[2] * r + after.up[2] * u + after.forward[2] * f));
+}
+
 // ------------------------------------------------------------------ framing
 
 namespace {
@@ -139,6 +165,7 @@ void MouseNavigator::press(MouseButton button, int x, int y, double panDistance)
     pressY_ = lastY_ = y;
     panDistance_ = std::isfinite(panDistance) && panDistance > kNearPlane ? panDistance : kNearPlane;
     dragging_ = false;
+    pivot_.reset();
 }
 
 bool MouseNavigator::move(int x, int y, int viewHeight, Camera& camera, bool& movedEye) {
@@ -152,6 +179,11 @@ bool MouseNavigator::move(int x, int y, int viewHeight, Camera& camera, bool& mo
     lastX_ = x;
     lastY_ = y;
     if (dx == 0 && dy == 0) return false;
+    if (orbiting()) {
+        orbitAbout(camera, *pivot_, dx * kDegreesPerPixel, dy * kDegreesPerPixel);
+        movedEye = true;
+        return true;
+    }
     if (button_ == MouseButton::Left) {
         // Right turns right, down tilts down: the directions of P and Q.
         camera.az = float(double(camera.az) + dx * kDegreesPerPixel);
@@ -173,6 +205,7 @@ bool MouseNavigator::move(int x, int y, int viewHeight, Camera& camera, bool& mo
 void MouseNavigator::release() {
     button_ = MouseButton::None;
     dragging_ = false;
+    pivot_.reset();
 }
 
 void wheelStep(Camera& camera, double notches, double distance) {

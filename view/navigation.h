@@ -57,6 +57,17 @@ CameraAxes cameraAxes(const Camera& c);
 // width x height view, py counted from the top.
 std::array<double, 3> pixelRay(const Camera& c, int width, int height, double px, double py);
 
+// Where a world point lands in a width x height view: pixel coordinates
+// (py counted from the top, pixel centres at +0.5), the inverse of
+// pixelRay. None for a point level with or behind the eye.
+std::optional<std::array<double, 2>> projectToPixel(const Camera& c, int width, int height, double x, double y,
+                                                    double z);
+
+// Turns the camera by the given degrees about a pivot rather than about the
+// eye: the eye moves so that the pivot keeps its place in eye space, and so
+// its place on the screen.
+void orbitAbout(Camera& camera, const std::array<double, 3>& pivot, double dAz, double dAlt);
+
 // ---- framing
 
 // Angles "Fit All" looks from: turned 30 degrees right and tilted 20 down,
@@ -86,6 +97,11 @@ public:
     // eye to what the drag should move with the pointer (what lies under
     // the cursor, else the universe); it sets how far one pixel pans.
     void press(MouseButton button, int x, int y, double panDistance);
+    // Makes the left drag that was just pressed an orbit: it turns the
+    // camera by the same angles as a turn, about `pivot` instead of the eye
+    // (orbitAbout), so the pivot keeps its place on the screen.
+    void orbitAround(const std::array<double, 3>& pivot) { pivot_ = pivot; }
+    bool orbiting() const { return button_ == MouseButton::Left && pivot_.has_value(); }
     // Applies the pointer's movement since the last call to the camera.
     // Returns false (camera untouched) while no drag is under way.
     // movedEye tells whether the position changed (a pan) or only the angles.
@@ -99,6 +115,7 @@ private:
     int pressX_ = 0, pressY_ = 0, lastX_ = 0, lastY_ = 0;
     double panDistance_ = 10;
     bool dragging_ = false;
+    std::optional<std::array<double, 3>> pivot_;
 };
 
 // One wheel turn: `notches` steps of 120 units each (positive: away from the

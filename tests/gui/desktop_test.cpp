@@ -28,6 +28,7 @@
 #include "session/session.h"
 #include "shell/main_frame.h"
 #include "universe/universe.h"
+#include "view/navigation.h"
 
 namespace {
 
@@ -36,12 +37,18 @@ void sendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button
     QApplication::sendEvent(w, &e);
 }
 
-void drag(QWidget* w, Qt::MouseButton button, QPoint from, QPoint to) {
-    sendMouse(w, QEvent::MouseButtonPress, from, button, button);
+void sendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held,
+               Qt::KeyboardModifiers mods) {
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, held, mods);
+    QApplication::sendEvent(w, &e);
+}
+
+void drag(QWidget* w, Qt::MouseButton button, QPoint from, QPoint to, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    sendMouse(w, QEvent::MouseButtonPress, from, button, button, mods);
     const int steps = 8;
     for (int i = 1; i <= steps; ++i)
-        sendMouse(w, QEvent::MouseMove, from + (to - from) * i / steps, Qt::NoButton, button);
-    sendMouse(w, QEvent::MouseButtonRelease, to, button, Qt::NoButton);
+        sendMouse(w, QEvent::MouseMove, from + (to - from) * i / steps, Qt::NoButton, button, mods);
+    sendMouse(w, QEvent::MouseButtonRelease, to, button, Qt::NoButton, mods);
 }
 
 void wheel(QWidget* w, QPoint pos, int angle) {
@@ -221,6 +228,57 @@ private slots:
         wheel(v, centre, -120);
         QVERIFY(std::abs(v->camera().z - start.z) < 1e-4f);
         QCOMPARE(v->camera().az, start.az);
+    }
+
+    // Ctrl with a left drag orbits about the point under the pointer at the
+    // press: that point stays at its pixel (and the same part stays under
+    // it) while the picture turns; a plain left drag from the same start
+    // turns about the eye and moves it away.
+    void ctrlLeftDragOrbitsAboutThePointUnderThePointer() {
+        const QString path = work_->filePath(QStringLiteral("demo.grd"));
+        writeText(path, gridText(demoCells()));
+        CCellforgeDoc* d = frame_->openDocument(path);
+        QVERIFY(d);
+        CCellforgeView* v = d->firstView();
+        QVERIFY(v->fitAll().fitted);
+        v->renderNow();
+        const Camera start = v->camera();
+        const QImage before = v->grabFramebuffer();
+        // A part away from the middle, so a turn about the eye would move it.
+        const auto at = projectToPixel(start, v->width(), v->height(), 5, 0, 0);
+        QVERIFY(at);
+        const QPoint press{int((*at)[0]), int((*at)[1])};
+        const auto hit = v->partAt(press);
+        QVERIFY(hit && hit->x == 5 && hit->y == 0 && hit->z == 0);
+        const auto ray = pixelRay(start, v->width(), v->height(), press.x() + 0.5, press.y() + 0.5);
+        const double pivot[3] = {start.x + ray[0] * hit->distance, start.y + ray[1] * hit->distance,
+                                 start.z + ray[2] * hit->distance};
+
+        drag(v, Qt::LeftButton, press, press + QPoint(60, 32), Qt::ControlModifier);
+        const Camera orbited = v->camera();
+        QCOMPARE(orbited.az, start.az + 15.0f);
+        QCOMPARE(orbited.alt, start.alt + 8.0f);
+        const auto after = projectToPixel(orbited, v->width(), v->height(), pivot[0], pivot[1], pivot[2]);
+        QVERIFY(after);
+        QVERIFY2(std::abs((*after)[0] - (press.x() + 0.5)) < 0.5 && std::abs((*after)[1] - (press.y() + 0.5)) < 0.5,
+                 qPrintable(QStringLiteral("%1 %2").arg((*after)[0]).arg((*after)[1])));
+        const auto still = v->partAt(press);
+        QVERIFY(still && still->x == 5 && still->y == 0 && still->z == 0);
+        v->renderNow();
+        const QImage turned = v->grabFramebuffer();
+        QCOMPARE(turned.size(), before.size());
+        int changed = 0;
+        for (int y = 0; y < turned.height(); y += 2)
+            for (int x = 0; x < turned.width(); x += 2) changed += turned.pixel(x, y) != before.pixel(x, y);
+        QVERIFY2(changed > 200, qPrintable(QString::number(changed)));
+
+        // The same drag without Ctrl: the angles change alike, the point does not stay.
+        v->setCamera(start);
+        drag(v, Qt::LeftButton, press, press + QPoint(60, 32));
+        QCOMPARE(v->camera().az, orbited.az);
+        QCOMPARE(v->camera().x, start.x);
+        const auto plain = projectToPixel(v->camera(), v->width(), v->height(), pivot[0], pivot[1], pivot[2]);
+        QVERIFY(!plain || std::abs((*plain)[0] - (*after)[0]) + std::abs((*plain)[1] - (*after)[1]) > 20);
     }
 
     void fitAllShowsTheWholeShowcaseAndTheBank() {

@@ -439,6 +439,93 @@ private slots:
         QVERIFY(!frame_->pasteAt(va, centre));
     }
 
+    // A selection never outlives its parts: undoing a paste drops the
+    // selection the paste made, and an undo that takes away some of the
+    // selected parts shrinks it to those left. Nothing is drawn for it then.
+    void undoClipsTheSelectionToPartsThatRemain() {
+        CCellforgeDoc* d = open(QStringLiteral("clip.grd"), {{0, 0, 0, 1}, {1, 0, 0, 2}});
+        QVERIFY(d);
+        CCellforgeView* v = d->firstView();
+        v->setSelection(CellBox{{0, 0, 0}, {1, 0, 0}});
+        act(cmd::EditCopy)->trigger();
+        const QPoint centre = aimAt(v, 0, 0, 0, 0, 0);
+        v->setSelection(std::nullopt);
+        v->renderNow();
+        const QImage before = v->grabFramebuffer();
+        QVERIFY(frame_->pasteAt(v, centre));
+        QVERIFY(v->selection());
+        const CellBox pastedBox = *v->selection();
+        QCOMPARE(d->engine().universe().partCount(), size_t(4));
+        act(cmd::EditUndo)->trigger();
+        QCOMPARE(d->engine().universe().partCount(), size_t(2));
+        QVERIFY(!v->selection());
+        QVERIFY(!enabled(cmd::EditCopy));
+        // The picture is the one from before the paste: no box left behind.
+        v->renderNow();
+        QCOMPARE(v->grabFramebuffer(), before);
+        // Redo brings the parts back but not a selection.
+        act(cmd::EditRedo)->trigger();
+        QCOMPARE(d->engine().universe().partCount(), size_t(4));
+        QVERIFY(!v->selection());
+
+        // Some of the selected parts go: the box closes on the rest.
+        d->placeParts({makePart(1, 0, 1, {5, 3, 0})}, "place");
+        v->setSelection(CellBox{{0, 0, 0}, {5, 3, 0}});
+        act(cmd::EditUndo)->trigger();
+        QVERIFY(v->selection());
+        QCOMPARE(*v->selection(), (CellBox{{0, 0, 0}, {1, 0, 0}}));
+        // Reset takes the pasted parts away: a box around them alone goes.
+        QVERIFY(!pastedBox.contains({0, 0, 0}) && !pastedBox.contains({1, 0, 0}));
+        v->setSelection(pastedBox);
+        act(cmd::RunReset)->trigger();
+        QCOMPARE(d->engine().universe().partCount(), size_t(2));
+        QVERIFY(!v->selection());
+    }
+
+    // The asterisk says whether the document differs from its last save or
+    // load: undoing back to that point takes it away, redoing puts it back,
+    // and once another edit has replaced the undone ones the point is gone.
+    void undoBackToTheSavedPointIsUnmodified() {
+        CCellforgeDoc* d = open(QStringLiteral("mark.grd"), {{0, 0, 0, 1}});
+        QVERIFY(d);
+        QCOMPARE(d->displayTitle(), QStringLiteral("mark.grd"));
+        d->placeParts({makePart(1, 0, 1, {0, 1, 0})}, "place");
+        QCOMPARE(d->displayTitle(), QStringLiteral("mark.grd*"));
+        act(cmd::EditUndo)->trigger();
+        QVERIFY(!d->isModified());
+        QCOMPARE(frame_->windowTitle(), QStringLiteral("Cellforge - mark.grd"));
+        act(cmd::EditRedo)->trigger();
+        QVERIFY(d->isModified());
+        QCOMPARE(frame_->windowTitle(), QStringLiteral("Cellforge - mark.grd*"));
+
+        // Saved after one edit: that is the clean point from now on.
+        QVERIFY(d->onSaveDocument(work_->filePath(QStringLiteral("mark2.grd"))));
+        QVERIFY(!d->isModified());
+        d->placeParts({makePart(1, 0, 1, {0, 2, 0})}, "place");
+        QVERIFY(d->isModified());
+        act(cmd::EditUndo)->trigger();
+        QVERIFY(!d->isModified());
+        act(cmd::EditUndo)->trigger();
+        QVERIFY(d->isModified());  // before the save
+        act(cmd::EditRedo)->trigger();
+        QVERIFY(!d->isModified());
+        // A run and a rewind change nothing that was saved.
+        step(d);
+        step(d);
+        frame_->jumpToGeneration(1);
+        QVERIFY(!d->isModified());
+        // Undo past the save, then a different edit: the saved point is no
+        // longer reachable by undo or redo.
+        act(cmd::EditUndo)->trigger();
+        QVERIFY(d->isModified());
+        d->placeParts({makePart(1, 0, 1, {3, 0, 0})}, "place");
+        QVERIFY(d->isModified());
+        act(cmd::EditUndo)->trigger();
+        QVERIFY(d->isModified());
+        act(cmd::EditRedo)->trigger();
+        QVERIFY(d->isModified());
+    }
+
     void resetStepBackAndTheSliderGoWhereTheRunWas() {
         CCellforgeDoc* d = open(QStringLiteral("line.grd"), line());
         QVERIFY(d);

@@ -87,8 +87,9 @@ private slots:
     void legendPaintsTheDrawingColours() {
         QVERIFY(openDemo());
         const QStringList view = itemTexts(frame_->menu(QStringLiteral("&View")));
-        QVERIFY(view.size() >= 4);
-        QCOMPARE(view.mid(view.size() - 4), QStringList({"-", "&Legend", "Copy &Picture", "Stat&istics..."}));
+        QVERIFY(view.size() >= 5);
+        QCOMPARE(view.mid(view.size() - 5),
+                 QStringList({"-", "&Legend", "Si&gnals", "Copy &Picture", "Stat&istics..."}));
         QCOMPARE(view.mid(0, 6),
                  QStringList({"&Toolbar", "&Status Bar", "-", "Regions...", "Centre of Mass", "Fit All"}));
 

@@ -105,6 +105,72 @@ TEST(MouseNavigation, PanKeepsThePointUnderThePointerUnderIt) {
     }
 }
 
+// projectToPixel is pixelRay's inverse and agrees with the plain matrix
+// projection; an orbit, by any angles and from any camera, leaves its pivot
+// at the same pixel and the same distance while the angles move as a turn's.
+TEST(MouseNavigation, OrbitKeepsThePivotWhereItIsOnTheScreen) {
+    const int w = 640, h = 480;
+    uint32_t seed = 12345;
+    auto next = [&seed](double lo, double hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * double(seed >> 8) / double(1u << 24);
+    };
+    for (int trial = 0; trial < 200; ++trial) {
+        Camera cam;
+        cam.x = float(next(-500, 500));
+        cam.y = float(next(-500, 500));
+        cam.z = float(next(-500, 500));
+        cam.alt = float(next(-89, 89));
+        cam.az = float(next(-720, 720));
+        const double px = next(0, w), py = next(0, h), distance = next(2, 300);
+        const auto ray = pixelRay(cam, w, h, px, py);
+        const std::array<double, 3> pivot{cam.x + ray[0] * distance, cam.y + ray[1] * distance,
+                                          cam.z + ray[2] * distance};
+        const auto back = projectToPixel(cam, w, h, pivot[0], pivot[1], pivot[2]);
+        ASSERT_TRUE(back);
+        EXPECT_NEAR((*back)[0], px, 1e-6);
+        EXPECT_NEAR((*back)[1], py, 1e-6);
+        const Projected q = project(cam, w, h, pivot[0], pivot[1], pivot[2]);
+        EXPECT_NEAR(q.px, px, 1e-6);
+        EXPECT_NEAR(q.py, py, 1e-6);
+
+        MouseNavigator nav;
+        nav.press(MouseButton::Left, int(px), int(py), distance);
+        nav.orbitAround(pivot);
+        EXPECT_TRUE(nav.orbiting());
+        const int dx = int(next(-300, 300)), dy = int(next(-300, 300));
+        const Camera before = cam;
+        bool moved = false;
+        if (!nav.move(int(px) + dx, int(py) + dy, h, cam, moved)) continue;  // inside the dead zone
+        EXPECT_TRUE(moved);
+        EXPECT_FLOAT_EQ(cam.az, float(double(before.az) + dx * MouseNavigator::kDegreesPerPixel));
+        EXPECT_FLOAT_EQ(cam.alt, float(double(before.alt) + dy * MouseNavigator::kDegreesPerPixel));
+        const auto after = projectToPixel(cam, w, h, pivot[0], pivot[1], pivot[2]);
+        ASSERT_TRUE(after);
+        // The eye is stored in floats: a few thousandths of a pixel at most
+        // for eyes within a thousand cells.
+        EXPECT_NEAR((*after)[0], px, 0.05) << trial;
+        EXPECT_NEAR((*after)[1], py, 0.05) << trial;
+        const double ex = pivot[0] - cam.x, ey = pivot[1] - cam.y, ez = pivot[2] - cam.z;
+        EXPECT_NEAR(std::sqrt(ex * ex + ey * ey + ez * ez), distance, 1e-3 * distance + 1e-3);
+        nav.release();
+        EXPECT_FALSE(nav.orbiting());
+    }
+    // Behind the eye there is no pixel.
+    Camera cam;
+    EXPECT_FALSE(projectToPixel(cam, w, h, 0, 0, 10));
+    // A plain left drag after an orbit turns in place again.
+    MouseNavigator nav;
+    nav.press(MouseButton::Left, 10, 10, 5);
+    nav.orbitAround({0, 0, 0});
+    nav.release();
+    nav.press(MouseButton::Left, 10, 10, 5);
+    EXPECT_FALSE(nav.orbiting());
+    bool moved = true;
+    ASSERT_TRUE(nav.move(50, 10, h, cam, moved));
+    EXPECT_FALSE(moved);
+}
+
 TEST(MouseNavigation, WheelStepsAlongTheViewScaledByDistance) {
     Camera cam;
     cam.alt = 90;  // looking straight down
