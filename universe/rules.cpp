@@ -74,6 +74,7 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
                 Scratch& sc = scratchOf(t.block);
                 sc.rotatePending[t.slot] = 1;
                 sc.rotateAxis[t.slot] = int8_t(f);
+                sc.busySlots = uint16_t(sc.busySlots | (1u << t.slot));
             }
         }
         return false;

@@ -335,7 +335,8 @@ private:
     void requestMoveAt(int32_t direction, CellRef target);
     void unlinkCell(CellRef c);
     bool applyRule(UniverseBlock* b, int slot);
-    bool claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yielded);
+    bool claimCell(CellRef q, int32_t request, uint8_t& yielded);
+    bool claimPending(CellRef n, int32_t request);
 
     // lookup table (open addressing, linear probing)
     void tableInsert(UniverseBlock* b);

@@ -240,15 +240,27 @@ private:
     std::atomic<bool> quit_{false};
 };
 
-struct Universe::Scratch {
+// The claim state of one block for one generation. The fields every claim
+// and commit touch come first, in two cache lines; the source of a claimed
+// cell is not stored, since it is always the cell one step behind it along
+// its request's direction. Regions, bindings and escaped types are rare, so
+// they are written (and read) only for the slots that `extraSlots` names.
+struct alignas(64) Universe::Scratch {
     int32_t moveRequest[12];
-    UniverseBlock* sourceBlock[12];
-    uint8_t sourceSlot[12];
     uint8_t rotatePending[12];
     int8_t rotateAxis[12];
     uint8_t incomingNextOutputs[12];
     uint8_t incomingBonds[12];
-    int32_t incomingType[12];
+    uint8_t incomingType[12];  // kEscape: the value is in incomingWideType
+    // Slots that may hold a claim or a turn (a superset: placing a part
+    // clears a claim without clearing its bit).
+    uint16_t busySlots;
+    // Slots whose incoming region, binding and wide type below are written.
+    uint16_t extraSlots;
+    // Slots that request `queuedFor` has queued but not yet claimed.
+    uint16_t queuedSlots;
+    int32_t queuedFor;
+    int32_t incomingWideType[12];
     RegionEntry* incomingRegion[12];
     StimulusChannel* incomingTerminalBinding[12];
 
@@ -257,6 +269,8 @@ struct Universe::Scratch {
             moveRequest[s] = -1;
             rotatePending[s] = 0;
         }
+        busySlots = extraSlots = queuedSlots = 0;
+        queuedFor = -1;
     }
 };
 
