@@ -13,15 +13,15 @@
 
 using namespace universe_detail;
 
-Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
-    if (b->scratch < 0) {
-        // The record takes the place of the block's list position.
-        positionedNext_ = ~size_t(0);
-        if (scratchUsed_ == scratch_.size()) scratch_.emplace_back();
-        b->scratch = int32_t(scratchUsed_++);
-        scratch_[b->scratch].reset();
-        scratchOwners_.push_back(b);
-    }
+// The borrowing itself is rare (once per block and generation), so it
+// stays out of line and the common case inlines into the claim loop.
+Universe::Scratch& Universe::borrowScratch(UniverseBlock* b) {
+    // The record takes the place of the block's list position.
+    positionedNext_ = ~size_t(0);
+    if (scratchUsed_ == scratch_.size()) scratch_.emplace_back();
+    b->scratch = int32_t(scratchUsed_++);
+    scratch_[b->scratch].reset();
+    scratchOwners_.push_back(b);
     return scratch_[b->scratch];
 }
 
@@ -116,9 +116,34 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
     }
 }
 
+// Phases 2 and 3 walk lists whose blocks and claim records were last
+// touched in phase 1, long enough ago on a large machine for them to have
+// left the cache, and each step's addresses come from the step before
+// (list, block, record). So fetch the block a few entries ahead (its list
+// flags, its record index and, for the commit, its signals), and the
+// record of one whose index has arrived by now.
+void Universe::prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool signals) const {
+    constexpr size_t kBlockAhead = 8, kRecordAhead = 4;
+    if (i + kBlockAhead < list.size()) {
+        const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
+        prefetchLine(p);
+        prefetchLine(&list[i + kBlockAhead]->scratch);
+        if (signals) prefetchLine(list[i + kBlockAhead]->cells.outputs);
+    }
+    if (i + kRecordAhead < list.size()) {
+        const int32_t r = list[i + kRecordAhead]->scratch;
+        if (r >= 0) {
+            const char* p = reinterpret_cast<const char*>(&scratch_[size_t(r)]);
+            prefetchLine(p);
+            prefetchLine(p + 64);
+        }
+    }
+}
+
 void Universe::movePhase() {
     for (size_t i = 0; i < moveList_.size(); ++i) {
         UniverseBlock* b = moveList_[i];
+        prefetchClaimWalk(moveList_, i, false);
         bool turned = false;
         if (b->scratch >= 0) {
             Scratch& sc = scratch_[b->scratch];
@@ -162,7 +187,7 @@ void Universe::movePhase() {
                         sc.extraSlots = uint16_t(sc.extraSlots & ~bit);
                     }
                 }
-                if (sc.rotatePending[s]) {
+                if (((sc.turnSlots >> s) & 1) && sc.rotatePending[s]) {
                     const int axis = sc.rotateAxis[s];
                     CellCore c = b->cells[s];
                     c.nextOutputs = turnMask(axis, c.nextOutputs);
@@ -198,6 +223,7 @@ void Universe::commitPhase() {
     if (copied) pool_->run(Pass::Commits, copied);
     for (size_t i = 0; i < commitList_.size(); ++i) {
         UniverseBlock* b = commitList_[i];
+        prefetchClaimWalk(commitList_, i, true);
         if (i < copied && b->scratch < 0) continue;
         bool moved = false;
         if (b->scratch >= 0) {
@@ -206,13 +232,13 @@ void Universe::commitPhase() {
             // puts back on the commit list later in this walk commits
             // signals only. (Relinking touches links and lists, never
             // signals, so the signals can be copied after the loop.)
-            const unsigned busy = sc.busySlots;
-            sc.busySlots = 0;
+            const unsigned busy = sc.busySlots, turns = sc.turnSlots;
+            sc.busySlots = sc.turnSlots = 0;
+            for (unsigned m = turns; m; m &= m - 1) sc.rotatePending[__builtin_ctz(m)] = 0;
             for (unsigned m = busy; m; m &= m - 1) {
                 const int s = __builtin_ctz(m);
                 const int32_t r = sc.moveRequest[s];
                 sc.moveRequest[s] = -1;
-                sc.rotatePending[s] = 0;
                 if (r >= 0 && !moveRequests_[r].blocked) {
                     CellCore c = b->cells[s];
                     const bool extra = (sc.extraSlots >> s) & 1;

@@ -75,6 +75,7 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
                 sc.rotatePending[t.slot] = 1;
                 sc.rotateAxis[t.slot] = int8_t(f);
                 sc.busySlots = uint16_t(sc.busySlots | (1u << t.slot));
+                sc.turnSlots = uint16_t(sc.turnSlots | (1u << t.slot));
             }
         }
         return false;

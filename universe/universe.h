@@ -326,6 +326,8 @@ private:
     void enlistForUpdate(UniverseBlock* b);
     void enlistSome(UniverseBlock* b);
     Scratch& scratchOf(UniverseBlock* b);
+    Scratch& borrowScratch(UniverseBlock* b);
+    void prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool signals) const;
     CellRef neighbourCell(CellRef c, int d) const;
     // The cell next to c in direction d, reached through block neighbours;
     // creates the block when asked to (as a lookup for update would).
