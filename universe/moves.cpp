@@ -131,13 +131,35 @@ void Universe::prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t
         if (signals) prefetchLine(list[i + kBlockAhead]->cells.outputs);
     }
     if (i + kRecordAhead < list.size()) {
-        const int32_t r = list[i + kRecordAhead]->scratch;
+        const UniverseBlock* b = list[i + kRecordAhead];
+        const int32_t r = b->scratch;
         if (r >= 0) {
             const char* p = reinterpret_cast<const char*>(&scratch_[size_t(r)]);
             prefetchLine(p);
             prefetchLine(p + 64);
+            // A block with claims mostly commits a move, which relinks its
+            // cells and wakes its neighbours: both read their list flags.
+            if (signals)
+                for (const UniverseBlock* n : b->neighbour)
+                    if (n) prefetchLine(n);
         }
     }
+}
+
+// linkCell for a cell that took over a move, inline in the commit loop:
+// the same enlists in the same order, and the cell's links written once.
+inline void Universe::relinkMoved(UniverseBlock* b, int s) {
+    uint8_t links = 0;
+#pragma GCC unroll 6
+    for (int d = 0; d < 6; ++d) {
+        const NeighbourSlot& n = neighbourSlots.at[s][d];
+        UniverseBlock* nb = neighbourBlock(b, n, d);
+        if (!nb) continue;
+        enlistForUpdate(nb);
+        links = uint8_t(links | (1u << d));
+        nb->cells.links[n.slot] = uint8_t(nb->cells.links[n.slot] | (1u << directionTable.opposite[d]));
+    }
+    b->cells.links[s] = links;
 }
 
 void Universe::movePhase() {
@@ -256,7 +278,7 @@ void Universe::commitPhase() {
                                c.inFront != kEscape ? c.inFront : b->field(s, WInFront),
                                c.inSide != kEscape ? c.inSide : b->field(s, WInSide),
                                c.inUp != kEscape ? c.inUp : b->field(s, WInUp));
-                    linkCell(CellRef{b, s});
+                    relinkMoved(b, s);
                     moved = true;
                 }
             }

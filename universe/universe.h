@@ -328,6 +328,7 @@ private:
     Scratch& scratchOf(UniverseBlock* b);
     Scratch& borrowScratch(UniverseBlock* b);
     void prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool signals) const;
+    void relinkMoved(UniverseBlock* b, int s);
     CellRef neighbourCell(CellRef c, int d) const;
     // The cell next to c in direction d, reached through block neighbours;
     // creates the block when asked to (as a lookup for update would).

@@ -201,11 +201,13 @@ inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, boo
     }
     if (i + kNeighboursAhead < list.size()) {
         // The signals need the neighbours' outputs; the walk after a signal
-        // pass needs only their list flags, for the wake enlists.
+        // pass needs only their list flags, for the wake enlists, unless
+        // the block has ordered cells, whose rules read inputs too.
         const UniverseBlock* b = list[i + kNeighboursAhead];
+        const bool outputs = neighbours || b->orderedCells;
         for (const UniverseBlock* n : b->neighbour)
             if (n) {
-                if (neighbours) {
+                if (outputs) {
                     prefetchLine(n->cells.outputs);
                     prefetchLine(n->cells.outputs + 11);
                 } else {
