@@ -285,7 +285,7 @@ void Universe::commitPhase() {
         }
         commitSignals(b);
         b->listFlags &= ~uint32_t(OnCommit);
-        if (moved) wakeBlocks(b, kAllFaces, WakeTarget::Next);
+        if (moved) wakeInto(b, kAllFaces, *next_, OnNext);
     }
     commitList_.clear();
     // Claims and pending turns end with the commit.

@@ -50,9 +50,13 @@ inline unsigned actingCells(const UniverseBlock* b) {
         const int behind = directionTable.opposite[f];
         const NeighbourSlot& n = neighbourSlots.at[s][behind];
         const UniverseBlock* nb = neighbourBlock(b, n, behind);
-        const uint8_t* out = nb ? nb->cells.outputs : kNoOutputs;
-        const unsigned input = (b->cells.links[s] >> behind) & (out[n.slot] >> f) & 1;
         const unsigned waits = unsigned(b->cells.type[s]) - unsigned(Pusher) <= unsigned(Cutter - Pusher);
+        // Only a waiting, linked cell reads its neighbour (a linked
+        // neighbour exists), as its rule would: the others would pay a
+        // miss on a block they do not need.
+        const unsigned linked = (b->cells.links[s] >> behind) & 1;
+        const uint8_t* out = (linked & waits) ? nb->cells.outputs : kNoOutputs;
+        const unsigned input = (out[n.slot] >> f) & 1;
         acting |= (input | (waits ^ 1)) << s;
     }
     return acting;
