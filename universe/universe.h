@@ -72,9 +72,13 @@
 //   storage order.
 //
 // Transient move state
-//   The move claim, source and incoming fields live for one generation only
-//   and only for touched cells, so they sit in a scratch record that a block
-//   borrows from a pool while it has claims or turns. The pools, queues and
+//   The move claim and incoming fields live for one generation only and
+//   only for touched cells, so they sit in a scratch record that a block
+//   borrows from a pool while it has claims or turns (universe_internal.h:
+//   the claim's source is not kept, it is the cell one step behind along
+//   the request's way; slot masks say which slots have work). A move skips
+//   queuing a claim of a cell it holds or has queued already, which would
+//   change nothing. The pools, queues and
 //   lists keep their storage between generations: a steady-state generation
 //   allocates nothing.
 //
