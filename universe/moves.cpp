@@ -13,33 +13,55 @@
 
 using namespace universe_detail;
 
-Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
-    if (b->scratch < 0) {
-        // The record takes the place of the block's list position.
-        positionedNext_ = ~size_t(0);
-        if (scratchUsed_ == scratch_.size()) scratch_.emplace_back();
-        b->scratch = int32_t(scratchUsed_++);
-        scratch_[b->scratch].reset();
-        scratchOwners_.push_back(b);
-    }
+// The borrowing itself is rare (once per block and generation), so it
+// stays out of line and the common case inlines into the claim loop.
+Universe::Scratch& Universe::borrowScratch(UniverseBlock* b) {
+    // The record takes the place of the block's list position.
+    positionedNext_ = ~size_t(0);
+    if (scratchUsed_ == scratch_.size()) scratch_.emplace_back();
+    b->scratch = int32_t(scratchUsed_++);
+    scratch_[b->scratch].reset();
+    scratchOwners_.push_back(b);
     return scratch_[b->scratch];
 }
 
-bool Universe::claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yielded) {
+bool Universe::claimCell(CellRef q, int32_t request, uint8_t& yielded) {
     yielded = 0;
     Scratch& sc = scratchOf(q.block);
     const int32_t held = sc.moveRequest[q.slot];
     if (held == request) return true;
-    if (held >= 0 && moveRequests_[held].direction != moveRequests_[request].direction) {
+    const int32_t k = moveRequests_[request].direction;
+    if (held >= 0 && moveRequests_[held].direction != k) {
         moveRequests_[held].blocked = 1;
         return false;
     }
     sc.moveRequest[q.slot] = request;
-    sc.sourceBlock[q.slot] = source.block;
-    sc.sourceSlot[q.slot] = uint8_t(source.slot);
+    sc.busySlots = uint16_t(sc.busySlots | (1u << q.slot));
     const CellCore c = q.core();
-    if (c.type != 0) yielded = uint8_t((c.bonds & 63) | (1u << moveRequests_[request].direction));
+    if (c.type != 0) yielded = uint8_t((c.bonds & 63) | (1u << k));
     return true;
+}
+
+// Whether the claim of cell n by `request` is held or queued already; if
+// not, it is marked queued (when its block has a record to mark it in).
+// Such a claim would change nothing when it came up: a held cell yields
+// nothing, its block and its source's block were enlisted (or made) when
+// it was first claimed, its position passed the edge test then, and a
+// queued duplicate comes up only after the first entry, which either
+// stopped the request or left the cell held. So skipping it leaves every
+// list, claim and block exactly as they would be.
+bool Universe::claimPending(CellRef n, int32_t request) {
+    if (!n.block || n.block->scratch < 0) return false;
+    Scratch& sc = scratch_[n.block->scratch];
+    if (sc.moveRequest[n.slot] == request) return true;
+    if (sc.queuedFor != request) {
+        sc.queuedFor = request;
+        sc.queuedSlots = 0;
+    }
+    const uint16_t bit = uint16_t(1u << n.slot);
+    if (sc.queuedSlots & bit) return true;
+    sc.queuedSlots = uint16_t(sc.queuedSlots | bit);
+    return false;
 }
 
 void Universe::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
@@ -77,52 +99,117 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
         }
         CellRef q = qc.direction < 0 ? qc.from : stepCell(qc.from, qc.direction, true);
         enlistForUpdate(q.block);
-        CellRef source = stepCell(q, back, true);
+        // The source (the cell behind) is not kept: phase 2 finds it again
+        // from the claim's direction. Its block must exist and be enlisted
+        // now all the same.
+        const CellRef source = stepCell(q, back, true);
         if (source.block != q.block) enlistForUpdate(source.block);
         uint8_t yielded;
-        if (!claimCell(q, source, request, yielded)) {
+        if (!claimCell(q, request, yielded)) {
             moveRequests_[request].blocked = 1;
             break;
         }
-        for (int d = 0; d < 6; ++d)
-            if (yielded & (1u << d)) queue_.push_back(QueuedClaim{q, int8_t(d)});
+        for (unsigned m = yielded; m; m &= m - 1) {
+            const int d = __builtin_ctz(m);
+            if (!claimPending(neighbourCell(q, d), request)) queue_.push_back(QueuedClaim{q, int8_t(d)});
+        }
     }
+}
+
+// Phases 2 and 3 walk lists whose blocks and claim records were last
+// touched in phase 1, long enough ago on a large machine for them to have
+// left the cache, and each step's addresses come from the step before
+// (list, block, record). So fetch the block a few entries ahead (its list
+// flags, its record index and, for the commit, its signals), and the
+// record of one whose index has arrived by now.
+void Universe::prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool signals) const {
+    constexpr size_t kBlockAhead = 8, kRecordAhead = 4;
+    if (i + kBlockAhead < list.size()) {
+        const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
+        prefetchLine(p);
+        prefetchLine(&list[i + kBlockAhead]->scratch);
+        if (signals) prefetchLine(list[i + kBlockAhead]->cells.outputs);
+    }
+    if (i + kRecordAhead < list.size()) {
+        const UniverseBlock* b = list[i + kRecordAhead];
+        const int32_t r = b->scratch;
+        if (r >= 0) {
+            const char* p = reinterpret_cast<const char*>(&scratch_[size_t(r)]);
+            prefetchLine(p);
+            prefetchLine(p + 64);
+            // A block with claims mostly commits a move, which relinks its
+            // cells and wakes its neighbours: both read their list flags.
+            if (signals)
+                for (const UniverseBlock* n : b->neighbour)
+                    if (n) prefetchLine(n);
+        }
+    }
+}
+
+// linkCell for a cell that took over a move, inline in the commit loop:
+// the same enlists in the same order, and the cell's links written once.
+inline void Universe::relinkMoved(UniverseBlock* b, int s) {
+    uint8_t links = 0;
+#pragma GCC unroll 6
+    for (int d = 0; d < 6; ++d) {
+        const NeighbourSlot& n = neighbourSlots.at[s][d];
+        UniverseBlock* nb = neighbourBlock(b, n, d);
+        if (!nb) continue;
+        enlistForUpdate(nb);
+        links = uint8_t(links | (1u << d));
+        nb->cells.links[n.slot] = uint8_t(nb->cells.links[n.slot] | (1u << directionTable.opposite[d]));
+    }
+    b->cells.links[s] = links;
 }
 
 void Universe::movePhase() {
     for (size_t i = 0; i < moveList_.size(); ++i) {
         UniverseBlock* b = moveList_[i];
+        prefetchClaimWalk(moveList_, i, false);
         bool turned = false;
         if (b->scratch >= 0) {
-            for (int s = 0; s < 12; ++s) {
-                Scratch& sc = scratch_[b->scratch];
+            Scratch& sc = scratch_[b->scratch];
+            for (unsigned m = sc.busySlots; m; m &= m - 1) {
+                const int s = __builtin_ctz(m);
+                const uint16_t bit = uint16_t(1u << s);
                 const int32_t r = sc.moveRequest[s];
                 if (r >= 0 && !moveRequests_[r].blocked) {
-                    UniverseBlock* sb = sc.sourceBlock[s];
-                    const int ss = sc.sourceSlot[s];
+                    // The source is the cell behind along the request's way;
+                    // its block was made when the cell was claimed.
+                    const int k = moveRequests_[r].direction;
+                    const int back = directionTable.opposite[k];
+                    const NeighbourSlot& n = neighbourSlots.at[s][back];
+                    UniverseBlock* sb = neighbourBlock(b, n, back);
+                    const int ss = n.slot;
                     bool carried = false;
-                    if (sb->scratch >= 0) {
+                    if (sb && sb->scratch >= 0) {
                         const int32_t sr = scratch_[sb->scratch].moveRequest[ss];
-                        carried = sr >= 0 && moveRequests_[sr].direction == moveRequests_[r].direction;
+                        carried = sr >= 0 && moveRequests_[sr].direction == k;
                     }
                     if (carried) {
                         b->setField(s, WInFront, sb->front(ss));
                         b->setField(s, WInSide, sb->side(ss));
                         b->setField(s, WInUp, sb->up(ss));
-                        sc.incomingType[s] = sb->partType(ss);
-                        sc.incomingRegion[s] = sb->region(ss);
-                        sc.incomingTerminalBinding[s] = sb->terminalBinding(ss);
-                        sc.incomingNextOutputs[s] = sb->cells[ss].nextOutputs;
-                        sc.incomingBonds[s] = sb->cells[ss].bonds;
+                        const uint8_t type = sb->cells.type[ss];
+                        sc.incomingType[s] = type;
+                        if (type == kEscape || sb->extras) {
+                            sc.incomingWideType[s] = sb->partType(ss);
+                            sc.incomingRegion[s] = sb->region(ss);
+                            sc.incomingTerminalBinding[s] = sb->terminalBinding(ss);
+                            sc.extraSlots = uint16_t(sc.extraSlots | bit);
+                        } else {
+                            sc.extraSlots = uint16_t(sc.extraSlots & ~bit);
+                        }
+                        sc.incomingNextOutputs[s] = sb->cells.nextOutputs[ss];
+                        sc.incomingBonds[s] = sb->cells.bonds[ss];
                     } else {
                         sc.incomingType[s] = 0;
                         sc.incomingBonds[s] = 0;
                         sc.incomingNextOutputs[s] = 0;
-                        sc.incomingRegion[s] = nullptr;
-                        sc.incomingTerminalBinding[s] = nullptr;
+                        sc.extraSlots = uint16_t(sc.extraSlots & ~bit);
                     }
                 }
-                if (sc.rotatePending[s]) {
+                if (((sc.turnSlots >> s) & 1) && sc.rotatePending[s]) {
                     const int axis = sc.rotateAxis[s];
                     CellCore c = b->cells[s];
                     c.nextOutputs = turnMask(axis, c.nextOutputs);
@@ -158,41 +245,47 @@ void Universe::commitPhase() {
     if (copied) pool_->run(Pass::Commits, copied);
     for (size_t i = 0; i < commitList_.size(); ++i) {
         UniverseBlock* b = commitList_[i];
+        prefetchClaimWalk(commitList_, i, true);
         if (i < copied && b->scratch < 0) continue;
         bool moved = false;
         if (b->scratch >= 0) {
-            for (int s = 0; s < 12; ++s) {
-                Scratch& sc = scratch_[b->scratch];
+            Scratch& sc = scratch_[b->scratch];
+            // The claims and pending turns end here: a block that relinking
+            // puts back on the commit list later in this walk commits
+            // signals only. (Relinking touches links and lists, never
+            // signals, so the signals can be copied after the loop.)
+            const unsigned busy = sc.busySlots, turns = sc.turnSlots;
+            sc.busySlots = sc.turnSlots = 0;
+            for (unsigned m = turns; m; m &= m - 1) sc.rotatePending[__builtin_ctz(m)] = 0;
+            for (unsigned m = busy; m; m &= m - 1) {
+                const int s = __builtin_ctz(m);
                 const int32_t r = sc.moveRequest[s];
-                // The claim and a pending turn end here: a block that relinking
-                // puts back on the commit list later in this walk commits
-                // signals only.
                 sc.moveRequest[s] = -1;
-                sc.rotatePending[s] = 0;
                 if (r >= 0 && !moveRequests_[r].blocked) {
                     CellCore c = b->cells[s];
+                    const bool extra = (sc.extraSlots >> s) & 1;
                     c.nextOutputs = sc.incomingNextOutputs[s];
-                    b->setRegion(s, sc.incomingRegion[s]);
+                    b->setRegion(s, extra ? sc.incomingRegion[s] : nullptr);
                     c.bonds = sc.incomingBonds[s];
-                    StimulusChannel* binding = sc.incomingTerminalBinding[s];
+                    StimulusChannel* binding = extra ? sc.incomingTerminalBinding[s] : nullptr;
                     b->setTerminalBinding(s, binding);
                     if (binding && moveTerminal && moveTerminal(binding, moveRequests_[r].direction)) {
                         trackedMoved = 1;
                         trackedDirection = moveRequests_[r].direction;
                     }
-                    b->setPart(s, sc.incomingType[s], c.inFront != kEscape ? c.inFront : b->field(s, WInFront),
+                    const uint8_t type = sc.incomingType[s];
+                    b->setPart(s, type != kEscape ? int32_t(type) : sc.incomingWideType[s],
+                               c.inFront != kEscape ? c.inFront : b->field(s, WInFront),
                                c.inSide != kEscape ? c.inSide : b->field(s, WInSide),
                                c.inUp != kEscape ? c.inUp : b->field(s, WInUp));
-                    linkCell(CellRef{b, s});
+                    relinkMoved(b, s);
                     moved = true;
                 }
-                b->cells[s].outputs = b->cells[s].nextOutputs;
             }
-        } else {
-            commitSignals(b);
         }
+        commitSignals(b);
         b->listFlags &= ~uint32_t(OnCommit);
-        if (moved) wakeBlocks(b, kAllFaces, WakeTarget::Next);
+        if (moved) wakeInto(b, kAllFaces, *next_, OnNext);
     }
     commitList_.clear();
     // Claims and pending turns end with the commit.

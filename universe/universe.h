@@ -72,9 +72,13 @@
 //   storage order.
 //
 // Transient move state
-//   The move claim, source and incoming fields live for one generation only
-//   and only for touched cells, so they sit in a scratch record that a block
-//   borrows from a pool while it has claims or turns. The pools, queues and
+//   The move claim and incoming fields live for one generation only and
+//   only for touched cells, so they sit in a scratch record that a block
+//   borrows from a pool while it has claims or turns (universe_internal.h:
+//   the claim's source is not kept, it is the cell one step behind along
+//   the request's way; slot masks say which slots have work). A move skips
+//   queuing a claim of a cell it holds or has queued already, which would
+//   change nothing. The pools, queues and
 //   lists keep their storage between generations: a steady-state generation
 //   allocates nothing.
 //
@@ -331,6 +335,9 @@ private:
     void enlistForUpdate(UniverseBlock* b);
     void enlistSome(UniverseBlock* b);
     Scratch& scratchOf(UniverseBlock* b);
+    Scratch& borrowScratch(UniverseBlock* b);
+    void prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool signals) const;
+    void relinkMoved(UniverseBlock* b, int s);
     CellRef neighbourCell(CellRef c, int d) const;
     // The cell next to c in direction d, reached through block neighbours;
     // creates the block when asked to (as a lookup for update would).
@@ -340,7 +347,8 @@ private:
     void requestMoveAt(int32_t direction, CellRef target);
     void unlinkCell(CellRef c);
     bool applyRule(UniverseBlock* b, int slot);
-    bool claimCell(CellRef q, CellRef source, int32_t request, uint8_t& yielded);
+    bool claimCell(CellRef q, int32_t request, uint8_t& yielded);
+    bool claimPending(CellRef n, int32_t request);
 
     // lookup table (open addressing, linear probing)
     void tableInsert(UniverseBlock* b);

@@ -201,11 +201,13 @@ inline void prefetchAhead(const std::vector<UniverseBlock*>& list, size_t i, boo
     }
     if (i + kNeighboursAhead < list.size()) {
         // The signals need the neighbours' outputs; the walk after a signal
-        // pass needs only their list flags, for the wake enlists.
+        // pass needs only their list flags, for the wake enlists, unless
+        // the block has ordered cells, whose rules read inputs too.
         const UniverseBlock* b = list[i + kNeighboursAhead];
+        const bool outputs = neighbours || b->orderedCells;
         for (const UniverseBlock* n : b->neighbour)
             if (n) {
-                if (neighbours) {
+                if (outputs) {
                     prefetchLine(n->cells.outputs);
                     prefetchLine(n->cells.outputs + 11);
                 } else {
@@ -240,15 +242,31 @@ private:
     std::atomic<bool> quit_{false};
 };
 
-struct Universe::Scratch {
+// The claim state of one block for one generation. Phase 2 walks the
+// move list and phase 3 the commit list long after the claims were made,
+// so the records are mostly out of the cache by then: what decides whether
+// a slot has anything to do sits in the first cache line, the incoming
+// state every carried part writes in the second, and the rare fields
+// (regions, bindings, escaped types) apart, written and read only for the
+// slots that `extraSlots` names. The source of a claimed cell is not
+// stored: it is always the cell one step behind along its request's way.
+struct alignas(64) Universe::Scratch {
     int32_t moveRequest[12];
-    UniverseBlock* sourceBlock[12];
-    uint8_t sourceSlot[12];
+    // Slots that may hold a claim or a turn, and that may hold a turn
+    // (supersets: placing a part clears a claim without clearing its bits).
+    uint16_t busySlots;
+    uint16_t turnSlots;
+    // Slots whose incoming region, binding and wide type below are written.
+    uint16_t extraSlots;
+    // Slots that request `queuedFor` has queued but not yet claimed.
+    uint16_t queuedSlots;
+    int32_t queuedFor;
     uint8_t rotatePending[12];
     int8_t rotateAxis[12];
     uint8_t incomingNextOutputs[12];
     uint8_t incomingBonds[12];
-    int32_t incomingType[12];
+    uint8_t incomingType[12];  // kEscape: the value is in incomingWideType
+    int32_t incomingWideType[12];
     RegionEntry* incomingRegion[12];
     StimulusChannel* incomingTerminalBinding[12];
 
@@ -257,6 +275,8 @@ struct Universe::Scratch {
             moveRequest[s] = -1;
             rotatePending[s] = 0;
         }
+        busySlots = turnSlots = extraSlots = queuedSlots = 0;
+        queuedFor = -1;
     }
 };
 
@@ -266,6 +286,10 @@ struct Universe::Scratch {
 inline void Universe::enlistForUpdate(UniverseBlock* b) {
     constexpr uint32_t all = OnMove | OnCommit | OnNext;
     if ((b->listFlags & all) != all) enlistSome(b);
+}
+
+inline Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
+    return b->scratch >= 0 ? scratch_[b->scratch] : borrowScratch(b);
 }
 
 inline CellRef Universe::neighbourCell(CellRef c, int d) const {

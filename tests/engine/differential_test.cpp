@@ -315,6 +315,35 @@ TEST(Differential, MalformedGridsAgreeWithNaiveModel) {
   expectSeedsAgree(malformedParams(), 3001, 200, 3, 3);
 }
 
+// Nearly solid, fully bonded groups driven from inside and outside in
+// every direction: each cell is reached through several bonds (cycles),
+// several requests of one vector claim the same cells one after another,
+// and groups of different vectors meet, so a move gathers large groups
+// while skipping claims it holds or has queued, and parts with regions and
+// odd types travel through the rare fields of the claim record.
+random_universe::Params solidGroupParams() {
+  random_universe::Params params;
+  params.density = 0.8;
+  params.bondChance = 1.0;
+  params.minEdge = 5;
+  params.maxEdge = 9;
+  params.oddChance = 0.05;
+  params.regionChance = 0.8;
+  for (int t = 0; t <= 10; ++t) params.typeWeights[t] = 0;
+  params.typeWeights[naive::Drive] = 6;
+  params.typeWeights[naive::Pusher] = 6;
+  params.typeWeights[naive::Shifter] = 6;
+  params.typeWeights[naive::Source] = 4;
+  params.typeWeights[naive::Conductor] = 6;
+  params.typeWeights[naive::Cutter] = 2;
+  params.typeWeights[naive::Rotator] = 2;
+  params.outputChance = 0.3;
+  return params;
+}
+TEST(Differential, SolidBondedGroupsAgreeWithNaiveModel) {
+  expectSeedsAgree(solidGroupParams(), 6001, 80, 30, 3);
+}
+
 // Twin regions whose blocks share hash buckets (so creation order shows in
 // the written form), with many rotators, binders and cutters (so the order
 // of evaluation shows in the turns and bonds).
@@ -391,6 +420,10 @@ TEST(DifferentialTwoThreads, MalformedGridsAgreeWithNaiveModel) {
 TEST(DifferentialTwoThreads, OrderSensitiveUniversesAgreeWithNaiveModel) {
   expectSeedsAgree(orderSensitiveParams(), 2001, 100, 40, 4, kTwoThreads);
   expectSeedsAgree(orderSensitiveParams(), 2001, 50, 40, 4, kTwoThreadsStorage);
+}
+TEST(DifferentialTwoThreads, SolidBondedGroupsAgreeWithNaiveModel) {
+  expectSeedsAgree(solidGroupParams(), 6001, 40, 30, 3, kTwoThreads);
+  expectSeedsAgree(solidGroupParams(), 6001, 40, 30, 3, kThreeThreads);
 }
 TEST(DifferentialTwoThreads, SignalUniversesAgreeWithNaiveModel) {
   expectSeedsAgree(signalParams(), 4001, 60, 30, 3, kTwoThreads);
