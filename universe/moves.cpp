@@ -122,13 +122,13 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
 // (list, block, record). So fetch the block a few entries ahead (its list
 // flags, its record index and, for the commit, its signals), and the
 // record of one whose index has arrived by now.
-void Universe::prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool signals) const {
+void Universe::prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool withOutputs) const {
     constexpr size_t kBlockAhead = 8, kRecordAhead = 4;
     if (i + kBlockAhead < list.size()) {
         const char* p = reinterpret_cast<const char*>(list[i + kBlockAhead]);
         prefetchLine(p);
         prefetchLine(&list[i + kBlockAhead]->scratch);
-        if (signals) prefetchLine(list[i + kBlockAhead]->cells.outputs);
+        if (withOutputs) prefetchLine(list[i + kBlockAhead]->cells.outputs);
     }
     if (i + kRecordAhead < list.size()) {
         const UniverseBlock* b = list[i + kRecordAhead];
@@ -139,7 +139,7 @@ void Universe::prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t
             prefetchLine(p + 64);
             // A block with claims mostly commits a move, which relinks its
             // cells and wakes its neighbours: both read their list flags.
-            if (signals)
+            if (withOutputs)
                 for (const UniverseBlock* n : b->neighbour)
                     if (n) prefetchLine(n);
         }

@@ -336,7 +336,7 @@ private:
     void enlistSome(UniverseBlock* b);
     Scratch& scratchOf(UniverseBlock* b);
     Scratch& borrowScratch(UniverseBlock* b);
-    void prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool signals) const;
+    void prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool withOutputs) const;
     void relinkMoved(UniverseBlock* b, int s);
     CellRef neighbourCell(CellRef c, int d) const;
     // The cell next to c in direction d, reached through block neighbours;
