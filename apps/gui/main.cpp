@@ -23,16 +23,18 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     {
-        // Every view draws with OpenGL; a platform that gives no context
-        // (the "offscreen" one, for instance) would take the program down in
-        // its first paint, so say so and stop instead.
+        // Every view draws with OpenGL. On a platform that cannot show an
+        // OpenGL widget the program would go down in its first paint, so
+        // say so and stop instead. ("offscreen" and "minimal" draw widgets
+        // into memory only; with an X display at hand they may still make a
+        // context, but not one a widget can show.)
+        const QString platform = QGuiApplication::platformName();
         QOpenGLContext probe;
-        if (!probe.create()) {
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal") || !probe.create()) {
             std::fprintf(stderr,
-                         "cellforge: the display platform '%s' provides no OpenGL context, which the views "
-                         "need; run the program on an X11 or Wayland display (xvfb-run for a virtual one), or "
+                         "cellforge: the display platform '%s' gives the views no OpenGL to draw with; run the program on an X11 or Wayland display (xvfb-run for a virtual one), or "
                          "use cellforge-run for runs and pictures without a display\n",
-                         qPrintable(QGuiApplication::platformName()));
+                         qPrintable(platform));
             return 1;
         }
     }
