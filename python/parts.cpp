@@ -122,7 +122,7 @@ void bindParts(py::module_& m, py::class_<PyDocument>& doc) {
             };
             const Found f = withDoc<Found>(self, [&](CellforgeDocument&, Universe& u) {
                 Found r;
-                const UniverseBlock* b = u.findBlock(cx, cy, cz);
+                const UniverseBlock* b = u.findPartBlock(cx, cy, cz);
                 const int s = Universe::slotOf(cx, cy, cz);
                 if (b && b->cells.type[s] != 0) {
                     r.any = true;

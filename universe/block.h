@@ -265,7 +265,8 @@ public:
 };
 
 // A large universe is mostly blocks: keep one within 224 bytes (the rule
-// classes fill what was padding).
+// classes fill what was padding; a block's chain place and husk sides live
+// beside it in its chunk, universe.h).
 static_assert(sizeof(void*) != 8 || sizeof(UniverseBlock) <= 224);
 
 struct CellRef {

@@ -66,13 +66,17 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
     channelIndex.reserve(channels.size());
     for (size_t i = 0; i < channels.size(); ++i) channelIndex.emplace(channels[i], uint32_t(i));
 
+    // Only listed blocks are named again (by the lists below); a husk is
+    // never listed, and the block it is handed over as is a temporary.
     std::unordered_map<const UniverseBlock*, uint32_t> blockIndex;
-    blockIndex.reserve(u.blockCount_);
-    w.u64(u.blockCount_);
+    blockIndex.reserve(u.current_->size() + u.next_->size() + u.moveList_.size() + u.commitList_.size());
+    w.u64(u.blockCount());
     bool ok = true;
-    u.forEachBlock([&](const UniverseBlock* b) {
+    uint32_t written = 0;
+    u.forEachStoredBlock([&](const UniverseBlock* b) {
         if (!ok) return;
-        blockIndex.emplace(b, uint32_t(blockIndex.size()));
+        const uint32_t index = written++;
+        if (b->listFlags) blockIndex.emplace(b, index);
         int32_t bx, by, bz;
         universe_detail::blockCoords(b, bx, by, bz);
         if (!blockInRange(bx, by, bz)) {
@@ -336,6 +340,8 @@ void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     swap(a.table_, b.table_);
     swap(a.tableMask_, b.tableMask_);
     swap(a.blockCount_, b.blockCount_);
+    swap(a.husks_, b.husks_);
+    swap(a.bucketSeq_, b.bucketSeq_);
     // current_ and next_ point into the universe's own pair of lists.
     const int aCurrent = a.current_ == &a.lists_[0] ? 0 : 1;
     const int bCurrent = b.current_ == &b.lists_[0] ? 0 : 1;

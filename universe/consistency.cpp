@@ -18,10 +18,17 @@ std::string Universe::verifyConsistency() const {
     // Flag counts per list bit, gathered in the one walk over the buckets
     // (the fuzzers call this after every generation).
     size_t flagged[16] = {};
+    // The table alone (findBlock would bring a husk back).
+    auto tableAt = [&](int32_t x, int32_t y, int32_t z) -> const UniverseBlock* {
+        if (!inLattice(x, y, z)) return nullptr;
+        return tableBlock(tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3)));
+    };
     for (uint32_t i = 0; i < kBuckets; ++i) {
         const UniverseBlock* last = nullptr;
         for (const UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) {
             ++chained;
+            if (last && chainSeq(last) >= chainSeq(b)) err << "chain places out of order in bucket " << i << "\n";
+            if (chainSeq(b) >= bucketSeq_[i]) err << "chain place beyond the bucket's next one\n";
             last = b;
             for (uint32_t bit = 1; bit <= 8; bit <<= 1) flagged[bit] += (b->listFlags & bit) != 0;
             if (b->listFlags & kPhaseBits)
@@ -29,12 +36,18 @@ std::string Universe::verifyConsistency() const {
             int32_t bx, by, bz;
             blockCoords(b, bx, by, bz);
             if (bucketOf(bx, by, bz) != i) err << "block " << b->originX << "," << b->originY << "," << b->originZ << " in wrong bucket\n";
-            if (findBlock(b->originX, b->originY, b->originZ) != b) err << "block not found through the table\n";
+            if (tableAt(b->originX, b->originY, b->originZ) != b) err << "block not found through the table\n";
+            if (husks_.contains(bx, by, bz)) err << "block is a husk as well\n";
             for (int d = 0; d < 6; ++d) {
-                const UniverseBlock* n = findBlock(b->originX + 2 * directionTable.dx[d], b->originY + 2 * directionTable.dy[d],
-                                                   b->originZ + 3 * directionTable.dz[d]);
+                const UniverseBlock* n = tableAt(b->originX + 2 * directionTable.dx[d], b->originY + 2 * directionTable.dy[d],
+                                                 b->originZ + 3 * directionTable.dz[d]);
                 if (b->neighbour[d] != n) err << "neighbour pointer " << d << " stale\n";
+                const bool husk =
+                    !n && husks_.contains(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
+                if (husk != ((huskSides(b) >> d & 1) != 0)) err << "husk side " << d << " stale\n";
             }
+            if (huskSides(b) && (b->listFlags & (OnCurrent | OnMove | OnCommit)))
+                err << "a listed block has a husk beside it\n";
             if (b->scratch >= 0) err << "scratch left between generations\n";
             {
                 UniverseBlock fresh;
@@ -55,7 +68,12 @@ std::string Universe::verifyConsistency() const {
                     if (!(c.links & (1u << d))) continue;
                     const NeighbourSlot& ns = neighbourSlots.at[s][d];
                     const UniverseBlock* nb = neighbourBlock(b, ns, d);
-                    if (!nb)
+                    if (!nb && (huskSides(b) >> d & 1)) {
+                        const int64_t h = husks_.find(bx + directionTable.dx[d], by + directionTable.dy[d],
+                                                      bz + directionTable.dz[d]);
+                        if (h >= 0 && !(husks_.cellsOf(uint32_t(h)).links[ns.slot] & (1u << directionTable.opposite[d])))
+                            err << "one-sided link into a husk\n";
+                    } else if (!nb)
                         err << "link to a missing block\n";
                     else if (!(nb->cells[ns.slot].links & (1u << directionTable.opposite[d])))
                         err << "one-sided link at " << b->cellX(s) << "," << b->cellY(s) << "," << b->cellZ(s) << " dir " << d << "\n";
@@ -80,5 +98,8 @@ std::string Universe::verifyConsistency() const {
     checkList(*next_, OnNext, "next");
     checkList(moveList_, OnMove, "move");
     checkList(commitList_, OnCommit, "commit");
+    err << husks_.verify();
+    for (const HuskStore::Entry& h : husks_.entries())
+        if (tableAt(h.bx * 2, h.by * 2, h.bz * 3)) err << "husk " << h.bx << "," << h.by << "," << h.bz << " is in the table\n";
     return err.str();
 }

@@ -59,12 +59,16 @@ void Universe::finishGeneration() {
     moveRequests_.clear();
     // The next list becomes current; its blocks learn their positions,
     // unless the keyed walk wrote them and nothing was appended since.
+    // Phase 1 reads the neighbours of the blocks it lists without asking
+    // for husks, so the husks beside them come back here (universe.h).
     std::vector<UniverseBlock*>& next = *next_;
-    if (sharing() && next.size() == positionedNext_ && storageOrderPays(next.size())) {
+    if (sharing() && husks_.empty() && next.size() == positionedNext_ && storageOrderPays(next.size())) {
         runStored(Pass::Promote, storedBlocks());
     } else {
         for (size_t i = 0; i < next.size(); ++i) {
             UniverseBlock* b = next[i];
+            if (!husks_.empty() && huskSides(b)) [[unlikely]]
+                reviveAround(b);
             b->listFlags = promotedFlags(b->listFlags);
             b->setListPos(uint32_t(i));
         }
@@ -80,6 +84,7 @@ void Universe::endGeneration() {
     next_->clear();
     inputPulse = 0;
     if (generation % kCleanUpPeriod == 0) cleanUp();
+    if (generation % kSweepPeriod == 0) sweepHusks();
     // A load puts every block on every list once; give that storage back
     // when the lists have shrunk well below it (with enough hysteresis that
     // a steady workload never reallocates).

@@ -76,6 +76,7 @@ void Universe::requestMove(int32_t k, int32_t x, int32_t y, int32_t z) {
 // to every list, and list order is observable).
 void Universe::requestMoveAt(int32_t k, CellRef target) {
     if (target.core().type == 0) return;
+    ++changeEpoch_;
     lastMoveTarget[0] = target.block->cellX(target.slot);
     lastMoveTarget[1] = target.block->cellY(target.slot);
     lastMoveTarget[2] = target.block->cellZ(target.slot);

@@ -111,7 +111,7 @@ const UniverseBlock noNeighbour{};
 // The key pass over a share of storage: each block's smallest waking key
 // (kNoKey when nothing wakes it), and the key's bit.
 struct KeyJob {
-    const std::unique_ptr<UniverseBlock[]>* chunks;
+    const Universe::Chunk* chunks;
     Universe::Span span;
     uint32_t* keys;
     uint64_t* bits;
@@ -159,7 +159,7 @@ struct RankJob {
     uint32_t* below;
     const uint32_t* keys;
     UniverseBlock** next;
-    const std::unique_ptr<UniverseBlock[]>* chunks;
+    const Universe::Chunk* chunks;
     Universe::Span span;
 };
 
@@ -328,8 +328,9 @@ bool Universe::keyedWalk(bool wholeGeneration) {
         if (s.ordered) return false;
     std::vector<UniverseBlock*>& cur = *current_;
     const size_t listed = cur.size();
+    // (It lists blocks on the helpers, where no husk can be brought back.)
     if (!next_->empty() || !commitList_.empty() || !moveList_.empty() || !scratchOwners_.empty() ||
-        listed >= kKeyedListLimit)
+        listed >= kKeyedListLimit || !husks_.empty())
         return false;
     const size_t stored = storedBlocks();
     wakeKey_.resize(stored);

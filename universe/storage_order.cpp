@@ -44,9 +44,9 @@ void Universe::relocateSpatially() {
         return false;
     });
     const size_t n = live.size(), chunkCount = (n + kChunkBlocks - 1) / kChunkBlocks;
-    std::vector<std::unique_ptr<UniverseBlock[]>> fresh;
+    std::vector<Chunk> fresh;
     fresh.reserve(chunkCount);
-    for (size_t c = 0; c < chunkCount; ++c) fresh.push_back(std::make_unique<UniverseBlock[]>(kChunkBlocks));
+    for (size_t c = 0; c < chunkCount; ++c) fresh.push_back(newChunk());
     // The new index rides in the old block's scratch field (which holds
     // its list position between generations: kept aside), and the old
     // blocks go away.
@@ -62,6 +62,8 @@ void Universe::relocateSpatially() {
         UniverseBlock* to = storageBlock(fresh.data(), i);
         UniverseBlock* from = live[i];
         *to = std::move(*from);
+        chainSeq(to) = chainSeq(from);
+        huskSides(to) = huskSides(from);
         to->scratch = positions[i];
         to->chainNext = moved(from->chainNext);
         for (int d = 0; d < 6; ++d) to->neighbour[d] = moved(from->neighbour[d]);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <ostream>
 
 #include "universe/universe_internal.h"
@@ -14,7 +16,11 @@ using namespace universe_detail;
 // ---------------------------------------------------------------- construction
 
 Universe::Universe()
-    : bucketHead_(kBuckets, nullptr), bucketTail_(kBuckets, nullptr), current_(&lists_[0]), next_(&lists_[1]) {
+    : bucketSeq_(kBuckets, 0),
+      bucketHead_(kBuckets, nullptr),
+      bucketTail_(kBuckets, nullptr),
+      current_(&lists_[0]),
+      next_(&lists_[1]) {
     table_.assign(1024, TableEntry{});
     tableMask_ = table_.size() - 1;
     for (UniverseBlock& sink : wakeSinks_) sink.listFlags = ~0u;
@@ -39,12 +45,27 @@ Universe::~Universe() {
     // chunks; region entries go with their vector.
 }
 
+Universe::Chunk Universe::newChunk() {
+    static_assert(kChunkBlocks * sizeof(UniverseBlock) + sizeof(ChunkTail) <= kChunkBytes);
+    void* memory = std::aligned_alloc(kChunkBytes, kChunkBytes);
+    if (!memory) throw std::bad_alloc();
+    UniverseBlock* blocks = static_cast<UniverseBlock*>(memory);
+    for (size_t i = 0; i < kChunkBlocks; ++i) new (blocks + i) UniverseBlock();
+    new (&tailOf(blocks)) ChunkTail{};
+    return Chunk(blocks);
+}
+
+void Universe::ChunkFree::operator()(UniverseBlock* blocks) const {
+    for (size_t i = 0; i < kChunkBlocks; ++i) blocks[i].~UniverseBlock();
+    std::free(blocks);
+}
+
 // Free blocks are chained through chainNext, so a free block costs nothing
 // beyond its own storage.
 UniverseBlock* Universe::allocBlock() {
     if (!freeBlocks_) {
         constexpr size_t kChunk = kChunkBlocks;
-        chunks_.push_back(std::make_unique<UniverseBlock[]>(kChunk));
+        chunks_.push_back(newChunk());
         UniverseBlock* base = chunks_.back().get();
         if (tagged_ && (reinterpret_cast<uintptr_t>(base + kChunk) >> kTagShift) != 0) {
             for (TableEntry& e : table_) e.word &= kAddressBits;
@@ -65,6 +86,7 @@ void Universe::freeBlock(UniverseBlock* b) {
     b->extras.reset();
     b->listFlags = 0;
     b->scratch = -1;
+    huskSides(b) = 0;
     for (auto& n : b->neighbour) n = nullptr;
     b->chainNext = freeBlocks_;
     freeBlocks_ = b;
@@ -100,6 +122,15 @@ size_t Universe::tableIndex(int32_t bx, int32_t by, int32_t bz) const {
 }
 
 UniverseBlock* Universe::findBlock(int32_t x, int32_t y, int32_t z) const {
+    if (!inLattice(x, y, z)) return nullptr;
+    const int32_t bx = floorDiv(x, 2), by = floorDiv(y, 2), bz = floorDiv(z, 3);
+    UniverseBlock* b = tableBlock(tableIndex(bx, by, bz));
+    // Bringing a husk back changes storage only, never what anyone reads.
+    if (!b && !husks_.empty()) b = const_cast<Universe*>(this)->reviveHusk(bx, by, bz);
+    return b;
+}
+
+UniverseBlock* Universe::findPartBlock(int32_t x, int32_t y, int32_t z) const {
     if (!inLattice(x, y, z)) return nullptr;
     return tableBlock(tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3)));
 }
@@ -167,6 +198,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->listFlags = 0;
     b->scratch = -1;
     b->chainNext = nullptr;
+    huskSides(b) = 0;
     b->cells.resetAll();
     b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
     next_->push_back(b);
@@ -180,6 +212,7 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->listFlags |= OnMove;
     // (The bond pass over fresh empty cells has nothing to do.)
     const uint32_t bucket = bucketOf(bx, by, bz);
+    chainSeq(b) = bucketSeq_[bucket]++;
     if (bucketTail_[bucket])
         bucketTail_[bucket]->chainNext = b;
     else
@@ -187,8 +220,12 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     bucketTail_[bucket] = b;
     tableInsert(b);
     ++blockCount_;
+    const bool husks = !husks_.empty();
     for (int d = 0; d < 6; ++d) {
         UniverseBlock* n = blockBeside(bx, by, bz, d);
+        // The new block is listed: no husk may stay beside it.
+        if (!n && husks)
+            n = reviveHusk(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
         b->neighbour[d] = n;
         if (n) n->neighbour[directionTable.opposite[d]] = b;
     }
@@ -208,6 +245,7 @@ UniverseBlock* Universe::blockAt(int32_t x, int32_t y, int32_t z, bool create) {
     if (!inLattice(x, y, z)) return nullptr;
     const int32_t bx = floorDiv(x, 2), by = floorDiv(y, 2), bz = floorDiv(z, 3);
     UniverseBlock* b = tableBlock(tableIndex(bx, by, bz));
+    if (!b && !husks_.empty()) b = reviveHusk(bx, by, bz);
     if (!b && create) b = createBlock(bx, by, bz);
     return b;
 }
@@ -234,6 +272,7 @@ bool Universe::testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) co
 
 // (The appends in this order: move, commit, next.)
 void Universe::enlistSome(UniverseBlock* b) {
+    if (!husks_.empty() && huskSides(b)) reviveAround(b);
     appendOnce(moveList_, b, OnMove);
     appendOnce(commitList_, b, OnCommit);
     appendOnce(*next_, b, OnNext);
@@ -286,12 +325,14 @@ void Universe::checkBonds(UniverseBlock* b) {
 }
 
 void Universe::wakeBlocks(UniverseBlock* b, unsigned mask, WakeTarget target) {
-    if (target == WakeTarget::Current) {
-        const size_t before = current_->size();
-        wakeInto(b, mask, *current_, OnCurrent);
-        for (size_t i = before; i < current_->size(); ++i) (*current_)[i]->setListPos(uint32_t(i));
-    } else {
-        wakeInto(b, mask, *next_, OnNext);
+    const bool husks = !husks_.empty();
+    if (husks && huskSides(b)) reviveAround(b);
+    std::vector<UniverseBlock*>& list = target == WakeTarget::Current ? *current_ : *next_;
+    const size_t before = list.size();
+    wakeInto(b, mask, list, target == WakeTarget::Current ? OnCurrent : OnNext);
+    for (size_t i = before; i < list.size(); ++i) {
+        if (husks && huskSides(list[i])) reviveAround(list[i]);
+        if (target == WakeTarget::Current) list[i]->setListPos(uint32_t(i));
     }
 }
 
@@ -303,6 +344,7 @@ void Universe::placeCell(const UniverseCell& cell) {
     // Beyond the edge no move could ever carry the part back, and its
     // neighbours' positions would approach the 32-bit range.
     if (!inCoordinateRange(cell.x, cell.y, cell.z)) return;
+    ++changeEpoch_;
     UniverseBlock* b = blockAt(cell.x, cell.y, cell.z, true);
     const int s = slotOf(cell.x, cell.y, cell.z);
     if (b->cells[s].type != 0) {
@@ -433,6 +475,7 @@ size_t Universe::partCount() const {
 size_t Universe::storageBytes() const {
     size_t bytes = storedBlocks() * sizeof(UniverseBlock);
     bytes += table_.capacity() * sizeof(TableEntry) + 2 * kBuckets * sizeof(void*);
+    bytes += husks_.bytes() + bucketSeq_.capacity() * sizeof(uint32_t);
     forEachBlock([&](const UniverseBlock* b) {
         if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
     });
@@ -482,7 +525,7 @@ struct OutBuffer {
 
 void Universe::writeBlocks(std::ostream& out) const {
     OutBuffer w(out);
-    forEachBlock([&](const UniverseBlock* b) {
+    forEachStoredBlock([&](const UniverseBlock* b) {
         w.reserve(64);
         w.putInt(b->originX);
         w.put(' ');
@@ -524,6 +567,13 @@ void Universe::writeBlocks(std::ostream& out) const {
 
 void Universe::cleanUp() {
     ++layoutEpoch_;
+    // Every husk is empty and on no list, so the walk below would remove it
+    // anyway; and nothing it keeps lies beside one (a block beside a husk
+    // is on no list and empty), so no kept cell loses a link to it either.
+    if (!husks_.empty()) {
+        husks_.clear();
+        forEachBlock([](UniverseBlock* b) { huskSides(b) = 0; });
+    }
     for (uint32_t i = 0; i < kBuckets; ++i) {
         UniverseBlock* prev = nullptr;
         UniverseBlock* b = bucketHead_[i];
@@ -544,6 +594,106 @@ void Universe::cleanUp() {
             b = next;
         }
     }
+    renumberChains();
+}
+
+void Universe::renumberChains() {
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        uint32_t seq = 0;
+        for (UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) chainSeq(b) = seq++;
+        bucketSeq_[i] = seq;
+    }
+}
+
+// ---------------------------------------------------------------- husks
+
+void Universe::sweepHusks() {
+    // Only moves, placing and new blocks make empty blocks.
+    const uint64_t mark = blockEpoch_ + changeEpoch_;
+    if (mark == sweptAt_) return;
+    sweptAt_ = mark;
+    auto dormant = [](const UniverseBlock* b) { return b->listFlags == 0 && b->occupied == 0 && !b->extras; };
+    size_t made = 0;
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        UniverseBlock* prev = nullptr;
+        for (UniverseBlock* b = bucketHead_[i]; b;) {
+            UniverseBlock* next = b->chainNext;
+            bool husk = dormant(b);
+            for (int d = 0; d < 6 && husk; ++d) husk = !b->neighbour[d] || dormant(b->neighbour[d]);
+            int32_t bx, by, bz;
+            blockCoords(b, bx, by, bz);
+            if (husk && husks_.add(bx, by, bz, chainSeq(b), b->cells)) {
+                if (prev)
+                    prev->chainNext = next;
+                else
+                    bucketHead_[i] = next;
+                if (bucketTail_[i] == b) bucketTail_[i] = prev;
+                tableErase(b);
+                --blockCount_;
+                for (int d = 0; d < 6; ++d)
+                    if (UniverseBlock* n = b->neighbour[d]) {
+                        const int o = directionTable.opposite[d];
+                        n->neighbour[o] = nullptr;
+                        huskSides(n) = uint8_t(huskSides(n) | (1u << o));
+                    }
+                freeBlock(b);
+                ++made;
+            } else {
+                prev = b;
+            }
+            b = next;
+        }
+    }
+    if (made) ++layoutEpoch_;
+}
+
+UniverseBlock* Universe::reviveHusk(int32_t bx, int32_t by, int32_t bz) {
+    const int64_t record = husks_.find(bx, by, bz);
+    if (record < 0) return nullptr;
+    UniverseBlock* b = allocBlock();
+    ++blockEpoch_;
+    lastCreation_ = generation;
+    b->originX = bx * 2;
+    b->originY = by * 2;
+    b->originZ = bz * 3;
+    b->listFlags = 0;
+    b->scratch = -1;
+    huskSides(b) = 0;
+    b->extras.reset();
+    husks_.take(record, chainSeq(b), b->cells);
+    b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
+    // Back into its chain at its old place.
+    const uint32_t bucket = bucketOf(bx, by, bz);
+    UniverseBlock* prev = nullptr;
+    for (UniverseBlock* c = bucketHead_[bucket]; c && chainSeq(c) < chainSeq(b); c = c->chainNext) prev = c;
+    UniverseBlock*& link = prev ? prev->chainNext : bucketHead_[bucket];
+    b->chainNext = link;
+    link = b;
+    if (!b->chainNext) bucketTail_[bucket] = b;
+    tableInsert(b);
+    ++blockCount_;
+    for (int d = 0; d < 6; ++d) {
+        UniverseBlock* n = blockBeside(bx, by, bz, d);
+        b->neighbour[d] = n;
+        if (n) {
+            const int o = directionTable.opposite[d];
+            n->neighbour[o] = b;
+            huskSides(n) = uint8_t(huskSides(n) & ~(1u << o));
+        } else if (husks_.contains(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d])) {
+            huskSides(b) = uint8_t(huskSides(b) | (1u << d));
+        }
+    }
+    return b;
+}
+
+UniverseBlock* Universe::reviveBeside(const UniverseBlock* b, int d) {
+    int32_t bx, by, bz;
+    blockCoords(b, bx, by, bz);
+    return reviveHusk(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
+}
+
+void Universe::reviveAround(UniverseBlock* b) {
+    for (unsigned m = huskSides(b); m; m &= m - 1) reviveBeside(b, __builtin_ctz(m));
 }
 
 // ---------------------------------------------------------------- derived state
@@ -557,6 +707,7 @@ void Universe::rebuildCaches() {
     table_.assign(size, TableEntry{});
     tableMask_ = table_.size() - 1;
     blockCount_ = 0;
+    if (husks_.empty()) renumberChains();
     for (uint32_t i = 0; i < kBuckets; ++i) {
         UniverseBlock* last = nullptr;
         for (UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) {
@@ -574,7 +725,13 @@ void Universe::rebuildCaches() {
     forEachBlock([&](UniverseBlock* b) {
         int32_t bx, by, bz;
         blockCoords(b, bx, by, bz);
-        for (int d = 0; d < 6; ++d) b->neighbour[d] = blockBeside(bx, by, bz, d);
+        huskSides(b) = 0;
+        for (int d = 0; d < 6; ++d) {
+            b->neighbour[d] = blockBeside(bx, by, bz, d);
+            if (!b->neighbour[d] &&
+                husks_.contains(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]))
+                huskSides(b) = uint8_t(huskSides(b) | (1u << d));
+        }
     });
     for (size_t i = 0; i < current_->size(); ++i) (*current_)[i]->setListPos(uint32_t(i));
     positionedNext_ = ~size_t(0);

@@ -102,6 +102,32 @@
 //   bound (2^30, well past the limit): beyond it nothing is found or made, so
 //   block arithmetic (origins, neighbour keys) never leaves 32 bits.
 //
+// Husks
+//   Movers leave empty blocks behind them by the hundred each generation,
+//   and the clean-up removes them only every kCleanUpPeriod generations.
+//   Between generations (every kSweepPeriod generations, when anything was
+//   created, moved or placed since the last time) a sweep turns every block
+//   that is empty, on no list, without extras and whose face neighbours are
+//   all such blocks, missing or husks, into a husk (husks.h): off the
+//   chains, the table and storage, kept in the husk store with its chain
+//   sequence number and cells. Its neighbours' pointers to it become null,
+//   and their huskSides bit for that face says why. A husk comes back as
+//   the very block it was (same cells, same place in its chain, on no
+//   list) before anything can tell the difference:
+//   * a lookup by position that misses the table (blockAt, findBlock)
+//     looks in the husk store;
+//   * neighbourCell and stepCell, on a null face with its huskSides bit;
+//   * a new block brings back its husk neighbours (it is listed at once);
+//   * a block that is listed (enlistSome, wakeBlocks, the promotion of the
+//     next list) brings back its husk neighbours first, so that no listed
+//     block ever has a husk beside it: phase 1's signal lanes and wake
+//     masks read the neighbour pointers of listed blocks without a test.
+//   The keyed walk and the shared promotion, which list blocks on the
+//   helpers, do not run while there are husks. The clean-up drops every
+//   husk (each is empty and on no list, so it would go anyway) before its
+//   walk. Writers see husks through forEachStoredBlock, merged into their
+//   chains by chainSeq; everything that looks for parts uses forEachBlock.
+//
 // Sharing
 //   Whether a second thread pays depends on the machine as much as on the
 //   universe, so with passSharing Adaptive stepGeneration measures it,
@@ -123,12 +149,15 @@
 //   moves.cpp           phases 2 and 3: claims, moves, turns and the commit
 //   pass_pool.cpp       the helper threads, their passes and the keyed walk
 //   storage_order.cpp   the move to spatial order and the threads' cuts
+//   husks.cpp           the husk store; the sweep and the revival are in
+//                       universe.cpp
 //   consistency.cpp     verifyConsistency
 //   signal_lanes*       the signal-cell kernels
 //   universe_internal.h what these files share
 //   checkpoint.*        exact snapshots; driver.* the worker thread
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -138,6 +167,7 @@
 #include <vector>
 
 #include "universe/block.h"
+#include "universe/husks.h"
 #include "universe/sharing_choice.h"
 #include "universe/directions.h"
 
@@ -154,6 +184,8 @@ class Universe {
 public:
     static constexpr uint32_t kBuckets = 99991;
     static constexpr uint32_t kCleanUpPeriod = 10000;
+    // Blocks per storage chunk.
+    static constexpr size_t kChunkBlocks = 512;
 
     Universe();
     ~Universe();
@@ -203,19 +235,32 @@ public:
     void writeBlocks(std::ostream& out) const;
     void cleanUp();
 
-    // Block lookup without side effects (none when the block does not exist).
+    // Block lookup without effects on the lists (none when the block does
+    // not exist; a husk comes back as its block).
     UniverseBlock* findBlock(int32_t x, int32_t y, int32_t z) const;
+    // The same, but null for a husk, which it leaves as it is: for whoever
+    // looks only for parts (a husk holds none), such as a ray picking a
+    // part, which would otherwise bring back every husk it crosses.
+    UniverseBlock* findPartBlock(int32_t x, int32_t y, int32_t z) const;
     // Region entries, in file order; the universe owns them.
     RegionEntry* openRegion(const std::string& name, RegionEntry* parent);
     const std::vector<std::unique_ptr<RegionEntry>>& regionEntries() const { return regions_; }
 
-    // Every block in bucket order, then chain order.
+    // Every block but the husks (which hold no part), in bucket order, then
+    // chain order.
     template <class F>
     void forEachBlock(F&& f) const {
         for (uint32_t i = 0; i < kBuckets; ++i)
             for (UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) f(b);
     }
-    size_t blockCount() const { return blockCount_; }
+    // Every block, husks included, in bucket order, then chain order: what
+    // is saved. A husk is handed over as a temporary block, valid only
+    // during the call.
+    template <class F>
+    void forEachStoredBlock(F&& f) const;
+    // Blocks, husks included.
+    size_t blockCount() const { return blockCount_ + husks_.size(); }
+    size_t huskCount() const { return husks_.size(); }
     size_t partCount() const;
     // Bytes of persistent storage: blocks (free ones included), extras, the
     // lookup table and the bucket chains.
@@ -269,7 +314,7 @@ public:
     uint64_t keyedWalks = 0;
     uint64_t relocations = 0;
     // Changes whenever a block may have been freed or moved (the clean-up,
-    // the move to spatial order, a checkpoint read in), so that a reader
+    // the move to spatial order, the husk sweep, a checkpoint read in), so that a reader
     // outside the engine may keep block pointers while it stays the same.
     uint64_t layoutEpoch() const { return layoutEpoch_; }
 
@@ -330,6 +375,43 @@ private:
     friend struct PassPool;
 
     UniverseBlock* blockAt(int32_t x, int32_t y, int32_t z, bool create);
+    // Husks (see Husks above).
+    // Two fields only the chains and the husks need live beside the blocks
+    // of their chunk rather than in them, so that a block stays within 224
+    // bytes: chainSeq, its place in its bucket chain (increasing along
+    // every chain, so that a husk that comes back finds its place among the
+    // blocks), and huskSides, bit d set when the face neighbour d is a husk
+    // (its pointer is null). Chunks are aligned to their size, so a block
+    // finds its chunk's tail from its own address. Only blocks of chunks
+    // have them (not the wake sinks or temporaries).
+    struct ChunkTail {
+        uint32_t chainSeq[kChunkBlocks];
+        uint8_t huskSides[kChunkBlocks];
+    };
+    static constexpr size_t kChunkBytes = size_t(1) << 17;
+    static uintptr_t chunkBase(const UniverseBlock* b) {
+        return reinterpret_cast<uintptr_t>(b) & ~uintptr_t(kChunkBytes - 1);
+    }
+    static ChunkTail& tailOf(const UniverseBlock* b) {
+        return *reinterpret_cast<ChunkTail*>(chunkBase(b) + kChunkBlocks * sizeof(UniverseBlock));
+    }
+    static size_t indexInChunk(const UniverseBlock* b) {
+        return (reinterpret_cast<uintptr_t>(b) - chunkBase(b)) / sizeof(UniverseBlock);
+    }
+    static uint32_t& chainSeq(const UniverseBlock* b) { return tailOf(b).chainSeq[indexInChunk(b)]; }
+    static uint8_t& huskSides(const UniverseBlock* b) { return tailOf(b).huskSides[indexInChunk(b)]; }
+    static constexpr uint32_t kSweepPeriod = 64;
+    void sweepHusks();
+    UniverseBlock* reviveHusk(int32_t bx, int32_t by, int32_t bz);
+    UniverseBlock* reviveBeside(const UniverseBlock* b, int d);
+    void reviveAround(UniverseBlock* b);
+    // Gives every live block of every chain its place anew (0, 1, ...);
+    // only without husks.
+    void renumberChains();
+    HuskStore husks_;
+    std::vector<uint32_t> bucketSeq_;  // the next chainSeq of each bucket
+    uint64_t changeEpoch_ = 0;         // counts moves requested and parts placed
+    uint64_t sweptAt_ = ~uint64_t(0);  // blockEpoch_ + changeEpoch_ at the last sweep
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
     void destroyBlock(UniverseBlock* b);
     void enlistForUpdate(UniverseBlock* b);
@@ -455,7 +537,13 @@ public:
         std::vector<uint32_t> below;   // WakeRanks: keys before each word of `merged`
     };
     static constexpr uint32_t kNoKey = ~0u;
-    static constexpr size_t kChunkBlocks = 512;
+    // Block storage comes in chunks of kChunkBlocks blocks followed by their
+    // ChunkTail, each aligned to kChunkBytes (see Husks in the private part).
+    struct ChunkFree {
+        void operator()(UniverseBlock* blocks) const;
+    };
+    using Chunk = std::unique_ptr<UniverseBlock[], ChunkFree>;
+    static Chunk newChunk();
 
 private:
     // Shares of storage for the storage-order passes: contiguous ranges of
@@ -504,8 +592,48 @@ private:
     UniverseBlock wakeSinks_[7];
 
     // Block storage: blocks come from chunks and go back to a free list.
-    std::vector<std::unique_ptr<UniverseBlock[]>> chunks_;
+    std::vector<Chunk> chunks_;
     UniverseBlock* freeBlocks_ = nullptr;
     UniverseBlock* allocBlock();
     void freeBlock(UniverseBlock* b);
 };
+
+template <class F>
+void Universe::forEachStoredBlock(F&& f) const {
+    if (husks_.empty()) {
+        forEachBlock(f);
+        return;
+    }
+    struct Place {
+        uint32_t bucket, seq, record;
+    };
+    std::vector<Place> husks;
+    husks.reserve(husks_.size());
+    husks_.forEach([&](int32_t bx, int32_t by, int32_t bz, uint32_t seq, uint32_t record) {
+        husks.push_back(Place{bucketOf(bx, by, bz), seq, record});
+    });
+    std::sort(husks.begin(), husks.end(),
+              [](const Place& a, const Place& b) { return a.bucket != b.bucket ? a.bucket < b.bucket : a.seq < b.seq; });
+    UniverseBlock shell;
+    size_t k = 0;
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        UniverseBlock* b = bucketHead_[i];
+        for (;;) {
+            if (k < husks.size() && husks[k].bucket == i && (!b || husks[k].seq < chainSeq(b))) {
+                const Place& h = husks[k++];
+                int32_t bx, by, bz;
+                husks_.coordsOf(h.record, bx, by, bz);
+                shell.originX = bx * 2;
+                shell.originY = by * 2;
+                shell.originZ = bz * 3;
+                shell.cells = husks_.cellsOf(h.record);
+                f(&shell);
+            } else if (b) {
+                f(b);
+                b = b->chainNext;
+            } else {
+                break;
+            }
+        }
+    }
+}

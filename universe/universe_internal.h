@@ -78,7 +78,7 @@ inline void blockCoords(const UniverseBlock* b, int32_t& bx, int32_t& by, int32_
 }
 
 // Storage index k: block k % kChunkBlocks of chunk k / kChunkBlocks.
-inline UniverseBlock* storageBlock(const std::unique_ptr<UniverseBlock[]>* chunks, size_t k) {
+inline UniverseBlock* storageBlock(const Universe::Chunk* chunks, size_t k) {
     return chunks[k / Universe::kChunkBlocks].get() + k % Universe::kChunkBlocks;
 }
 
@@ -295,6 +295,8 @@ inline Universe::Scratch& Universe::scratchOf(UniverseBlock* b) {
 inline CellRef Universe::neighbourCell(CellRef c, int d) const {
     const universe_detail::NeighbourSlot& n = universe_detail::neighbourSlots.at[c.slot][d];
     UniverseBlock* b = universe_detail::neighbourBlock(c.block, n, d);
+    if (!b && !husks_.empty() && (huskSides(c.block) >> d & 1)) [[unlikely]]
+        b = const_cast<Universe*>(this)->reviveBeside(c.block, d);
     return CellRef{b, n.slot};
 }
 
@@ -302,6 +304,11 @@ inline CellRef Universe::stepCell(CellRef c, int d, bool create) {
     const universe_detail::NeighbourSlot& n = universe_detail::neighbourSlots.at[c.slot][d];
     if (n.sameBlock) return CellRef{c.block, n.slot};
     UniverseBlock* nb = c.block->neighbour[d];
-    if (!nb && create) nb = createBeside(c.block, d);
+    if (!nb) [[unlikely]] {
+        if (!husks_.empty() && (huskSides(c.block) >> d & 1))
+            nb = reviveBeside(c.block, d);
+        else if (create)
+            nb = createBeside(c.block, d);
+    }
     return CellRef{nb, n.slot};
 }

@@ -267,7 +267,7 @@ std::optional<PickedPart> pickPart(const Camera& camera, int width, int height, 
         if (cell[0] < kMin || cell[0] > kMax || cell[1] < kMin || cell[1] > kMax || cell[2] < kMin || cell[2] > kMax)
             return std::nullopt;
         const int32_t x = int32_t(cell[0]), y = int32_t(cell[1]), z = int32_t(cell[2]);
-        if (const UniverseBlock* b = universe.findBlock(x, y, z)) {
+        if (const UniverseBlock* b = universe.findPartBlock(x, y, z)) {
             const int s = Universe::slotOf(x, y, z);
             const RegionEntry* region = b->region(s);
             if (!b->empty(s) && !(region && !region->visible)) {

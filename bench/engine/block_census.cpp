@@ -3,7 +3,9 @@
 // table and their storage) until the periodic clean-up; this counts them.
 //
 // Every PERIOD generations it prints, for the blocks of the universe:
-//   blocks     - all of them (what the chains and the table hold)
+//   blocks     - all of them, husks included
+//   husks      - blocks kept in the compact form (universe.h, Husks); the
+//                columns below count only the others
 //   empty      - no part in any cell
 //   dormant    - empty and on no list: nothing refers to them but their
 //                neighbours, the chains and the table
@@ -98,9 +100,10 @@ int main(int argc, char** argv) {
             interiorNow.insert(b);
             columns.insert(std::string(reinterpret_cast<const char*>(&b->cells), sizeof b->cells));
         });
-        std::printf("gen %u blocks %zu empty %zu dormant %zu interior %zu columns %zu woken %zu storage %zu MB "
+        std::printf("gen %u blocks %zu husks %zu empty %zu dormant %zu interior %zu columns %zu woken %zu storage %zu MB "
                     "worklist %zu KB rss %ld MB\n",
-                    u.generation, u.blockCount(), empty, dormantCount, interior, columns.size(), wokenSince.size(),
+                    u.generation, u.blockCount(), u.huskCount(), empty, dormantCount, interior, columns.size(),
+                    wokenSince.size(),
                     u.storageBytes() >> 20, u.worklistBytes() >> 10, residentMB());
         std::fflush(stdout);
         interiorBefore.swap(interiorNow);

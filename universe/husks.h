@@ -1,0 +1,142 @@
+// Husks: blocks that machines left empty, kept in a compact form.
+//
+// Why
+//   A moving machine leaves a trail of empty blocks that nothing refers to
+//   again until the periodic clean-up removes them, and a crowd of movers
+//   makes hundreds of them a generation. They cannot simply be dropped: a
+//   block keeps its place in its bucket chain (the order of saving and of
+//   checkpoints), its empty cells keep the frames, links and bonds the
+//   parts left behind, and a part that comes back finds the old block, not
+//   a new one at the end of the chain. A husk keeps exactly that: where the
+//   block is, its place in the chain and its cells, in 16 bytes plus an
+//   index slot instead of a 232-byte block and a table entry.
+//
+// Layout
+//   Records of 12 bytes sit in fixed chunks (no copy when the store
+//   grows): the block's coordinates packed into 63 bits (the top bit marks
+//   a taken record), and one word with its chain sequence number (23 bits)
+//   and the id of its cell columns (9 bits), which are interned (a trail
+//   holds a few dozen distinct contents). The index is open addressing over 32-bit entries:
+//   the record number plus one in the low 24 bits and an 8-bit tag of the
+//   hash above, so that a probe reads a record only when the tags agree. A
+//   taken record stays in its chunk, marked dead, until clear() (the
+//   clean-up removes every husk) or until the store needs its room.
+//
+// Limits
+//   Coordinates beyond +-2^20 blocks, more than 2^24 - 2 records, a chain
+//   sequence number from 2^23 or more than 512 distinct contents are
+//   refused: add() returns false and the block simply
+//   stays a full block. Nothing depends on a block being a husk.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "universe/block.h"
+
+class HuskStore {
+public:
+    static bool fits(int32_t bx, int32_t by, int32_t bz) {
+        return inRange(bx) && inRange(by) && inRange(bz);
+    }
+
+    // Stores the husk of the block at (bx, by, bz); false when the store
+    // cannot take it (see Limits). The block must not be stored already.
+    bool add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const CellColumns& cells);
+    // The record of the husk at (bx, by, bz), or -1.
+    int64_t find(int32_t bx, int32_t by, int32_t bz) const;
+    bool contains(int32_t bx, int32_t by, int32_t bz) const { return live_ && find(bx, by, bz) >= 0; }
+    // Removes the husk of record `rec` (from find), handing back its chain
+    // sequence number and cells.
+    void take(int64_t rec, uint32_t& seq, CellColumns& cells);
+
+    size_t size() const { return live_; }
+    bool empty() const { return live_ == 0; }
+    void clear();
+    size_t bytes() const;
+
+    struct Entry {
+        int32_t bx, by, bz;
+        uint32_t seq;
+        uint32_t record;
+    };
+    // Every husk, in no particular order.
+    std::vector<Entry> entries() const;
+    template <class F>
+    void forEach(F&& f) const {  // f(bx, by, bz, seq, record)
+        for (uint32_t rec = 0; rec < used_; ++rec) {
+            const Record& r = recordAt(rec);
+            if (r.dead()) continue;
+            int32_t bx, by, bz;
+            unpack(r.key(), bx, by, bz);
+            f(bx, by, bz, r.seq(), rec);
+        }
+    }
+    void coordsOf(uint32_t record, int32_t& bx, int32_t& by, int32_t& bz) const {
+        unpack(recordAt(record).key(), bx, by, bz);
+    }
+    const CellColumns& cellsOf(uint32_t record) const { return contents_[recordAt(record).content()]; }
+
+    // Debug check: the index and the records agree; empty when they do.
+    std::string verify() const;
+
+private:
+    static constexpr int32_t kCoordBias = 1 << 20;
+    static bool inRange(int32_t v) { return v >= -kCoordBias && v < kCoordBias; }
+    static constexpr uint32_t kRecordLimit = (1u << 24) - 2;
+    static constexpr uint32_t kSeqLimit = 1u << 23;
+    static constexpr uint32_t kContentLimit = 512;
+    static constexpr size_t kChunkRecords = 8192;
+    // Three words rather than a 64-bit field, so that a record is 12 bytes.
+    struct Record {
+        uint32_t keyLow, keyHigh;  // packed coordinates; bit 63: taken
+        uint32_t meta;             // seq | content << 23
+        uint64_t key() const { return uint64_t(keyHigh) << 32 | keyLow; }
+        bool dead() const { return keyHigh >> 31; }
+        uint32_t seq() const { return meta & (kSeqLimit - 1); }
+        uint32_t content() const { return meta >> 23; }
+        void set(uint64_t k, uint32_t s, uint32_t c) {
+            keyLow = uint32_t(k);
+            keyHigh = uint32_t(k >> 32);
+            meta = s | c << 23;
+        }
+        void kill() { keyHigh |= 1u << 31; }
+    };
+    static_assert(sizeof(Record) == 12);
+    static uint64_t pack(int32_t bx, int32_t by, int32_t bz) {
+        return uint64_t(uint32_t(bx + kCoordBias)) << 42 | uint64_t(uint32_t(by + kCoordBias)) << 21 |
+               uint64_t(uint32_t(bz + kCoordBias));
+    }
+    static void unpack(uint64_t key, int32_t& bx, int32_t& by, int32_t& bz) {
+        const uint64_t m = (uint64_t(1) << 21) - 1;
+        bx = int32_t(key >> 42 & m) - kCoordBias;
+        by = int32_t(key >> 21 & m) - kCoordBias;
+        bz = int32_t(key & m) - kCoordBias;
+    }
+    static uint64_t hashOf(uint64_t key) {
+        uint64_t h = key * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 31;
+        h *= 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 29;
+        return h;
+    }
+    size_t homeOf(uint64_t h) const { return size_t(h >> 8) & mask_; }
+    static uint32_t tagOf(uint64_t h) { return uint32_t(h & 0xFF) << 24; }
+    Record& recordAt(uint32_t i) { return chunks_[i / kChunkRecords][i % kChunkRecords]; }
+    const Record& recordAt(uint32_t i) const { return chunks_[i / kChunkRecords][i % kChunkRecords]; }
+    void grow();
+    void rebuildIndex(size_t slots);
+    // Drops the dead records (renumbering the rest) and rebuilds the index.
+    void squeeze();
+
+    std::vector<std::unique_ptr<Record[]>> chunks_;
+    uint32_t used_ = 0;  // records written, dead ones included
+    size_t live_ = 0;
+    std::vector<uint32_t> index_;
+    size_t mask_ = 0;
+    std::vector<CellColumns> contents_;
+    std::unordered_map<std::string, uint32_t> contentIds_;
+};
