@@ -10,19 +10,17 @@ bool HuskStore::add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const Cell
         if (live_ * 2 > used_) return false;  // mostly live: no room to win back
         squeeze();
     }
-    std::string bytes(reinterpret_cast<const char*>(&cells), sizeof cells);
-    auto it = contentIds_.find(bytes);
-    if (it == contentIds_.end()) {
-        if (contents_.size() >= kContentLimit) return false;
-        it = contentIds_.emplace(std::move(bytes), uint32_t(contents_.size())).first;
-        contents_.push_back(cells);
-    }
+    const uint32_t content = intern(cells);
+    if (content == kContentLimit) return false;
     if ((live_ + 1) * 4 > index_.size() * 3) grow();
     if (used_ % kChunkRecords == 0 && used_ / kChunkRecords == chunks_.size())
         chunks_.push_back(std::make_unique<Record[]>(kChunkRecords));
     const uint64_t key = pack(bx, by, bz);
     const uint32_t rec = used_++;
-    recordAt(rec).set(key, seq, it->second);
+    recordAt(rec).set(key, seq, content);
+    if (regions_.empty()) regions_.assign(kRegionBits / 64, 0);
+    const uint64_t region = regionBit(bx, by, bz);
+    regions_[region >> 6] |= uint64_t(1) << (region & 63);
     const uint64_t h = hashOf(key);
     size_t i = homeOf(h);
     while (index_[i]) i = (i + 1) & mask_;
@@ -31,8 +29,27 @@ bool HuskStore::add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const Cell
     return true;
 }
 
+uint32_t HuskStore::intern(const CellColumns& cells) {
+    if (contentSlots_.empty()) contentSlots_.assign(2 * kContentLimit, -1);
+    uint64_t words[sizeof cells / 8 + 1] = {};
+    std::memcpy(words, &cells, sizeof cells);
+    uint64_t h = 0;
+    for (uint64_t w : words) h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    const size_t mask = contentSlots_.size() - 1;
+    for (size_t i = size_t(h >> 40) & mask;; i = (i + 1) & mask) {
+        const int32_t id = contentSlots_[i];
+        if (id < 0) {
+            if (contents_.size() >= kContentLimit) return kContentLimit;
+            contentSlots_[i] = int32_t(contents_.size());
+            contents_.push_back(cells);
+            return uint32_t(contents_.size() - 1);
+        }
+        if (std::memcmp(&contents_[size_t(id)], &cells, sizeof cells) == 0) return uint32_t(id);
+    }
+}
+
 int64_t HuskStore::find(int32_t bx, int32_t by, int32_t bz) const {
-    if (!live_ || !fits(bx, by, bz)) return -1;
+    if (!live_ || !fits(bx, by, bz) || !mayHold(bx, by, bz)) return -1;
     const uint64_t key = pack(bx, by, bz);
     const uint64_t h = hashOf(key);
     const uint32_t tag = tagOf(h);
@@ -77,12 +94,14 @@ void HuskStore::clear() {
     mask_ = 0;
     contents_.clear();
     contents_.shrink_to_fit();
-    contentIds_.clear();
+    std::vector<int32_t>().swap(contentSlots_);
+    std::vector<uint64_t>().swap(regions_);
 }
 
 size_t HuskStore::bytes() const {
     return chunks_.size() * kChunkRecords * sizeof(Record) + index_.capacity() * sizeof(uint32_t) +
-           contents_.capacity() * sizeof(CellColumns) + contentIds_.size() * (sizeof(CellColumns) + 64);
+           contents_.capacity() * sizeof(CellColumns) + contentSlots_.capacity() * sizeof(int32_t) +
+           regions_.size() * sizeof(uint64_t);
 }
 
 void HuskStore::grow() { rebuildIndex(index_.empty() ? 1024 : index_.size() * 2); }

@@ -32,7 +32,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "universe/block.h"
@@ -49,6 +48,15 @@ public:
     // The record of the husk at (bx, by, bz), or -1.
     int64_t find(int32_t bx, int32_t by, int32_t bz) const;
     bool contains(int32_t bx, int32_t by, int32_t bz) const { return live_ && find(bx, by, bz) >= 0; }
+    // False when no husk was ever stored near (bx, by, bz) since the last
+    // clear(): one bit per region of 8 x 8 x 8 blocks (hashed), so that the
+    // lookups around every new block, nearly all of them in fresh space,
+    // mostly end without touching the index.
+    bool mayHold(int32_t bx, int32_t by, int32_t bz) const {
+        if (regions_.empty()) return false;
+        const uint64_t r = regionBit(bx, by, bz);
+        return (regions_[r >> 6] >> (r & 63)) & 1;
+    }
     // Removes the husk of record `rec` (from find), handing back its chain
     // sequence number and cells.
     void take(int64_t rec, uint32_t& seq, CellColumns& cells);
@@ -137,6 +145,14 @@ private:
     size_t live_ = 0;
     std::vector<uint32_t> index_;
     size_t mask_ = 0;
+    static constexpr size_t kRegionBits = size_t(1) << 21;
+    static uint64_t regionBit(int32_t bx, int32_t by, int32_t bz) {
+        return hashOf(pack(bx >> 3, by >> 3, bz >> 3)) >> (64 - 21);
+    }
+    std::vector<uint64_t> regions_;  // allocated with the first husk
+    // Interned cell columns: ids by a hash of the bytes (open addressing,
+    // at most half full), compared in full.
+    uint32_t intern(const CellColumns& cells);
     std::vector<CellColumns> contents_;
-    std::unordered_map<std::string, uint32_t> contentIds_;
+    std::vector<int32_t> contentSlots_;
 };
