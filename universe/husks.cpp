@@ -1,30 +1,54 @@
 // The compact store of emptied blocks (husks.h).
 #include "universe/husks.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
-bool HuskStore::add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const CellColumns& cells) {
-    if (!fits(bx, by, bz) || seq >= kSeqLimit) return false;
-    if (used_ >= kRecordLimit) {
-        if (live_ * 2 > used_) return false;  // mostly live: no room to win back
-        squeeze();
+int64_t HuskStore::findBrick(uint64_t key) const {
+    const uint64_t h = hashOf(key);
+    const uint32_t tag = tagOf(h);
+    for (size_t i = homeOf(h);; i = (i + 1) & mask_) {
+        const uint32_t e = index_[i];
+        if (!e) return -1;
+        if ((e & 0xFF000000u) == tag && brickAt((e & 0xFFFFFFu) - 1).key() == key) return int64_t((e & 0xFFFFFFu) - 1);
     }
+}
+
+bool HuskStore::add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const CellColumns& cells) {
+    if (!fits(bx, by, bz) || seq >= kSeqLimit - 1) return false;
+    const uint64_t key = brickKey(bx, by, bz);
+    int64_t found = index_.empty() ? -1 : findBrick(key);
+    if (found < 0 && freeHead_ == kNone && used_ >= kBrickLimit) return false;
     const uint32_t content = intern(cells);
     if (content == kContentLimit) return false;
-    if ((live_ + 1) * 4 > index_.size() * 3) grow();
-    if (used_ % kChunkRecords == 0 && used_ / kChunkRecords == chunks_.size())
-        chunks_.push_back(std::make_unique<Record[]>(kChunkRecords));
-    const uint64_t key = pack(bx, by, bz);
-    const uint32_t rec = used_++;
-    recordAt(rec).set(key, seq, content);
+    if (found < 0) {
+        if ((liveBricks_ + 1) * 4 > index_.size() * 3) grow();
+        uint32_t n;
+        if (freeHead_ != kNone) {
+            n = freeHead_;
+            freeHead_ = brickAt(n).keyLow;
+        } else {
+            if (used_ % kChunkBricks == 0 && used_ / kChunkBricks == chunks_.size())
+                chunks_.push_back(std::make_unique<Brick[]>(kChunkBricks));
+            n = used_++;
+        }
+        Brick& b = brickAt(n);
+        b.keyLow = uint32_t(key);
+        b.keyHigh = uint32_t(key >> 32);
+        std::fill(std::begin(b.meta), std::end(b.meta), kNone);
+        const uint64_t h = hashOf(key);
+        size_t i = homeOf(h);
+        while (index_[i]) i = (i + 1) & mask_;
+        index_[i] = tagOf(h) | (n + 1);
+        ++liveBricks_;
+        found = n;
+    }
+    brickAt(uint32_t(found)).meta[placeOf(bx, by, bz)] = seq | content << 23;
     if (regions_.empty()) regions_.assign(kRegionBits / 64, 0);
     const uint64_t region = regionBit(bx, by, bz);
     regions_[region >> 6] |= uint64_t(1) << (region & 63);
-    const uint64_t h = hashOf(key);
-    size_t i = homeOf(h);
-    while (index_[i]) i = (i + 1) & mask_;
-    index_[i] = tagOf(h) | (rec + 1);
     ++live_;
     return true;
 }
@@ -50,32 +74,38 @@ uint32_t HuskStore::intern(const CellColumns& cells) {
 
 int64_t HuskStore::find(int32_t bx, int32_t by, int32_t bz) const {
     if (!live_ || !fits(bx, by, bz) || !mayHold(bx, by, bz)) return -1;
-    const uint64_t key = pack(bx, by, bz);
-    const uint64_t h = hashOf(key);
-    const uint32_t tag = tagOf(h);
-    for (size_t i = homeOf(h);; i = (i + 1) & mask_) {
-        const uint32_t e = index_[i];
-        if (!e) return -1;
-        if ((e & 0xFF000000u) == tag && recordAt((e & 0xFFFFFFu) - 1).key() == key) return int64_t((e & 0xFFFFFFu) - 1);
-    }
+    const int64_t n = findBrick(brickKey(bx, by, bz));
+    if (n < 0) return -1;
+    const uint32_t place = placeOf(bx, by, bz);
+    if (brickAt(uint32_t(n)).meta[place] == kNone) return -1;
+    return n * 8 + place;
 }
 
 void HuskStore::take(int64_t rec, uint32_t& seq, CellColumns& cells) {
-    Record& r = recordAt(uint32_t(rec));
-    seq = r.seq();
-    cells = contents_[r.content()];
-    size_t i = homeOf(hashOf(r.key()));
-    while ((index_[i] & 0xFFFFFFu) != uint32_t(rec) + 1) i = (i + 1) & mask_;
-    r.kill();
+    const uint32_t n = uint32_t(rec / 8);
+    Brick& b = brickAt(n);
+    uint32_t& meta = b.meta[rec % 8];
+    seq = meta & (kSeqLimit - 1);
+    cells = contents_[meta >> 23];
+    meta = kNone;
     --live_;
+    for (uint32_t m : b.meta)
+        if (m != kNone) return;
+    // The brick is empty: out of the index and onto the free list.
+    size_t i = homeOf(hashOf(b.key()));
+    while ((index_[i] & 0xFFFFFFu) != n + 1) i = (i + 1) & mask_;
     index_[i] = 0;
+    --liveBricks_;
+    b.keyHigh = 1u << 31;
+    b.keyLow = freeHead_;
+    freeHead_ = n;
     // Backward-shift deletion keeps every probe run unbroken.
     size_t j = i;
     for (;;) {
         j = (j + 1) & mask_;
         const uint32_t e = index_[j];
         if (!e) break;
-        const size_t home = homeOf(hashOf(recordAt((e & 0xFFFFFFu) - 1).key()));
+        const size_t home = homeOf(hashOf(brickAt((e & 0xFFFFFFu) - 1).key()));
         const bool between = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
         if (!between) {
             index_[i] = e;
@@ -89,6 +119,8 @@ void HuskStore::clear() {
     chunks_.clear();
     chunks_.shrink_to_fit();
     used_ = 0;
+    freeHead_ = kNone;
+    liveBricks_ = 0;
     live_ = 0;
     std::vector<uint32_t>().swap(index_);
     mask_ = 0;
@@ -99,7 +131,7 @@ void HuskStore::clear() {
 }
 
 size_t HuskStore::bytes() const {
-    return chunks_.size() * kChunkRecords * sizeof(Record) + index_.capacity() * sizeof(uint32_t) +
+    return chunks_.size() * kChunkBricks * sizeof(Brick) + index_.capacity() * sizeof(uint32_t) +
            contents_.capacity() * sizeof(CellColumns) + contentSlots_.capacity() * sizeof(int32_t) +
            regions_.size() * sizeof(uint64_t);
 }
@@ -111,39 +143,22 @@ void HuskStore::rebuildIndex(size_t slots) {
     std::vector<uint32_t>().swap(index_);
     index_.assign(slots, 0);
     mask_ = slots - 1;
-    for (uint32_t rec = 0; rec < used_; ++rec) {
-        const Record& r = recordAt(rec);
-        if (r.dead()) continue;
-        const uint64_t h = hashOf(r.key());
+    for (uint32_t n = 0; n < used_; ++n) {
+        const Brick& b = brickAt(n);
+        if (b.free()) continue;
+        const uint64_t h = hashOf(b.key());
         size_t i = homeOf(h);
         while (index_[i]) i = (i + 1) & mask_;
-        index_[i] = tagOf(h) | (rec + 1);
+        index_[i] = tagOf(h) | (n + 1);
     }
-}
-
-void HuskStore::squeeze() {
-    uint32_t to = 0;
-    for (uint32_t rec = 0; rec < used_; ++rec) {
-        const Record r = recordAt(rec);
-        if (!r.dead()) recordAt(to++) = r;
-    }
-    used_ = to;
-    chunks_.resize((size_t(used_) + kChunkRecords - 1) / kChunkRecords);
-    rebuildIndex(index_.size());
 }
 
 std::vector<HuskStore::Entry> HuskStore::entries() const {
     std::vector<Entry> out;
     out.reserve(live_);
-    for (uint32_t rec = 0; rec < used_; ++rec) {
-        const Record& r = recordAt(rec);
-        if (r.dead()) continue;
-        Entry e{};
-        unpack(r.key(), e.bx, e.by, e.bz);
-        e.seq = r.seq();
-        e.record = rec;
-        out.push_back(e);
-    }
+    forEach([&](int32_t bx, int32_t by, int32_t bz, uint32_t seq, uint32_t record) {
+        out.push_back(Entry{bx, by, bz, seq, record});
+    });
     return out;
 }
 
@@ -154,16 +169,39 @@ std::string HuskStore::verify() const {
         const uint32_t e = index_[i];
         if (!e) continue;
         ++indexed;
-        const uint32_t rec = (e & 0xFFFFFFu) - 1;
-        if (rec >= used_ || recordAt(rec).dead()) {
-            err << "husk index entry names a dead record\n";
+        const uint32_t n = (e & 0xFFFFFFu) - 1;
+        if (n >= used_ || brickAt(n).free()) {
+            err << "husk index entry names a free brick\n";
             continue;
         }
-        int32_t bx, by, bz;
-        unpack(recordAt(rec).key(), bx, by, bz);
-        if (find(bx, by, bz) != int64_t(rec)) err << "husk " << bx << "," << by << "," << bz << " not found\n";
-        if (recordAt(rec).content() >= contents_.size()) err << "husk content id out of range\n";
+        if (findBrick(brickAt(n).key()) != int64_t(n)) err << "husk brick " << n << " not found by its key\n";
     }
-    if (indexed != live_) err << "husk index holds " << indexed << " but " << live_ << " husks are live\n";
+    size_t bricks = 0, husks = 0;
+    for (uint32_t n = 0; n < used_; ++n) {
+        const Brick& b = brickAt(n);
+        if (b.free()) continue;
+        ++bricks;
+        size_t here = 0;
+        for (uint32_t m : b.meta) {
+            if (m == kNone) continue;
+            ++here;
+            if ((m >> 23) >= contents_.size()) err << "husk content id out of range\n";
+        }
+        if (!here) err << "husk brick " << n << " is empty but not free\n";
+        husks += here;
+    }
+    size_t freeBricks = 0;
+    for (uint32_t n = freeHead_; n != kNone && freeBricks <= used_; n = brickAt(n).keyLow) {
+        if (n >= used_ || !brickAt(n).free()) {
+            err << "husk free list names a brick in use\n";
+            break;
+        }
+        ++freeBricks;
+    }
+    if (indexed != liveBricks_ || bricks != liveBricks_)
+        err << "husk index holds " << indexed << " bricks, " << bricks << " are in use, " << liveBricks_
+            << " counted\n";
+    if (husks != live_) err << "husk bricks hold " << husks << " husks but " << live_ << " are counted\n";
+    if (bricks + freeBricks != used_) err << "husk free list holds " << freeBricks << " of " << used_ - bricks << " free bricks\n";
     return err.str();
 }

@@ -8,25 +8,32 @@
 //   checkpoints), its empty cells keep the frames, links and bonds the
 //   parts left behind, and a part that comes back finds the old block, not
 //   a new one at the end of the chain. A husk keeps exactly that: where the
-//   block is, its place in the chain and its cells, in 16 bytes plus an
-//   index slot instead of a 232-byte block and a table entry.
+//   block is, its place in the chain and its cells, in a few bytes instead
+//   of a 224-byte block and a table entry.
 //
 // Layout
-//   Records of 12 bytes sit in fixed chunks (no copy when the store
-//   grows): the block's coordinates packed into 63 bits (the top bit marks
-//   a taken record), and one word with its chain sequence number (23 bits)
-//   and the id of its cell columns (9 bits), which are interned (a trail
-//   holds a few dozen distinct contents). The index is open addressing over 32-bit entries:
-//   the record number plus one in the low 24 bits and an 8-bit tag of the
-//   hash above, so that a probe reads a record only when the tags agree. A
-//   taken record stays in its chunk, marked dead, until clear() (the
-//   clean-up removes every husk) or until the store needs its room.
+//   Trails are solid: the husks come in runs and slabs, not alone. So the
+//   store keeps bricks of 2 x 2 x 2 block places, 40 bytes each: the
+//   brick's coordinates packed into 63 bits (the top bit marks a free
+//   brick) and, for each of its eight places, a word with the husk's chain
+//   sequence number (23 bits) and the id of its cell columns (9 bits), or
+//   kNone. Cell columns are interned (a trail holds a few dozen distinct
+//   contents). A moving crowd fills three quarters of its bricks, which
+//   makes about 8 bytes a husk, index included; a lone husk costs a whole
+//   brick. Bricks sit in fixed chunks (no copy when the store grows) and a
+//   brick emptied by take() goes on a free list. The index is open
+//   addressing over 32-bit entries: the brick number plus one in the low
+//   24 bits and an 8-bit tag of the hash above, so that a probe reads a
+//   brick only when the tags agree.
+//
+//   A husk's record number is its brick number times eight plus its place
+//   in the brick; it stays valid until the husk is taken.
 //
 // Limits
-//   Coordinates beyond +-2^20 blocks, more than 2^24 - 2 records, a chain
-//   sequence number from 2^23 or more than 512 distinct contents are
-//   refused: add() returns false and the block simply
-//   stays a full block. Nothing depends on a block being a husk.
+//   Coordinates beyond +-2^20 blocks, more than 2^24 - 2 bricks, a chain
+//   sequence number from 2^23 - 1 or more than 512 distinct contents are
+//   refused: add() returns false and the block simply stays a full block.
+//   Nothing depends on a block being a husk.
 #pragma once
 
 #include <cstdint>
@@ -75,45 +82,51 @@ public:
     std::vector<Entry> entries() const;
     template <class F>
     void forEach(F&& f) const {  // f(bx, by, bz, seq, record)
-        for (uint32_t rec = 0; rec < used_; ++rec) {
-            const Record& r = recordAt(rec);
-            if (r.dead()) continue;
-            int32_t bx, by, bz;
-            unpack(r.key(), bx, by, bz);
-            f(bx, by, bz, r.seq(), rec);
+        for (uint32_t i = 0; i < used_; ++i) {
+            const Brick& b = brickAt(i);
+            if (b.free()) continue;
+            for (uint32_t place = 0; place < 8; ++place) {
+                if (b.meta[place] == kNone) continue;
+                int32_t bx, by, bz;
+                coordsOf(i * 8 + place, bx, by, bz);
+                f(bx, by, bz, b.meta[place] & (kSeqLimit - 1), i * 8 + place);
+            }
         }
     }
     void coordsOf(uint32_t record, int32_t& bx, int32_t& by, int32_t& bz) const {
-        unpack(recordAt(record).key(), bx, by, bz);
+        unpack(brickAt(record / 8).key(), bx, by, bz);
+        const uint32_t place = record % 8;
+        bx = bx * 2 + int32_t(place & 1);
+        by = by * 2 + int32_t(place >> 1 & 1);
+        bz = bz * 2 + int32_t(place >> 2);
     }
-    const CellColumns& cellsOf(uint32_t record) const { return contents_[recordAt(record).content()]; }
+    const CellColumns& cellsOf(uint32_t record) const {
+        return contents_[brickAt(record / 8).meta[record % 8] >> 23];
+    }
 
-    // Debug check: the index and the records agree; empty when they do.
+    // Debug check: the index, the bricks and the free list agree; empty
+    // when they do.
     std::string verify() const;
 
 private:
     static constexpr int32_t kCoordBias = 1 << 20;
     static bool inRange(int32_t v) { return v >= -kCoordBias && v < kCoordBias; }
-    static constexpr uint32_t kRecordLimit = (1u << 24) - 2;
+    static constexpr uint32_t kBrickLimit = (1u << 24) - 2;
     static constexpr uint32_t kSeqLimit = 1u << 23;
     static constexpr uint32_t kContentLimit = 512;
-    static constexpr size_t kChunkRecords = 8192;
-    // Three words rather than a 64-bit field, so that a record is 12 bytes.
-    struct Record {
-        uint32_t keyLow, keyHigh;  // packed coordinates; bit 63: taken
-        uint32_t meta;             // seq | content << 23
+    static constexpr uint32_t kNone = 0xFFFFFFFFu;  // seq 2^23 - 1 is refused, so no husk has it
+    static constexpr size_t kChunkBricks = 2048;
+    // Words rather than a 64-bit field, so that a brick is 40 bytes.
+    struct Brick {
+        uint32_t keyLow, keyHigh;  // packed brick coordinates; bit 63: free (keyLow: next free)
+        uint32_t meta[8];          // seq | content << 23, or kNone
         uint64_t key() const { return uint64_t(keyHigh) << 32 | keyLow; }
-        bool dead() const { return keyHigh >> 31; }
-        uint32_t seq() const { return meta & (kSeqLimit - 1); }
-        uint32_t content() const { return meta >> 23; }
-        void set(uint64_t k, uint32_t s, uint32_t c) {
-            keyLow = uint32_t(k);
-            keyHigh = uint32_t(k >> 32);
-            meta = s | c << 23;
-        }
-        void kill() { keyHigh |= 1u << 31; }
+        bool free() const { return keyHigh >> 31; }
     };
-    static_assert(sizeof(Record) == 12);
+    static_assert(sizeof(Brick) == 40);
+    static uint32_t placeOf(int32_t bx, int32_t by, int32_t bz) {
+        return uint32_t(bx & 1) | uint32_t(by & 1) << 1 | uint32_t(bz & 1) << 2;
+    }
     static uint64_t pack(int32_t bx, int32_t by, int32_t bz) {
         return uint64_t(uint32_t(bx + kCoordBias)) << 42 | uint64_t(uint32_t(by + kCoordBias)) << 21 |
                uint64_t(uint32_t(bz + kCoordBias));
@@ -124,6 +137,9 @@ private:
         by = int32_t(key >> 21 & m) - kCoordBias;
         bz = int32_t(key & m) - kCoordBias;
     }
+    // The key of the brick holding block (bx, by, bz): arithmetic shifts,
+    // so that the bricks tile negative coordinates too.
+    static uint64_t brickKey(int32_t bx, int32_t by, int32_t bz) { return pack(bx >> 1, by >> 1, bz >> 1); }
     static uint64_t hashOf(uint64_t key) {
         uint64_t h = key * 0x9E3779B97F4A7C15ull;
         h ^= h >> 31;
@@ -133,17 +149,19 @@ private:
     }
     size_t homeOf(uint64_t h) const { return size_t(h >> 8) & mask_; }
     static uint32_t tagOf(uint64_t h) { return uint32_t(h & 0xFF) << 24; }
-    Record& recordAt(uint32_t i) { return chunks_[i / kChunkRecords][i % kChunkRecords]; }
-    const Record& recordAt(uint32_t i) const { return chunks_[i / kChunkRecords][i % kChunkRecords]; }
+    Brick& brickAt(uint32_t i) { return chunks_[i / kChunkBricks][i % kChunkBricks]; }
+    const Brick& brickAt(uint32_t i) const { return chunks_[i / kChunkBricks][i % kChunkBricks]; }
+    // The brick with this key, or -1.
+    int64_t findBrick(uint64_t key) const;
     void grow();
     void rebuildIndex(size_t slots);
-    // Drops the dead records (renumbering the rest) and rebuilds the index.
-    void squeeze();
 
-    std::vector<std::unique_ptr<Record[]>> chunks_;
-    uint32_t used_ = 0;  // records written, dead ones included
-    size_t live_ = 0;
-    std::vector<uint32_t> index_;
+    std::vector<std::unique_ptr<Brick[]>> chunks_;
+    uint32_t used_ = 0;            // bricks written, free ones included
+    uint32_t freeHead_ = kNone;    // a free brick, linked through keyLow
+    size_t liveBricks_ = 0;
+    size_t live_ = 0;              // husks
+    std::vector<uint32_t> index_;  // over the live bricks
     size_t mask_ = 0;
     static constexpr size_t kRegionBits = size_t(1) << 21;
     static uint64_t regionBit(int32_t bx, int32_t by, int32_t bz) {

@@ -4,12 +4,15 @@
 // and generations, and the saved text must agree throughout.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <tuple>
 #include <sstream>
 
 #include "files/grid_file.h"
 #include "tools/workloads.h"
 #include "universe/checkpoint.h"
+#include "universe/husks.h"
 #include "universe/universe.h"
 
 namespace {
@@ -119,6 +122,70 @@ TEST(Husks, CheckpointsHoldThemAsBlocks) {
     ASSERT_TRUE(UniverseCheckpoint::write(u, {}, a, error));
     ASSERT_TRUE(UniverseCheckpoint::write(*again, {}, b, error));
     EXPECT_EQ(a, b);
+}
+
+// The store against a map: husks added and taken at random in a small box
+// around the origin (so that bricks fill, empty, go on the free list and
+// come back, on both sides of zero), with the index grown along the way.
+TEST(Husks, StoreAgreesWithAMap) {
+    std::mt19937 rng(11);
+    HuskStore store;
+    using Place = std::tuple<int32_t, int32_t, int32_t>;
+    std::map<Place, std::pair<uint32_t, uint8_t>> model;  // seq, first type byte
+    CellColumns cells;
+    cells.resetAll();
+    auto coord = [&] { return int32_t(rng() % 40) - 20; };
+    for (int round = 0; round < 40; ++round) {
+        for (int k = 0; k < 2000; ++k) {
+            const Place p{coord(), coord(), coord()};
+            const auto [x, y, z] = p;
+            auto it = model.find(p);
+            const int64_t rec = store.find(x, y, z);
+            ASSERT_EQ(rec >= 0, it != model.end());
+            if (it == model.end()) {
+                const uint32_t seq = rng() % 5000;
+                cells.type[0] = uint8_t(rng() % 50);  // a few dozen contents
+                ASSERT_TRUE(store.add(x, y, z, seq, cells));
+                model[p] = {seq, cells.type[0]};
+            } else if (rng() % 2) {
+                int32_t bx, by, bz;
+                store.coordsOf(uint32_t(rec), bx, by, bz);
+                EXPECT_EQ(Place(bx, by, bz), p);
+                EXPECT_EQ(store.cellsOf(uint32_t(rec)).type[0], it->second.second);
+                uint32_t seq;
+                CellColumns back;
+                store.take(rec, seq, back);
+                EXPECT_EQ(seq, it->second.first);
+                EXPECT_EQ(back.type[0], it->second.second);
+                model.erase(it);
+            }
+        }
+        ASSERT_EQ(store.verify(), "");
+        ASSERT_EQ(store.size(), model.size());
+        size_t seen = 0;
+        for (const HuskStore::Entry& e : store.entries()) {
+            auto it = model.find(Place(e.bx, e.by, e.bz));
+            ASSERT_NE(it, model.end());
+            EXPECT_EQ(e.seq, it->second.first);
+            ++seen;
+        }
+        EXPECT_EQ(seen, model.size());
+    }
+    // What cannot be stored is refused, and changes nothing.
+    EXPECT_FALSE(store.add(1 << 20, 0, 0, 1, cells));
+    EXPECT_FALSE(store.add(0, 0, 0, (1u << 23) - 1, cells));
+    size_t taken = 0;
+    for (int c = 0; c < 600; ++c) {
+        cells.type[1] = uint8_t(c);
+        cells.type[2] = uint8_t(c >> 8);
+        taken += store.add(100 + c, 100, 100, 1, cells);
+    }
+    EXPECT_LT(taken, 512u);  // the contents above are already in use
+    EXPECT_FALSE(store.find(100 + 599, 100, 100) >= 0);
+    EXPECT_EQ(store.verify(), "");
+    store.clear();
+    EXPECT_TRUE(store.empty());
+    EXPECT_LT(store.find(0, 0, 0), 0);
 }
 
 }  // namespace
