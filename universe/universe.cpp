@@ -46,18 +46,19 @@ Universe::~Universe() {
 }
 
 Universe::Chunk Universe::newChunk() {
-    static_assert(kChunkBlocks * sizeof(UniverseBlock) + sizeof(ChunkTail) <= kChunkBytes);
+    static_assert(kSpareLines >= 64 && alignof(UniverseBlock) <= kLine);
     void* memory = std::aligned_alloc(kChunkBytes, kChunkBytes);
     if (!memory) throw std::bad_alloc();
-    UniverseBlock* blocks = static_cast<UniverseBlock*>(memory);
+    const uintptr_t head = headStart(reinterpret_cast<uintptr_t>(memory));
+    new (reinterpret_cast<void*>(head)) ChunkHead{};
+    UniverseBlock* blocks = reinterpret_cast<UniverseBlock*>(head + kHeadBytes);
     for (size_t i = 0; i < kChunkBlocks; ++i) new (blocks + i) UniverseBlock();
-    new (&tailOf(blocks)) ChunkTail{};
     return Chunk(blocks);
 }
 
 void Universe::ChunkFree::operator()(UniverseBlock* blocks) const {
     for (size_t i = 0; i < kChunkBlocks; ++i) blocks[i].~UniverseBlock();
-    std::free(blocks);
+    std::free(reinterpret_cast<void*>(chunkBase(blocks)));
 }
 
 // Free blocks are chained through chainNext, so a free block costs nothing
@@ -613,7 +614,7 @@ void Universe::sweepHusks() {
     if (mark == sweptAt_) return;
     sweptAt_ = mark;
     auto dormant = [](const UniverseBlock* b) { return b->listFlags == 0 && b->occupied == 0 && !b->extras; };
-    size_t made = 0;
+    std::vector<UniverseBlock*> swept;
     for (uint32_t i = 0; i < kBuckets; ++i) {
         UniverseBlock* prev = nullptr;
         for (UniverseBlock* b = bucketHead_[i]; b;) {
@@ -628,7 +629,6 @@ void Universe::sweepHusks() {
                 else
                     bucketHead_[i] = next;
                 if (bucketTail_[i] == b) bucketTail_[i] = prev;
-                tableErase(b);
                 --blockCount_;
                 for (int d = 0; d < 6; ++d)
                     if (UniverseBlock* n = b->neighbour[d]) {
@@ -636,15 +636,32 @@ void Universe::sweepHusks() {
                         n->neighbour[o] = nullptr;
                         huskSides(n) = uint8_t(huskSides(n) | (1u << o));
                     }
-                freeBlock(b);
-                ++made;
+                swept.push_back(b);
             } else {
                 prev = b;
             }
             b = next;
         }
     }
-    if (made) ++layoutEpoch_;
+    if (swept.empty()) return;
+    // Out of the table, then freed (nothing above looks anything up). When
+    // most of the table goes, building it again from the chains beats
+    // erasing entry by entry.
+    if (swept.size() > blockCount_) {
+        size_t size = 1024;
+        while ((blockCount_ + 1) * 10 > size * 7) size *= 2;
+        std::vector<TableEntry>(size, TableEntry{}).swap(table_);
+        tableMask_ = table_.size() - 1;
+        forEachBlock([&](UniverseBlock* b) {
+            int32_t bx, by, bz;
+            blockCoords(b, bx, by, bz);
+            table_[tableIndex(bx, by, bz)] = makeEntry(mixKey(bx, by, bz), b);
+        });
+    } else {
+        for (UniverseBlock* b : swept) tableErase(b);
+    }
+    for (UniverseBlock* b : swept) freeBlock(b);
+    ++layoutEpoch_;
 }
 
 UniverseBlock* Universe::reviveHusk(int32_t bx, int32_t by, int32_t bz) {

@@ -382,24 +382,32 @@ private:
     // every chain, so that a husk that comes back finds its place among the
     // blocks), and huskSides, bit d set when the face neighbour d is a husk
     // (its pointer is null). Chunks are aligned to their size, so a block
-    // finds its chunk's tail from its own address. Only blocks of chunks
-    // have them (not the wake sinks or temporaries).
-    struct ChunkTail {
+    // finds its chunk's head from its own address. The head and the blocks
+    // after it start at an offset (a few dozen cache lines) that the chunk's
+    // address decides: with every chunk laid out alike, block i and the head
+    // of every chunk would fall into the same cache sets. Only blocks of
+    // chunks have a head (not the wake sinks or temporaries).
+    struct ChunkHead {
         uint32_t chainSeq[kChunkBlocks];
         uint8_t huskSides[kChunkBlocks];
     };
     static constexpr size_t kChunkBytes = size_t(1) << 17;
+    static constexpr size_t kLine = 64;
+    static constexpr size_t kHeadBytes = (sizeof(ChunkHead) + kLine - 1) / kLine * kLine;
+    static constexpr size_t kSpareLines = (kChunkBytes - kHeadBytes - kChunkBlocks * sizeof(UniverseBlock)) / kLine;
     static uintptr_t chunkBase(const UniverseBlock* b) {
         return reinterpret_cast<uintptr_t>(b) & ~uintptr_t(kChunkBytes - 1);
     }
-    static ChunkTail& tailOf(const UniverseBlock* b) {
-        return *reinterpret_cast<ChunkTail*>(chunkBase(b) + kChunkBlocks * sizeof(UniverseBlock));
-    }
+    // Where the head of the chunk at `base` starts; successive chunks step
+    // by 37 lines (prime to the spare count).
+    static uintptr_t headStart(uintptr_t base) { return base + (base / kChunkBytes * 37 % kSpareLines) * kLine; }
+    static ChunkHead& headOf(const UniverseBlock* b) { return *reinterpret_cast<ChunkHead*>(headStart(chunkBase(b))); }
     static size_t indexInChunk(const UniverseBlock* b) {
-        return (reinterpret_cast<uintptr_t>(b) - chunkBase(b)) / sizeof(UniverseBlock);
+        const uintptr_t at = reinterpret_cast<uintptr_t>(b);
+        return (at - headStart(chunkBase(b)) - kHeadBytes) / sizeof(UniverseBlock);
     }
-    static uint32_t& chainSeq(const UniverseBlock* b) { return tailOf(b).chainSeq[indexInChunk(b)]; }
-    static uint8_t& huskSides(const UniverseBlock* b) { return tailOf(b).huskSides[indexInChunk(b)]; }
+    static uint32_t& chainSeq(const UniverseBlock* b) { return headOf(b).chainSeq[indexInChunk(b)]; }
+    static uint8_t& huskSides(const UniverseBlock* b) { return headOf(b).huskSides[indexInChunk(b)]; }
     static constexpr uint32_t kSweepPeriod = 64;
     void sweepHusks();
     UniverseBlock* reviveHusk(int32_t bx, int32_t by, int32_t bz);
@@ -537,8 +545,8 @@ public:
         std::vector<uint32_t> below;   // WakeRanks: keys before each word of `merged`
     };
     static constexpr uint32_t kNoKey = ~0u;
-    // Block storage comes in chunks of kChunkBlocks blocks followed by their
-    // ChunkTail, each aligned to kChunkBytes (see Husks in the private part).
+    // Block storage comes in chunks of kChunkBlocks blocks after their
+    // ChunkHead, each aligned to kChunkBytes (see Husks in the private part).
     struct ChunkFree {
         void operator()(UniverseBlock* blocks) const;
     };
