@@ -189,7 +189,7 @@ void Universe::tableErase(UniverseBlock* b) {
 
 // ---------------------------------------------------------------- blocks
 
-UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
+UniverseBlock* Universe::startBlock(int32_t bx, int32_t by, int32_t bz) {
     UniverseBlock* b = allocBlock();
     ++blockEpoch_;
     lastCreation_ = generation;
@@ -198,10 +198,15 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->originZ = bz * 3;
     b->listFlags = 0;
     b->scratch = -1;
-    b->chainNext = nullptr;
     huskSides(b) = 0;
-    b->cells.resetAll();
     b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
+    return b;
+}
+
+UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
+    UniverseBlock* b = startBlock(bx, by, bz);
+    b->chainNext = nullptr;
+    b->cells.resetAll();
     next_->push_back(b);
     b->listFlags |= OnNext;
     b->setListPos(uint32_t(current_->size()));
@@ -614,21 +619,67 @@ void Universe::sweepHusks() {
     if (mark == sweptAt_) return;
     sweptAt_ = mark;
     auto dormant = [](const UniverseBlock* b) { return b->listFlags == 0 && b->occupied == 0 && !b->extras; };
+    auto fetch = [](const UniverseBlock* b) {
+        __builtin_prefetch(&b->listFlags);
+        __builtin_prefetch(&b->occupied);
+        __builtin_prefetch(&b->extras);
+        __builtin_prefetch(&b->neighbour[0]);
+        __builtin_prefetch(&b->chainNext);
+    };
     std::vector<UniverseBlock*> swept;
-    for (uint32_t i = 0; i < kBuckets; ++i) {
-        UniverseBlock* prev = nullptr;
-        for (UniverseBlock* b = bucketHead_[i]; b;) {
-            UniverseBlock* next = b->chainNext;
+    // The chains are walked several at a time, a step of each in turn, with
+    // the next block and a dormant block's neighbours fetched a turn ahead:
+    // one chain at a time would wait on memory at every block. Which blocks
+    // become husks does not depend on the order (a husk counts as dormant).
+    struct Lane {
+        uint32_t bucket;
+        UniverseBlock* prev;
+        UniverseBlock* block;
+        bool neighboursFetched;
+    };
+    constexpr int kLanes = 8;
+    Lane lanes[kLanes];
+    int active = 0;
+    uint32_t nextBucket = 0;
+    auto start = [&](Lane& lane) {
+        while (nextBucket < kBuckets) {
+            const uint32_t i = nextBucket++;
+            if (UniverseBlock* b = bucketHead_[i]) {
+                lane = Lane{i, nullptr, b, false};
+                fetch(b);
+                return true;
+            }
+        }
+        return false;
+    };
+    while (active < kLanes && start(lanes[active])) ++active;
+    while (active > 0) {
+        for (int k = 0; k < active;) {
+            Lane& lane = lanes[k];
+            UniverseBlock* b = lane.block;
             bool husk = dormant(b);
+            if (husk && !lane.neighboursFetched) {
+                for (UniverseBlock* n : b->neighbour)
+                    if (n) __builtin_prefetch(&n->listFlags), __builtin_prefetch(&n->extras);
+                // And what a husk keeps.
+                for (size_t at = 0; at < sizeof b->cells; at += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(&b->cells) + at);
+                __builtin_prefetch(&chainSeq(b));
+                lane.neighboursFetched = true;
+                ++k;
+                continue;
+            }
             for (int d = 0; d < 6 && husk; ++d) husk = !b->neighbour[d] || dormant(b->neighbour[d]);
+            UniverseBlock* next = b->chainNext;
             int32_t bx, by, bz;
             blockCoords(b, bx, by, bz);
             if (husk && husks_.add(bx, by, bz, chainSeq(b), b->cells)) {
-                if (prev)
-                    prev->chainNext = next;
+                const uint32_t i = lane.bucket;
+                if (lane.prev)
+                    lane.prev->chainNext = next;
                 else
                     bucketHead_[i] = next;
-                if (bucketTail_[i] == b) bucketTail_[i] = prev;
+                if (bucketTail_[i] == b) bucketTail_[i] = lane.prev;
                 --blockCount_;
                 for (int d = 0; d < 6; ++d)
                     if (UniverseBlock* n = b->neighbour[d]) {
@@ -638,9 +689,18 @@ void Universe::sweepHusks() {
                     }
                 swept.push_back(b);
             } else {
-                prev = b;
+                lane.prev = b;
             }
-            b = next;
+            if (next) {
+                lane.block = next;
+                lane.neighboursFetched = false;
+                fetch(next);
+                ++k;
+            } else if (!start(lane)) {
+                lane = lanes[--active];  // the last lane takes this one's place
+            } else {
+                ++k;
+            }
         }
     }
     if (swept.empty()) return;
@@ -667,18 +727,9 @@ void Universe::sweepHusks() {
 UniverseBlock* Universe::reviveHusk(int32_t bx, int32_t by, int32_t bz) {
     const int64_t record = husks_.find(bx, by, bz);
     if (record < 0) return nullptr;
-    UniverseBlock* b = allocBlock();
-    ++blockEpoch_;
-    lastCreation_ = generation;
-    b->originX = bx * 2;
-    b->originY = by * 2;
-    b->originZ = bz * 3;
-    b->listFlags = 0;
-    b->scratch = -1;
-    huskSides(b) = 0;
+    UniverseBlock* b = startBlock(bx, by, bz);
     b->extras.reset();
     husks_.take(record, chainSeq(b), b->cells);
-    b->occupied = b->conductorCells = b->norCells = b->orderedCells = 0;
     // Back into its chain at its old place.
     const uint32_t bucket = bucketOf(bx, by, bz);
     UniverseBlock* prev = nullptr;

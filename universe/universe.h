@@ -421,6 +421,9 @@ private:
     uint64_t changeEpoch_ = 0;         // counts moves requested and parts placed
     uint64_t sweptAt_ = ~uint64_t(0);  // blockEpoch_ + changeEpoch_ at the last sweep
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
+    // A block from storage at (bx, by, bz), empty of parts and on no list;
+    // its cells, chain place and extras are the caller's to set.
+    UniverseBlock* startBlock(int32_t bx, int32_t by, int32_t bz);
     void destroyBlock(UniverseBlock* b);
     void enlistForUpdate(UniverseBlock* b);
     void enlistSome(UniverseBlock* b);

@@ -23,6 +23,15 @@ std::string savedText(const Universe& u) {
     return out.str();
 }
 
+void loadCars(Universe& u, int cars) {
+    std::ostringstream grid;
+    workloads::CarOptions options;
+    options.cars = cars;
+    workloads::writeCars(grid, options);
+    std::istringstream in(grid.str());
+    readGridFile(u, in);
+}
+
 std::unique_ptr<Universe> fullCopy(const Universe& u) {
     std::string bytes, error;
     EXPECT_TRUE(UniverseCheckpoint::write(u, {}, bytes, error)) << error;
@@ -36,14 +45,7 @@ std::unique_ptr<Universe> fullCopy(const Universe& u) {
 // injected and cells looked up, in both universes alike.
 void runAgainstFullBlocks(uint32_t seed, int threads) {
     Universe husked;
-    {
-        std::ostringstream grid;
-        workloads::CarOptions options;
-        options.cars = 12;
-        workloads::writeCars(grid, options);
-        std::istringstream in(grid.str());
-        readGridFile(husked, in);
-    }
+    loadCars(husked, 12);
     husked.setThreads(threads);
     for (int g = 0; g < 300; ++g) husked.stepGeneration();
     ASSERT_GT(husked.huskCount(), 50u);
@@ -106,12 +108,7 @@ TEST(Husks, ChangeNothingAgainstFullBlocksOnThreeThreads) { runAgainstFullBlocks
 // and reads back into the same saved text and the same future.
 TEST(Husks, CheckpointsHoldThemAsBlocks) {
     Universe u;
-    std::ostringstream grid;
-    workloads::CarOptions options;
-    options.cars = 6;
-    workloads::writeCars(grid, options);
-    std::istringstream in(grid.str());
-    readGridFile(u, in);
+    loadCars(u, 6);
     for (int g = 0; g < 200; ++g) u.stepGeneration();
     ASSERT_GT(u.huskCount(), 0u);
     std::unique_ptr<Universe> copy = fullCopy(u);
