@@ -9,6 +9,7 @@
 #include <new>
 #include <ostream>
 
+#include "universe/chunk_slabs.h"
 #include "universe/universe_internal.h"
 
 using namespace universe_detail;
@@ -47,7 +48,7 @@ Universe::~Universe() {
 
 Universe::Chunk Universe::newChunk() {
     static_assert(kSpareLines >= 64 && alignof(UniverseBlock) <= kLine);
-    void* memory = std::aligned_alloc(kChunkBytes, kChunkBytes);
+    void* memory = chunk_slabs::take();
     if (!memory) throw std::bad_alloc();
     const uintptr_t head = headStart(reinterpret_cast<uintptr_t>(memory));
     new (reinterpret_cast<void*>(head)) ChunkHead{};
@@ -58,7 +59,7 @@ Universe::Chunk Universe::newChunk() {
 
 void Universe::ChunkFree::operator()(UniverseBlock* blocks) const {
     for (size_t i = 0; i < kChunkBlocks; ++i) blocks[i].~UniverseBlock();
-    std::free(reinterpret_cast<void*>(chunkBase(blocks)));
+    chunk_slabs::give(reinterpret_cast<void*>(chunkBase(blocks)));
 }
 
 // Free blocks are chained through chainNext, so a free block costs nothing

@@ -1,0 +1,108 @@
+#include "universe/chunk_slabs.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#define CELLFORGE_CHUNK_SLABS 1
+#endif
+
+namespace chunk_slabs {
+namespace {
+
+constexpr size_t kChunkBytes = size_t(1) << 17;
+
+#if CELLFORGE_CHUNK_SLABS
+constexpr size_t kSlabBytes = size_t(1) << 21;
+constexpr unsigned kPerSlab = unsigned(kSlabBytes / kChunkBytes);
+
+struct Slab {
+    uintptr_t base;
+    uint32_t freeMask;  // bit i: chunk i is free
+};
+
+struct Slabs {
+    std::mutex lock;
+    std::vector<Slab> slabs;  // sorted by base
+};
+
+Slabs& slabs() {
+    static Slabs* s = new Slabs;  // never destroyed: chunks may outlive statics
+    return *s;
+}
+
+// A 2 MiB region aligned to 2 MiB: map twice the size, give back the ends.
+uintptr_t mapSlab() {
+    void* p = mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return 0;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t base = (at + kSlabBytes - 1) & ~uintptr_t(kSlabBytes - 1);
+    if (base > at) munmap(p, base - at);
+    const uintptr_t end = at + 2 * kSlabBytes;
+    if (end > base + kSlabBytes) munmap(reinterpret_cast<void*>(base + kSlabBytes), end - base - kSlabBytes);
+#ifdef MADV_HUGEPAGE
+    madvise(reinterpret_cast<void*>(base), kSlabBytes, MADV_HUGEPAGE);
+#endif
+    return base;
+}
+#endif
+
+}  // namespace
+
+void* take() {
+#if CELLFORGE_CHUNK_SLABS
+    Slabs& s = slabs();
+    std::lock_guard<std::mutex> hold(s.lock);
+    for (Slab& slab : s.slabs)
+        if (slab.freeMask) {
+            const unsigned i = unsigned(__builtin_ctz(slab.freeMask));
+            slab.freeMask &= ~(1u << i);
+            return reinterpret_cast<void*>(slab.base + i * kChunkBytes);
+        }
+    const uintptr_t base = mapSlab();
+    if (!base) return nullptr;
+    Slab fresh{base, ((1u << kPerSlab) - 1) & ~1u};
+    s.slabs.insert(std::lower_bound(s.slabs.begin(), s.slabs.end(), base,
+                                    [](const Slab& a, uintptr_t b) { return a.base < b; }),
+                   fresh);
+    return reinterpret_cast<void*>(base);
+#else
+    return std::aligned_alloc(kChunkBytes, kChunkBytes);
+#endif
+}
+
+void give(void* chunk) {
+#if CELLFORGE_CHUNK_SLABS
+    const uintptr_t at = reinterpret_cast<uintptr_t>(chunk);
+    const uintptr_t base = at & ~uintptr_t(kSlabBytes - 1);
+    Slabs& s = slabs();
+    std::lock_guard<std::mutex> hold(s.lock);
+    const auto slab = std::lower_bound(s.slabs.begin(), s.slabs.end(), base,
+                                       [](const Slab& a, uintptr_t b) { return a.base < b; });
+    if (slab == s.slabs.end() || slab->base != base) std::abort();  // not from take()
+    slab->freeMask |= 1u << ((at - base) / kChunkBytes);
+    if (slab->freeMask == (1u << kPerSlab) - 1) {
+        munmap(reinterpret_cast<void*>(base), kSlabBytes);
+        s.slabs.erase(slab);
+    }
+#else
+    std::free(chunk);
+#endif
+}
+
+size_t mappedSlabs() {
+#if CELLFORGE_CHUNK_SLABS
+    Slabs& s = slabs();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.slabs.size();
+#else
+    return 0;
+#endif
+}
+
+}  // namespace chunk_slabs
