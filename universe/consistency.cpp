@@ -5,6 +5,7 @@
 // the generation where it drifted. The fuzzers call it after every
 // generation, so list membership is counted in the one walk over the
 // buckets rather than searched for block by block.
+#include <algorithm>
 #include <sstream>
 
 #include "universe/universe.h"
@@ -98,6 +99,10 @@ std::string Universe::verifyConsistency() const {
     checkList(*next_, OnNext, "next");
     checkList(moveList_, OnMove, "move");
     checkList(commitList_, OnCommit, "commit");
+    if (partitionCurrent()) {
+        if (shareCuts_.front() != 0 || !std::is_sorted(shareCuts_.begin(), shareCuts_.end()))
+            err << "the threads' cuts do not split storage in order\n";
+    }
     err << husks_.verify();
     for (const HuskStore::Entry& h : husks_.entries())
         if (tableAt(h.bx * 2, h.by * 2, h.bz * 3)) err << "husk " << h.bx << "," << h.by << "," << h.bz << " is in the table\n";

@@ -13,6 +13,7 @@
 // do nothing but enlist, its next list is a function of the wake masks
 // alone, and that the threads can compute without it.
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "universe/universe.h"
@@ -61,7 +62,7 @@ void Universe::PassPool::helperLoop(int index) {
         if (quit_.load()) return;
         size_t begin, end;
         shareOf(count_, size_t(index), shares_, begin, end);
-        universe_.runPass(pass_, size_t(index), begin, end);
+        universe_.runShare(pass_, size_t(index), begin, end);
         remaining_.fetch_sub(1, std::memory_order_release);
     }
 }
@@ -74,7 +75,7 @@ void Universe::PassPool::run(Pass pass, size_t count) {
     if (sleepers_.load() != 0) epoch_.notify_all();
     size_t begin, end;
     shareOf(count, 0, shares_, begin, end);
-    universe_.runPass(pass, 0, begin, end);
+    universe_.runShare(pass, 0, begin, end);
     while (remaining_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
@@ -239,6 +240,16 @@ void Universe::runStored(Pass pass, size_t stored) {
     usePartition_ = partitionCurrent();
     pool_->run(pass, stored);
     usePartition_ = false;
+}
+
+void Universe::runShare(Pass pass, size_t share, size_t begin, size_t end) {
+    if (!usePartition_) {
+        runPass(pass, share, begin, end);
+        return;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    runPass(pass, share, begin, end);
+    shareState_[share].busyNs += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
 }
 
 void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {

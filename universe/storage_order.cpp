@@ -101,7 +101,11 @@ void Universe::relocateSpatially() {
 // number of neighbour pairs straddling each possible cut comes from one
 // walk over the pairs (a difference array over storage indices).
 void Universe::preparePartition() {
-    if (!pool_ || partitionCurrent()) return;
+    if (!pool_) return;
+    if (partitionCurrent()) {
+        balanceCuts();
+        return;
+    }
     // A universe that keeps making blocks (movers) would move its storage
     // again and again for little: wait until creation has paused.
     if (partitionBuilt_ && (generation - partitionGeneration_ < kPartitionGap || generation - lastCreation_ < kPartitionGap))
@@ -152,5 +156,52 @@ void Universe::preparePartition() {
     }
     partitionBuilt_ = true;
     partitionEpoch_ = blockEpoch_;
-    partitionGeneration_ = generation;
+    partitionGeneration_ = balanceGeneration_ = generation;
+    for (ShareState& share : shareState_) share.busyNs = 0;
+}
+
+// Moves the cuts so that the shares' times (measured over the last
+// kBalanceGap generations or more) come out even, taking each share's time
+// as spread evenly over its storage, and going halfway there: a share that
+// was slow because its core was busy elsewhere moves the cuts back in the
+// next round. The cuts change only which thread walks which blocks.
+void Universe::balanceCuts() {
+    if (generation - balanceGeneration_ < kBalanceGap) return;
+    const size_t n = shareState_.size();
+    std::vector<double> busy(n);
+    double total = 0, longest = 0, shortest = 1e300;
+    for (size_t k = 0; k < n; ++k) {
+        busy[k] = double(shareState_[k].busyNs);
+        total += busy[k];
+        longest = std::max(longest, busy[k]);
+        shortest = std::min(shortest, busy[k]);
+    }
+    if (total < kBalanceMinNs && !scrambleCuts) return;  // keep measuring
+    balanceGeneration_ = generation;
+    for (ShareState& share : shareState_) share.busyNs = 0;
+    std::vector<size_t> cuts = shareCuts_;
+    if (scrambleCuts) {
+        for (size_t t = 1; t < n; ++t) {
+            scrambleCuts = scrambleCuts * 6364136223846793005ull + 1442695040888963407ull;
+            cuts[t] = size_t((scrambleCuts >> 33) % (shareCuts_[n] + 1));
+        }
+        std::sort(cuts.begin(), cuts.end());
+        shareCuts_ = std::move(cuts);
+        ++cutMoves;
+        return;
+    }
+    if (longest <= shortest * 1.04) return;
+    size_t k = 0;
+    double before = 0;  // time of the shares before share k
+    for (size_t t = 1; t < n; ++t) {
+        const double target = total * double(t) / double(n);
+        while (k + 1 < n && before + busy[k] < target) before += busy[k++];
+        const double width = double(shareCuts_[k + 1] - shareCuts_[k]);
+        const double within = busy[k] > 0 ? std::min(1.0, (target - before) / busy[k]) : 0.5;
+        const double even = double(shareCuts_[k]) + within * width;
+        const double halfway = (double(shareCuts_[t]) + even) / 2;
+        cuts[t] = std::clamp(size_t(halfway), cuts[t - 1], shareCuts_[n]);
+    }
+    shareCuts_ = std::move(cuts);
+    ++cutMoves;
 }

@@ -149,6 +149,7 @@
 //   moves.cpp           phases 2 and 3: claims, moves, turns and the commit
 //   pass_pool.cpp       the helper threads, their passes and the keyed walk
 //   storage_order.cpp   the move to spatial order and the threads' cuts
+//   chunk_slabs.*       the memory the block chunks come from
 //   husks.cpp           the husk store; the sweep and the revival are in
 //                       universe.cpp
 //   consistency.cpp     verifyConsistency
@@ -313,6 +314,12 @@ public:
     // benchmarks: both change timing only).
     uint64_t keyedWalks = 0;
     uint64_t relocations = 0;
+    // How often the threads' cuts were moved to even out their times.
+    uint64_t cutMoves = 0;
+    // Tests: when nonzero, every round of balancing puts the cuts at
+    // random places drawn from this seed instead of following the times
+    // (any cuts must give the same results).
+    uint64_t scrambleCuts = 0;
     // Changes whenever a block may have been freed or moved (the clean-up,
     // the move to spatial order, the husk sweep, a checkpoint read in), so that a reader
     // outside the engine may keep block pointers while it stays the same.
@@ -515,6 +522,9 @@ private:
     // turns; Promote moves the next list's flags to current.
     enum class Pass { ListSignals, StorageSignals, Commits, WakeKeys, WakeRanks, WakeRanksCommitted, StorageCommits, Promote };
     void runPass(Pass pass, size_t share, size_t begin, size_t end);
+    // runPass for one thread of a shared pass: a pass over the cuts is
+    // timed for balanceCuts.
+    void runShare(Pass pass, size_t share, size_t begin, size_t end);
     // Every block of every chunk, free ones included: what a storage-order
     // pass visits, and the range its storage indices cover.
     size_t storedBlocks() const { return chunks_.size() * kChunkBlocks; }
@@ -546,6 +556,7 @@ public:
         std::vector<uint64_t> keys;    // WakeKeys: bit per key of this share's blocks
         std::vector<uint64_t> merged;  // WakeRanks: the union of every share's bits
         std::vector<uint32_t> below;   // WakeRanks: keys before each word of `merged`
+        uint64_t busyNs = 0;           // time in storage-order passes over the cuts since the last balance
     };
     static constexpr uint32_t kNoKey = ~0u;
     // Block storage comes in chunks of kChunkBlocks blocks after their
@@ -565,7 +576,9 @@ private:
     // spatial order) once none has been created for kPartitionGap
     // generations and the last rebuild is that old, at once when there are
     // no cuts at all (see Storage order above). Until then the passes split
-    // storage evenly, which is as exact, only slower.
+    // storage evenly, which is as exact, only slower. While they are
+    // current, balanceCuts moves them to even out the shares' measured
+    // times (a share's time follows its signal work, not its block count).
     std::vector<size_t> shareCuts_;           // shares + 1 storage indices
     uint64_t blockEpoch_ = 0;                 // counts block creations and rebuilds
     uint64_t partitionEpoch_ = ~uint64_t(0);  // blockEpoch_ when shareCuts_ was chosen
@@ -574,11 +587,15 @@ private:
     bool partitionBuilt_ = false;
     bool usePartition_ = false;  // for the pass being run (published by the pool)
     static constexpr uint32_t kPartitionGap = 256;
+    uint32_t balanceGeneration_ = 0;  // generation of the last balanceCuts
+    static constexpr uint32_t kBalanceGap = 32;
+    static constexpr double kBalanceMinNs = 2e5;  // less is noise
     bool partitionCurrent() const {
         return partitionBuilt_ && partitionEpoch_ == blockEpoch_ && shareCuts_.size() == shareState_.size() + 1 &&
                shareCuts_.back() == storedBlocks();
     }
     void preparePartition();
+    void balanceCuts();
     void relocateSpatially();
     void dropPartition() { partitionBuilt_ = false; }
     Span spanOf(size_t share, size_t begin, size_t end) const {

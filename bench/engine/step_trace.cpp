@@ -9,7 +9,7 @@
 // calling thread's, so a loaded machine costs it little) instead of the
 // fingerprints.
 //
-// usage: step-trace cars|random|drivers COUNT GENERATIONS [--threads N]
+// usage: step-trace cars|random|drivers|bank COUNT GENERATIONS [--threads N]
 //                   [--every K] [--sharing adaptive|always|never|alternate] [--time 1]
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +48,11 @@ std::string workloadText(const std::string& kind, long count) {
         workloads::DriverOptions o;
         o.groups = int(count);
         workloads::writeDrivers(out, o);
+    } else if (kind == "bank") {  // COUNT is the seed of its random rings
+        workloads::BankOptions o;
+        o.pattern = workloads::RingPattern::Random;
+        o.seed = uint32_t(count);
+        workloads::writeMemoryBank(out, o);
     }
     return out.str();
 }
@@ -57,7 +62,7 @@ std::string workloadText(const std::string& kind, long count) {
 int main(int argc, char** argv) {
     if (argc < 4) {
         std::fprintf(stderr,
-                     "usage: step-trace cars|random|drivers COUNT GENERATIONS [--threads N] [--every K] "
+                     "usage: step-trace cars|random|drivers|bank COUNT GENERATIONS [--threads N] [--every K] "
                      "[--sharing adaptive|always|never|alternate]\n");
         return 2;
     }

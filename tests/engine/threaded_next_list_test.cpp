@@ -232,6 +232,22 @@ TEST(ThreadedNextList, SharingChoicesKeepTheListOrder) {
     }
 }
 
+// The threads' cuts follow their measured times, so they may lie anywhere:
+// cuts moved to random places every round give the one-thread results,
+// with empty shares, cuts inside a chunk and cuts on free blocks among them.
+TEST(ThreadedNextList, CutsAnywhereKeepTheResults) {
+    for (uint32_t seed : {41u, 42u}) {
+        Engines es(signalBox(seed, 10, seed == 42u ? 3 : 0), {1, 2, 3, 4}, true);
+        for (size_t k = 1; k < es.u.size(); ++k) es.u[k]->scrambleCuts = seed * 977 + k;
+        for (int g = 1; g <= 300; ++g) {
+            es.step(g % 13 == 0);
+            const std::string problem = es.compare(g % 25 == 0);
+            ASSERT_EQ(problem, "") << "seed " << seed;
+        }
+        for (size_t k = 1; k < es.u.size(); ++k) EXPECT_GE(es.u[k]->cutMoves, 5u) << "seed " << seed;
+    }
+}
+
 // Edits between generations put blocks on the lists outside the walks (and
 // the current list's positions must follow); a checkpoint taken and
 // restored mid-run carries on exactly.
