@@ -16,7 +16,9 @@ void SharingChoice::record(bool way, double nanoseconds, size_t blocks) {
         blocks_[way] += double(blocks) + 1;
     }
     ++step_;
-    if (step_ == 2 * kRun) {
+    if (step_ == kRun + kWarm + kProbe) {
+        if (perBlock(1) > kHopeless * perBlock(0)) decide(false);
+    } else if (step_ == 2 * kRun) {
         const double shared = perBlock(1), serial = perBlock(0);
         if (shared * kClear < serial || serial * kClear < shared) decide(shared < serial);
     } else if (step_ == 4 * kRun) {

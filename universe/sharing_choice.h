@@ -6,8 +6,8 @@
 //     wait, and a helper's half of the blocks is fast only once it sits in
 //     that helper's cache. So the choice is measured, never guessed; both
 //     ways compute the same results, only the time differs.
-//   * A trial runs four runs of kRun generations, shared, serial, serial,
-//     shared (so that a drift over the trial falls on both ways alike), and
+//   * A trial runs four runs of kRun generations, serial, shared, shared,
+//     serial (so that a drift over the trial falls on both ways alike), and
 //     compares the time per listed block of each way, summed over the runs.
 //     The first kWarm generations of a run are not counted: they pay for
 //     the switch (helpers waking, blocks moving between the caches). Runs
@@ -16,7 +16,11 @@
 //     generations sampled unevenly.
 //   * When the first two runs already differ by more than kClear, the trial
 //     ends there: a clearly losing way is not run any longer than needed.
-//     Sharing is chosen only when it is at least 5% faster.
+//     The serial way comes first because it is the one that costs nothing
+//     against a single thread: sharing is then probed for kProbe counted
+//     generations, and a probe more than kHopeless slower ends the trial at
+//     once (on a machine where sharing loses, that is what every trial
+//     costs). Sharing is chosen only when it is at least 5% faster.
 //   * The choice stays for kFirstStay generations, twice as long each time
 //     the next trial confirms it (up to kLongestStay), before the next trial.
 #pragma once
@@ -30,6 +34,8 @@ public:
     static constexpr uint32_t kWarm = 4;   // of them not counted
     static constexpr uint32_t kFirstStay = 128, kLongestStay = 4096;
     static constexpr double kClear = 1.10;
+    static constexpr uint32_t kProbe = 8;
+    static constexpr double kHopeless = 1.25;
 
     // The way of the coming generation (true: shared).
     bool next() const { return inTrial_ ? kOrder[step_ / kRun] : shared_; }
@@ -41,7 +47,7 @@ public:
     uint32_t stay() const { return stay_; }
 
 private:
-    static constexpr bool kOrder[4] = {true, false, false, true};
+    static constexpr bool kOrder[4] = {false, true, true, false};
     void decide(bool shareWins);
     double perBlock(int way) const { return blocks_[way] > 0 ? nanoseconds_[way] / blocks_[way] : 0; }
 

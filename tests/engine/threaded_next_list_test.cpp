@@ -221,9 +221,9 @@ TEST(ThreadedNextList, SharingChoicesKeepTheListOrder) {
             const std::string problem = es.compare(g % 6 == 0);
             ASSERT_EQ(problem, "") << "seed " << seed;
         }
-        // The first trial opens with a shared run, whatever it then decides.
-        EXPECT_GE(es.u[1]->sharedGenerations, SharingChoice::kRun) << "seed " << seed;
-        EXPECT_GE(es.u[4]->sharedGenerations, SharingChoice::kRun) << "seed " << seed;
+        // The first trial probes sharing, whatever it then decides.
+        EXPECT_GE(es.u[1]->sharedGenerations, SharingChoice::kWarm + SharingChoice::kProbe) << "seed " << seed;
+        EXPECT_GE(es.u[4]->sharedGenerations, SharingChoice::kWarm + SharingChoice::kProbe) << "seed " << seed;
         EXPECT_EQ(es.u[2]->sharedGenerations, uint64_t(kGenerations / 2)) << "seed " << seed;
         EXPECT_GT(es.u[2]->keyedWalks, 0u) << "seed " << seed;
         EXPECT_EQ(es.u[3]->sharedGenerations, 0u) << "seed " << seed;
@@ -390,11 +390,15 @@ TEST(ThreadedNextList, SharingChoiceFindsTheSettledFasterWay) {
     // Sharing 30% faster once settled, but 2x slower in its first generations.
     EXPECT_GT(run({0.7, 2.0}, 20000, decidedAt), 19000u);
     EXPECT_EQ(decidedAt, 2 * SharingChoice::kRun);
-    // Sharing 30% slower: decided after the first pair, and each later trial
-    // runs it for one run.
+    // Sharing 30% slower: decided by the probe, and each later trial runs
+    // it for no more than the probe.
+    const uint32_t probe = SharingChoice::kRun + SharingChoice::kWarm + SharingChoice::kProbe;
     const uint32_t losing = run({1.3, 1.5}, 20000, decidedAt);
+    EXPECT_EQ(decidedAt, probe);
+    EXPECT_LT(losing, 20000u / 100);
+    // 15% slower: within the probe's doubt, decided after the first pair.
+    run({1.15, 1.0}, 20000, decidedAt);
     EXPECT_EQ(decidedAt, 2 * SharingChoice::kRun);
-    EXPECT_LT(losing, 20000u / 50);
     // No difference: the serial way (sharing must be 5% faster to be kept).
     EXPECT_LT(run({1.0, 1.0}, 20000, decidedAt), 20000u / 20);
     EXPECT_EQ(decidedAt, 4 * SharingChoice::kRun);
