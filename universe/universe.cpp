@@ -709,10 +709,7 @@ void Universe::sweepHusks() {
     // most of the table goes, building it again from the chains beats
     // erasing entry by entry.
     if (swept.size() > blockCount_) {
-        size_t size = 1024;
-        while ((blockCount_ + 1) * 10 > size * 7) size *= 2;
-        std::vector<TableEntry>(size, TableEntry{}).swap(table_);
-        tableMask_ = table_.size() - 1;
+        resetTable(blockCount_);
         forEachBlock([&](UniverseBlock* b) {
             int32_t bx, by, bz;
             blockCoords(b, bx, by, bz);
@@ -767,14 +764,18 @@ void Universe::reviveAround(UniverseBlock* b) {
 
 // ---------------------------------------------------------------- derived state
 
+void Universe::resetTable(size_t blocks) {
+    size_t size = 1024;
+    while ((blocks + 1) * 10 > size * 7) size *= 2;
+    std::vector<TableEntry>(size, TableEntry{}).swap(table_);
+    tableMask_ = table_.size() - 1;
+}
+
 void Universe::rebuildCaches() {
     // Size the table once for the chained blocks rather than growing it step by step.
     size_t chained = 0;
     forEachBlock([&](const UniverseBlock*) { ++chained; });
-    size_t size = 1024;
-    while ((chained + 1) * 10 > size * 7) size *= 2;
-    table_.assign(size, TableEntry{});
-    tableMask_ = table_.size() - 1;
+    resetTable(chained);
     blockCount_ = 0;
     if (husks_.empty()) renumberChains();
     for (uint32_t i = 0; i < kBuckets; ++i) {

@@ -454,6 +454,9 @@ private:
     void tableInsert(UniverseBlock* b);
     void tableErase(UniverseBlock* b);
     void tableGrow();
+    // An empty table sized for `blocks` entries at most 70% full (its old
+    // memory goes back).
+    void resetTable(size_t blocks);
     size_t tableIndex(int32_t bx, int32_t by, int32_t bz) const;
     // The block beside block (bx, by, bz) in direction d, by lookup.
     UniverseBlock* blockBeside(int32_t bx, int32_t by, int32_t bz, int d) const {
