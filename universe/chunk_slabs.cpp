@@ -8,6 +8,7 @@
 #include <vector>
 
 #if defined(__linux__)
+#include <pthread.h>
 #include <sys/mman.h>
 #define CELLFORGE_CHUNK_SLABS 1
 #endif
@@ -31,8 +32,20 @@ struct Slabs {
     std::vector<Slab> slabs;  // sorted by base
 };
 
+Slabs* made = nullptr;
+
+// A fork while another thread holds the lock would leave the child's copy
+// locked for good (the Python module's process pools fork): hold it across
+// the fork, as the allocator does with its own locks.
+void lockForFork() { made->lock.lock(); }
+void unlockAfterFork() { made->lock.unlock(); }
+
 Slabs& slabs() {
-    static Slabs* s = new Slabs;  // never destroyed: chunks may outlive statics
+    static Slabs* s = [] {
+        made = new Slabs;  // never destroyed: chunks may outlive statics
+        pthread_atfork(lockForFork, unlockAfterFork, unlockAfterFork);
+        return made;
+    }();
     return *s;
 }
 
