@@ -49,6 +49,11 @@ Slabs& slabs() {
     return *s;
 }
 
+// The first slab at or after `base` (the list is sorted by base).
+std::vector<Slab>::iterator slabFrom(Slabs& s, uintptr_t base) {
+    return std::lower_bound(s.slabs.begin(), s.slabs.end(), base, [](const Slab& a, uintptr_t b) { return a.base < b; });
+}
+
 // A 2 MiB region aligned to 2 MiB: map twice the size, give back the ends.
 uintptr_t mapSlab() {
     void* p = mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -80,9 +85,7 @@ void* take() {
     const uintptr_t base = mapSlab();
     if (!base) return nullptr;
     Slab fresh{base, ((1u << kPerSlab) - 1) & ~1u};
-    s.slabs.insert(std::lower_bound(s.slabs.begin(), s.slabs.end(), base,
-                                    [](const Slab& a, uintptr_t b) { return a.base < b; }),
-                   fresh);
+    s.slabs.insert(slabFrom(s, base), fresh);
     return reinterpret_cast<void*>(base);
 #else
     return std::aligned_alloc(kChunkBytes, kChunkBytes);
@@ -95,8 +98,7 @@ void give(void* chunk) {
     const uintptr_t base = at & ~uintptr_t(kSlabBytes - 1);
     Slabs& s = slabs();
     std::lock_guard<std::mutex> hold(s.lock);
-    const auto slab = std::lower_bound(s.slabs.begin(), s.slabs.end(), base,
-                                       [](const Slab& a, uintptr_t b) { return a.base < b; });
+    const auto slab = slabFrom(s, base);
     if (slab == s.slabs.end() || slab->base != base) std::abort();  // not from take()
     slab->freeMask |= 1u << ((at - base) / kChunkBytes);
     if (slab->freeMask == (1u << kPerSlab) - 1) {
