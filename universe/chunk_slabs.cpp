@@ -54,20 +54,23 @@ std::vector<Slab>::iterator slabFrom(Slabs& s, uintptr_t base) {
     return std::lower_bound(s.slabs.begin(), s.slabs.end(), base, [](const Slab& a, uintptr_t b) { return a.base < b; });
 }
 
-// A 2 MiB region aligned to 2 MiB: map twice the size, give back the ends.
-uintptr_t mapSlab() {
-    void* p = mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+// `bytes` (a multiple of 2 MiB) aligned to 2 MiB and asked to be backed
+// by huge pages: map 2 MiB more, give back the ends.
+uintptr_t mapAligned(size_t bytes) {
+    void* p = mmap(nullptr, bytes + kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return 0;
     const uintptr_t at = reinterpret_cast<uintptr_t>(p);
     const uintptr_t base = (at + kSlabBytes - 1) & ~uintptr_t(kSlabBytes - 1);
     if (base > at) munmap(p, base - at);
-    const uintptr_t end = at + 2 * kSlabBytes;
-    if (end > base + kSlabBytes) munmap(reinterpret_cast<void*>(base + kSlabBytes), end - base - kSlabBytes);
+    const uintptr_t end = at + bytes + kSlabBytes;
+    if (end > base + bytes) munmap(reinterpret_cast<void*>(base + bytes), end - base - bytes);
 #ifdef MADV_HUGEPAGE
-    madvise(reinterpret_cast<void*>(base), kSlabBytes, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(base), bytes, MADV_HUGEPAGE);
 #endif
     return base;
 }
+uintptr_t mapSlab() { return mapAligned(kSlabBytes); }
+size_t roundToSlabs(size_t bytes) { return (bytes + kSlabBytes - 1) & ~(kSlabBytes - 1); }
 #endif
 
 }  // namespace
@@ -108,6 +111,23 @@ void give(void* chunk) {
 #else
     std::free(chunk);
 #endif
+}
+
+void* takeLarge(size_t bytes) {
+#if CELLFORGE_CHUNK_SLABS
+    if (bytes >= kSlabBytes) return reinterpret_cast<void*>(mapAligned(roundToSlabs(bytes)));
+#endif
+    return std::malloc(bytes);
+}
+
+void giveLarge(void* p, size_t bytes) {
+#if CELLFORGE_CHUNK_SLABS
+    if (bytes >= kSlabBytes) {
+        munmap(p, roundToSlabs(bytes));
+        return;
+    }
+#endif
+    std::free(p);
 }
 
 size_t mappedSlabs() {

@@ -12,10 +12,15 @@
 //     slab whose chunks are all given back goes back to the system, so a
 //     universe that shrinks (the move to spatial order gives all its old
 //     chunks back at once) does not keep its old memory.
-//   * Without mmap the chunks come from aligned_alloc one by one.
+//   * Large tables read at random (the block table, a few MB to a few
+//     hundred) take whole huge pages too, through LargePages: with 4 KiB
+//     pages nearly every lookup would also miss the TLB.
+//   * Without mmap the chunks come from aligned_alloc one by one, and large
+//     tables from malloc.
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 namespace chunk_slabs {
 // A fresh 128 KiB chunk aligned to 128 KiB (its contents undefined), or
@@ -25,4 +30,30 @@ void* take();
 void give(void* chunk);
 // How many slabs are mapped now (for tests and diagnostics).
 size_t mappedSlabs();
+
+// Memory for a large table: from 2 MiB on, whole huge pages of its own;
+// below that, from malloc. Null when the system has no memory. giveLarge
+// takes the size that takeLarge was given.
+void* takeLarge(size_t bytes);
+void giveLarge(void* p, size_t bytes);
+
+// An allocator for std::vector over takeLarge.
+template <class T>
+struct LargePages {
+    using value_type = T;
+    LargePages() = default;
+    template <class U>
+    LargePages(const LargePages<U>&) {}
+    T* allocate(size_t n) {
+        if (n > size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+        void* p = takeLarge(n * sizeof(T));
+        if (!p) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, size_t n) { giveLarge(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const LargePages<U>&) const {
+        return true;
+    }
+};
 }  // namespace chunk_slabs

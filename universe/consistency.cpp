@@ -47,7 +47,7 @@ std::string Universe::verifyConsistency() const {
                     !n && husks_.contains(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
                 if (husk != ((huskSides(b) >> d & 1) != 0)) err << "husk side " << d << " stale\n";
             }
-            if (huskSides(b) && (b->listFlags & (OnCurrent | OnMove | OnCommit)))
+            if (huskSides(b) && (b->listFlags & (OnCurrent | OnMove | OnCommit | OnNext)))
                 err << "a listed block has a husk beside it\n";
             if (b->scratch >= 0) err << "scratch left between generations\n";
             {

@@ -275,6 +275,7 @@ void Universe::commitPhase() {
                         trackedDirection = moveRequests_[r].direction;
                     }
                     const uint8_t type = sc.incomingType[s];
+                    movedParts += type != 0;
                     b->setPart(s, type != kEscape ? int32_t(type) : sc.incomingWideType[s],
                                c.inFront != kEscape ? c.inFront : b->field(s, WInFront),
                                c.inSide != kEscape ? c.inSide : b->field(s, WInSide),

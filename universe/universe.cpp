@@ -81,6 +81,13 @@ UniverseBlock* Universe::allocBlock() {
     UniverseBlock* b = freeBlocks_;
     freeBlocks_ = b->chainNext;
     b->chainNext = nullptr;
+    // Movers take blocks one after another, and a free block was last
+    // touched long ago: fetch the next one now, so that taking it (its
+    // chainNext) and filling it in do not wait for memory.
+    if (freeBlocks_) {
+        const char* p = reinterpret_cast<const char*>(freeBlocks_);
+        for (size_t off = 0; off < sizeof(UniverseBlock); off += 64) __builtin_prefetch(p + off, 1);
+    }
     return b;
 }
 
@@ -146,16 +153,23 @@ size_t Universe::homeOf(const TableEntry& e) const {
 }
 
 void Universe::tableGrow() {
-    std::vector<TableEntry> old;
+    Table old;
     old.swap(table_);
     table_.assign(old.size() * 2, TableEntry{});
     tableMask_ = table_.size() - 1;
-    for (const TableEntry& e : old)
+    // An entry's home comes from its block's coordinates, and the blocks
+    // lie anywhere: fetch them a few entries ahead so that their misses
+    // overlap.
+    constexpr size_t kAhead = 8;
+    for (size_t k = 0; k < old.size(); ++k) {
+        if (k + kAhead < old.size() && old[k + kAhead].word) __builtin_prefetch(entryBlock(old[k + kAhead]));
+        const TableEntry& e = old[k];
         if (e.word) {
             size_t i = homeOf(e);
             while (table_[i].word) i = (i + 1) & tableMask_;
             table_[i] = e;
         }
+    }
 }
 
 void Universe::tableInsert(UniverseBlock* b) {
@@ -204,7 +218,23 @@ UniverseBlock* Universe::startBlock(int32_t bx, int32_t by, int32_t bz) {
     return b;
 }
 
+// A new block reads seven table slots (its own and its face neighbours'),
+// and the hash scatters them over the whole table; asking for all of them
+// first lets their misses overlap instead of following one another. The
+// same goes for its bucket's tail and counter.
+void Universe::prefetchPlace(int32_t bx, int32_t by, int32_t bz) const {
+    __builtin_prefetch(&table_[size_t(mixKey(bx, by, bz)) & tableMask_]);
+    for (int d = 0; d < 6; ++d)
+        __builtin_prefetch(&table_[size_t(mixKey(bx + directionTable.dx[d], by + directionTable.dy[d],
+                                                 bz + directionTable.dz[d])) &
+                                   tableMask_]);
+    const uint32_t bucket = bucketOf(bx, by, bz);
+    __builtin_prefetch(&bucketTail_[bucket]);
+    __builtin_prefetch(&bucketSeq_[bucket]);
+}
+
 UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
+    prefetchPlace(bx, by, bz);
     UniverseBlock* b = startBlock(bx, by, bz);
     b->chainNext = nullptr;
     b->cells.resetAll();
@@ -279,7 +309,11 @@ bool Universe::testOutput(int32_t x, int32_t y, int32_t z, int32_t direction) co
 
 // (The appends in this order: move, commit, next.)
 void Universe::enlistSome(UniverseBlock* b) {
-    if (!husks_.empty() && huskSides(b)) reviveAround(b);
+    // A block on any list has no husk beside it already; only an unlisted
+    // one needs its husk sides read (they sit in the chunk's head, a line
+    // of their own).
+    constexpr uint32_t anyList = OnNext | OnCommit | OnMove | OnCurrent;
+    if (!husks_.empty() && !(b->listFlags & anyList) && huskSides(b)) reviveAround(b);
     appendOnce(moveList_, b, OnMove);
     appendOnce(commitList_, b, OnCommit);
     appendOnce(*next_, b, OnNext);
@@ -767,7 +801,14 @@ void Universe::reviveAround(UniverseBlock* b) {
 void Universe::resetTable(size_t blocks) {
     size_t size = 1024;
     while ((blocks + 1) * 10 > size * 7) size *= 2;
-    std::vector<TableEntry>(size, TableEntry{}).swap(table_);
+    // The husk sweep shrinks the table every few dozen generations and
+    // movers grow it again in between: a table up to four times the size
+    // needed is cleared and kept rather than mapped anew each time.
+    if (table_.size() >= size && table_.size() <= 4 * size) {
+        std::fill(table_.begin(), table_.end(), TableEntry{});
+    } else {
+        Table(size, TableEntry{}).swap(table_);
+    }
     tableMask_ = table_.size() - 1;
 }
 

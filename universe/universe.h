@@ -168,6 +168,7 @@
 #include <vector>
 
 #include "universe/block.h"
+#include "universe/chunk_slabs.h"
 #include "universe/husks.h"
 #include "universe/sharing_choice.h"
 #include "universe/directions.h"
@@ -309,6 +310,9 @@ public:
     // Generations that stepGeneration ran with the helpers allowed (for
     // tests and benchmarks).
     uint64_t sharedGenerations = 0;
+    // Parts that moved into another cell, counted at the commit (for
+    // benchmarks: time per moved part).
+    uint64_t movedParts = 0;
     // How often the threads built the next list without the ordered walk,
     // and how often the blocks were moved to spatial order (for tests and
     // benchmarks: both change timing only).
@@ -459,6 +463,7 @@ private:
     void resetTable(size_t blocks);
     size_t tableIndex(int32_t bx, int32_t by, int32_t bz) const;
     // The block beside block (bx, by, bz) in direction d, by lookup.
+    void prefetchPlace(int32_t bx, int32_t by, int32_t bz) const;
     UniverseBlock* blockBeside(int32_t bx, int32_t by, int32_t bz, int d) const {
         return tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
     }
@@ -484,7 +489,9 @@ private:
         return TableEntry{tagged_ ? p | uintptr_t(hash >> kTagShift << kTagShift) : p};
     }
     size_t homeOf(const TableEntry& e) const;
-    std::vector<TableEntry> table_;
+    // Its own huge pages once large: lookups land anywhere in it.
+    using Table = std::vector<TableEntry, chunk_slabs::LargePages<TableEntry>>;
+    Table table_;
     size_t tableMask_ = 0;
     size_t blockCount_ = 0;
 

@@ -23,8 +23,11 @@
 // processor's nominal clock whatever its current one.
 //
 // A cell evaluation is one part's rule run in phase 1 (a part in a block on
-// the current active list). The literal model is the test oracle, a direct
-// rendering of the rules; it runs fewer generations.
+// the current active list). A moved part is a part that a committed move
+// carried into another cell; "ns/moved part" divides the whole run's time
+// by them, as "ns/eval" divides it by the evaluations. The literal model is
+// the test oracle, a direct rendering of the rules; it runs fewer
+// generations.
 //
 // With --baseline PATH, each run of a workload is paired with one run of
 // the same workload by another engine_bench binary (say, one built from
@@ -93,7 +96,14 @@ struct Result {
     double extra = 0;         // MB/s for load and save
     double bytesPerSlot = 0;  // persistent storage per cell slot, after loading
     double sharedShare = 0;   // generations run with the helpers allowed, of all
+    double movesPerGen = 0;   // parts moved into another cell, per generation
 };
+
+// Time per moved part, the whole generation's time counted: what a moving
+// machine costs per step of its parts.
+double nsPerMove(double genPerSec, double movesPerGen) {
+    return genPerSec > 0 && movesPerGen > 0 ? 1e9 / (genPerSec * movesPerGen) : 0;
+}
 
 std::string bankText(workloads::RingPattern pattern) {
     std::ostringstream out;
@@ -183,8 +193,8 @@ size_t evaluationsNow(const Universe& u) {
 }
 
 // Runs `generations` generations on the engine and `literalGenerations` on
-// the literal model. Evaluations are counted on a separate engine copy, so
-// the timed loop is the plain loop.
+// the literal model. Evaluations and moves are counted on a separate engine
+// copy, so the timed loop is the plain loop.
 Universe::PassSharing sharingMode = Universe::PassSharing::Adaptive;
 
 Result runStepping(const std::string& text, uint64_t generations, uint64_t literalGenerations, int threads) {
@@ -199,6 +209,7 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
                 evaluations += double(evaluationsNow(counter));
                 counter.stepGeneration();
             }
+            r.movesPerGen = double(counter.movedParts) / double(generations);
         }
         Universe u;
         u.setThreads(threads);
@@ -332,15 +343,16 @@ int main(int argc, char** argv) {
     std::printf("engine_bench: %d run(s) per workload, %d thread(s), medians\n\n", runs, threads);
     if (!baseline.empty()) {
         std::printf("baseline: %s, one run beside each of ours\n\n", baseline.c_str());
-        std::printf("| workload | generations | gen/s | baseline gen/s | vs baseline | ns/eval | baseline ns/eval | literal gen/s |\n");
-        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
-    } else {
-        std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal | shared gens |\n");
+        std::printf("| workload | generations | gen/s | baseline gen/s | vs baseline | ns/eval | baseline ns/eval | ns/moved part | baseline ns/moved part | literal gen/s |\n");
         std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    } else {
+        // (Baseline runs read gen/s and ns/eval from columns 3 and 5.)
+        std::printf("| workload | generations | gen/s | cell evals/s | ns/eval | cycles/eval | peak RSS MB | literal gen/s | vs literal | shared gens | moved parts/gen | ns/moved part |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     }
     for (const Workload& w : workloads) {
         if (!only.empty() && only != w.name) continue;
-        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot, baseGen, baseNs, shared;
+        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot, baseGen, baseNs, shared, moves;
         for (int k = 0; k < runs; ++k) {
             // The baseline runs before ours on odd runs, after it on even
             // ones, so that neither always meets a warmer or busier machine.
@@ -373,22 +385,29 @@ int main(int argc, char** argv) {
             extra.push_back(r.extra);
             perSlot.push_back(r.bytesPerSlot);
             shared.push_back(r.sharedShare);
+            moves.push_back(r.movesPerGen);
             if (k % 2 == 0) runBaselineOnce();
         }
         if (!baseline.empty()) {
             const double lit = median(literal), mine = w.generations ? median(gen) : median(extra);
+            // Both builds move the same parts (the results are the same),
+            // so the baseline's time per moved part uses our count.
+            const double perGen = median(moves);
             if (baseGen.empty())
-                std::printf("| %s | %llu | %.0f | - | - | %.2f | - | %.0f |\n", w.name,
-                            static_cast<unsigned long long>(w.generations), mine, median(ns), lit);
+                std::printf("| %s | %llu | %.0f | - | - | %.2f | - | %.1f | - | %.0f |\n", w.name,
+                            static_cast<unsigned long long>(w.generations), mine, median(ns),
+                            nsPerMove(mine, perGen), lit);
             else
-                std::printf("| %s | %llu | %.0f | %.0f | %.3fx | %.2f | %.2f | %.0f |\n", w.name,
+                std::printf("| %s | %llu | %.0f | %.0f | %.3fx | %.2f | %.2f | %.1f | %.1f | %.0f |\n", w.name,
                             static_cast<unsigned long long>(w.generations), mine, median(baseGen),
-                            mine / median(baseGen), median(ns), median(baseNs), lit);
+                            mine / median(baseGen), median(ns), median(baseNs), nsPerMove(mine, perGen),
+                            nsPerMove(median(baseGen), perGen), lit);
         } else if (w.generations) {
             const double lit = median(literal);
-            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx | %.0f%% |\n", w.name,
+            std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx | %.0f%% | %.0f | %.1f |\n", w.name,
                         static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
-                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0, 100 * median(shared));
+                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0, 100 * median(shared),
+                        median(moves), nsPerMove(median(gen), median(moves)));
         } else {
             if (w.save)
                 std::printf("| %s | - | %.0f MB/s | | | | %.0f | | |\n", w.name, median(extra), median(peak));

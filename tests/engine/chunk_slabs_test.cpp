@@ -94,4 +94,27 @@ TEST(ChunkSlabs, AForkedChildCanTakeChunks) {
 }
 #endif
 
+TEST(ChunkSlabs, LargeTablesAreWholeAndTheirOwn) {
+    // Sizes on both sides of the huge-page threshold, and one past it by a
+    // page; each filled and checked after the others were written.
+    std::vector<size_t> sizes = {1000, (size_t(2) << 20) - 8, size_t(2) << 20, (size_t(3) << 20) + 4096};
+    std::vector<std::vector<uint64_t, chunk_slabs::LargePages<uint64_t>>> tables;
+    for (size_t bytes : sizes) tables.emplace_back(bytes / 8);
+    for (size_t k = 0; k < tables.size(); ++k)
+        for (size_t i = 0; i < tables[k].size(); ++i) tables[k][i] = k * 1000003 + i;
+    for (size_t k = 0; k < tables.size(); ++k) {
+#if defined(__linux__)
+        if (sizes[k] >= (size_t(2) << 20)) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(tables[k].data()) % (size_t(2) << 20), 0u) << sizes[k];
+        }
+#endif
+        size_t wrong = 0;
+        for (size_t i = 0; i < tables[k].size(); ++i) wrong += tables[k][i] != k * 1000003 + i;
+        EXPECT_EQ(wrong, 0u) << sizes[k];
+    }
+    // Growing copies into a new table and gives the old one back.
+    tables[2].resize(tables[2].size() * 3);
+    EXPECT_EQ(tables[2][12345], 2 * 1000003 + 12345u);
+}
+
 }  // namespace

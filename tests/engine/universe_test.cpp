@@ -246,6 +246,7 @@ TEST(Moves, PusherMovesARowOfThree) {
     EXPECT_EQ(p.type(0, 1, 0), 0);
     for (int y = 2; y <= 4; ++y) EXPECT_EQ(p.type(0, y, 0), 22) << y;
     EXPECT_EQ(u.lastMoveTarget[1], 1);
+    EXPECT_EQ(u.movedParts, 3u);  // the cell left empty behind them is no moved part
 }
 
 TEST(Moves, OpposingPushesBlockBothAndEqualPushesMergeOnce) {
@@ -285,10 +286,12 @@ TEST(Moves, OpposingPushesBlockBothAndEqualPushesMergeOnce) {
             EXPECT_EQ(p.type(1, 1, 0), 30);
             EXPECT_EQ(p.type(0, 2, 0), 0);
             EXPECT_EQ(p.type(0, 0, 0), 0);
+            EXPECT_EQ(u.movedParts, 2u);  // merged: each part moves once
         } else {
             EXPECT_EQ(p.type(0, 0, 0), 30);
             EXPECT_EQ(p.type(0, 1, 0), 0);
             EXPECT_EQ(p.type(-1, 0, 0), 0);
+            EXPECT_EQ(u.movedParts, 0u);  // blocked
         }
     }
 }
@@ -313,6 +316,7 @@ TEST(Moves, MovedPartKeepsItsStateAndLeavesAnEmptyCell) {
     EXPECT_EQ(moved.region, r);
     EXPECT_EQ(moved.front, 4);
     EXPECT_EQ(moved.bonds, 1);
+    EXPECT_EQ(u.movedParts, 2u);  // the cargo and the part bonded to it
     UniverseCell left = p.cell(0, 1, 0);
     EXPECT_EQ(left.bonds, 0);
     EXPECT_EQ(left.region, nullptr);
