@@ -13,7 +13,11 @@
 //   * an open-addressing table keyed by block coordinates for O(1) lookup;
 //     an entry is one word, the block pointer with a 16-bit hash tag in its
 //     unused top bits (the table is a sizeable share of a large universe's
-//     memory).
+//     memory). Lookups land anywhere in it, so once large it takes huge
+//     pages of its own (chunk_slabs.h), and a new block asks for all seven
+//     slots it reads before reading the first. The husk sweep and the
+//     clean-up size it anew, but keep a table up to four times the size
+//     needed: movers grow it again within a few dozen generations.
 //   Each block also keeps pointers to its six face-neighbour blocks, so rules
 //   and waking never hash.
 //
