@@ -466,8 +466,10 @@ private:
     // memory goes back).
     void resetTable(size_t blocks);
     size_t tableIndex(int32_t bx, int32_t by, int32_t bz) const;
-    // The block beside block (bx, by, bz) in direction d, by lookup.
+    // Asks for the table slots and bucket fields that creating block
+    // (bx, by, bz) reads.
     void prefetchPlace(int32_t bx, int32_t by, int32_t bz) const;
+    // The block beside block (bx, by, bz) in direction d, by lookup.
     UniverseBlock* blockBeside(int32_t bx, int32_t by, int32_t bz, int d) const {
         return tableBlock(tableIndex(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]));
     }
