@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -14,8 +16,16 @@
 namespace {
 
 constexpr uint8_t kHasRegions = 1, kHasBindings = 2, kHasWide = 4;
-// Smallest encoded block: coordinates, flags, the cell columns, the extras byte.
-constexpr size_t kMinBlockBytes = 3 * 4 + 4 + sizeof(CellColumns) + 1;
+// Version 2: the block's cell columns are those of an earlier block,
+// named by the index of their first appearance.
+constexpr uint8_t kSameCells = 8;
+// Smallest encoded block: coordinates, flags, the cell columns, the extras
+// byte; in version 2 the columns may be a 4-byte reference.
+constexpr size_t kMinBlockBytes[3] = {0, 3 * 4 + 4 + sizeof(CellColumns) + 1, 3 * 4 + 4 + 1 + 4};
+// Version 2 names at most this many distinct column sets (the first ones
+// met); later ones are always written out, so that a reader's index stays
+// small whatever the universe.
+constexpr uint32_t kMaxCellContents = 1u << 16;
 constexpr size_t kMinRegionBytes = 4 + 4 + 2;
 
 // Blocks lie within +-2^30 cells in every axis. That holds far more than
@@ -30,9 +40,13 @@ bool blockInRange(int32_t bx, int32_t by, int32_t bz) {
 }  // namespace
 
 bool UniverseCheckpoint::write(const Universe& u, const std::vector<const StimulusChannel*>& channels,
-                               std::string& out, std::string& error) {
+                               std::string& out, std::string& error, uint32_t version) {
+    if (version < kOldestVersion || version > kVersion) {
+        error = "universe record version " + std::to_string(version) + " cannot be written";
+        return false;
+    }
     ByteWriter w{out};
-    w.u32(kVersion);
+    w.u32(version);
     w.u32(u.generation);
     w.i32(u.drawnCellCount);
     for (int32_t v : u.lastMoveTarget) w.i32(v);
@@ -73,6 +87,16 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
     w.u64(u.blockCount());
     bool ok = true;
     uint32_t written = 0;
+    // Version 2 writes each distinct set of cell columns once: the blocks a
+    // moving machine leaves empty (millions before a clean-up) share a few
+    // dozen.
+    // (By the hash of the columns: where they were written, and their index.)
+    struct Literal {
+        size_t offset;
+        uint32_t index;
+    };
+    std::unordered_multimap<size_t, Literal> contents;
+    uint32_t literals = 0;
     u.forEachStoredBlock([&](const UniverseBlock* b) {
         if (!ok) return;
         const uint32_t index = written++;
@@ -88,7 +112,6 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
         w.i32(by);
         w.i32(bz);
         w.u32(b->listFlags);
-        b->cells.forEachColumn([&](const uint8_t* column) { w.bytes(column, 12); });
         uint8_t mask = 0;
         if (const BlockExtras* x = b->extras.get()) {
             for (int s = 0; s < 12; ++s) {
@@ -97,7 +120,30 @@ bool UniverseCheckpoint::write(const Universe& u, const std::vector<const Stimul
             }
             if (x->wide) mask |= kHasWide;
         }
-        w.u8(mask);
+        if (version == 1) {
+            b->cells.forEachColumn([&](const uint8_t* column) { w.bytes(column, 12); });
+            w.u8(mask);
+        } else {
+            char cells[sizeof(CellColumns)];
+            size_t at = 0;
+            b->cells.forEachColumn([&](const uint8_t* column) {
+                std::memcpy(cells + at, column, 12);
+                at += 12;
+            });
+            const std::string_view key(cells, sizeof cells);
+            const size_t hash = std::hash<std::string_view>{}(key);
+            uint32_t same = ~0u;
+            for (auto [it, end] = contents.equal_range(hash); it != end && same == ~0u; ++it)
+                if (key == std::string_view(out.data() + it->second.offset, sizeof cells)) same = it->second.index;
+            if (same != ~0u) {
+                w.u8(mask | kSameCells);
+                w.u32(same);
+            } else {
+                w.u8(mask);
+                if (literals < kMaxCellContents) contents.emplace(hash, Literal{out.size(), literals++});
+                w.bytes(cells, sizeof cells);
+            }
+        }
         if (mask & kHasRegions)
             for (const RegionEntry* r : b->extras->region) {
                 uint32_t ref = 0;
@@ -162,9 +208,9 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
         error = "the universe record is cut off";
         return nullptr;
     }
-    if (version != kVersion) {
-        error = "universe record version " + std::to_string(version) + ", this program reads version " +
-                std::to_string(kVersion);
+    if (version < kOldestVersion || version > kVersion) {
+        error = "universe record version " + std::to_string(version) + ", this program reads versions " +
+                std::to_string(kOldestVersion) + " to " + std::to_string(kVersion);
         return nullptr;
     }
     auto fresh = std::make_unique<Universe>();
@@ -208,9 +254,11 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
 
     const uint64_t blockCount = r.u64();
     if (r.failed) return cutOff();
-    if (blockCount > r.left / kMinBlockBytes) return cutOff();
+    if (blockCount > r.left / kMinBlockBytes[version]) return cutOff();
     std::vector<UniverseBlock*> blocks;
     blocks.reserve(size_t(blockCount));
+    // Version 2: where each named set of cell columns lies in the input.
+    std::vector<const unsigned char*> contents;
     for (uint64_t i = 0; i < blockCount; ++i) {
         const int32_t bx = r.i32(), by = r.i32(), bz = r.i32();
         const uint32_t flags = r.u32();
@@ -248,8 +296,35 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
         ++u.blockCount_;
         blocks.push_back(b);
 
-        b->cells.forEachColumn([&](uint8_t* column) { r.bytes(column, 12); });
-        const uint8_t mask = r.u8();
+        uint8_t mask;
+        if (version == 1) {
+            b->cells.forEachColumn([&](uint8_t* column) { r.bytes(column, 12); });
+            mask = r.u8();
+        } else {
+            mask = r.u8();
+            const unsigned char* cells = nullptr;
+            if (mask & kSameCells) {
+                const uint32_t index = r.u32();
+                if (r.failed) return cutOff();
+                if (index >= contents.size()) {
+                    error = "block " + std::to_string(i) + " names cell contents " + std::to_string(index) +
+                            ", of which only " + std::to_string(contents.size()) + " came before";
+                    return nullptr;
+                }
+                cells = contents[index];
+            } else {
+                if (!r.take(sizeof(CellColumns))) return cutOff();
+                cells = r.p;
+                r.p += sizeof(CellColumns);
+                r.left -= sizeof(CellColumns);
+                if (contents.size() < kMaxCellContents) contents.push_back(cells);
+            }
+            b->cells.forEachColumn([&](uint8_t* column) {
+                std::memcpy(column, cells, 12);
+                cells += 12;
+            });
+            mask &= uint8_t(~kSameCells);
+        }
         if (r.failed) return cutOff();
         if (mask & ~(kHasRegions | kHasBindings | kHasWide)) {
             error = "block " + std::to_string(i) + " has unknown extras";
@@ -367,6 +442,14 @@ void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     swap(a.freeBlocks_, b.freeBlocks_);
     // Whether table entries may carry tags depends on where the chunks lie.
     swap(a.tagged_, b.tagged_);
-    a.rebuildCaches();
-    b.rebuildCaches();
+    // What is derived travels with what it is derived from: the table,
+    // bucket tails, husks and tags are swapped above, and neighbours, list
+    // positions and husk sides live in the blocks. Rebuilding would look up
+    // every block's six neighbours again (seconds for the millions of
+    // emptied blocks a moving crowd leaves before a clean-up); each side
+    // only learns that its blocks changed.
+    for (Universe* v : {&a, &b}) {
+        v->positionedNext_ = ~size_t(0);
+        ++v->blockEpoch_;
+    }
 }

@@ -40,12 +40,16 @@ struct StimulusChannel;
 
 class UniverseCheckpoint {
 public:
-    static constexpr uint32_t kVersion = 1;
+    // Version 2 writes each distinct set of cell columns once and names it
+    // by index after that; version 1 wrote every block's columns out. Both
+    // read.
+    static constexpr uint32_t kVersion = 2, kOldestVersion = 1;
 
     // Appends the snapshot of `u` to `out`. Each binding must be one of
     // `channels` (written as its index); false, with a message, otherwise.
+    // (`version` is for tests that check older records still read.)
     static bool write(const Universe& u, const std::vector<const StimulusChannel*>& channels, std::string& out,
-                      std::string& error);
+                      std::string& error, uint32_t version = kVersion);
 
     // Reads a snapshot from `bytes` into a fresh universe built here and, on
     // success only, exchanges it with `u`'s state (the hooks `onConflict` and

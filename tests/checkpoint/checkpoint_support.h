@@ -24,9 +24,9 @@ inline void loadGrid(Universe& u, const std::string& text) {
 }
 
 // The engine snapshot of a universe without bindings.
-inline std::string snapshot(const Universe& u) {
+inline std::string snapshot(const Universe& u, uint32_t version = UniverseCheckpoint::kVersion) {
     std::string out, error;
-    EXPECT_TRUE(UniverseCheckpoint::write(u, {}, out, error)) << error;
+    EXPECT_TRUE(UniverseCheckpoint::write(u, {}, out, error, version)) << error;
     return out;
 }
 

@@ -108,9 +108,10 @@ TEST(CheckpointRefusal, ImpossibleUniverseRecords) {
     loadGrid(u, "0 0 0 1 1 4\n1 4 0 0 0 0 0 0 0 0 0 0 0 0 0\n0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
                 "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n1 5 0 0 0 0 0 0 0 0 0 0 0 0 0\n");
     ASSERT_EQ(u.blockCount(), 2u);
-    const std::string good = snapshot(u);
-    // Layout: 34 bytes of counters, u32 region count (0), u64 block count,
-    // then blocks of 12 + 4 + 132 + 1 bytes (no extras here), then the lists.
+    // The first version's layout (which still reads): 34 bytes of counters,
+    // u32 region count (0), u64 block count, then blocks of 12 + 4 + 132 + 1
+    // bytes (no extras here), then the lists.
+    const std::string good = snapshot(u, 1);
     const size_t blocks = 34 + 4 + 8, blockBytes = 12 + 4 + 132 + 1;
     const size_t secondBlock = blocks + blockBytes;
     const size_t lists = blocks + 2 * blockBytes;
@@ -175,6 +176,29 @@ TEST(CheckpointRefusal, ImpossibleUniverseRecords) {
     std::string version = good;
     putU32(version, 0, 99);
     refused(version, "version 99");
+
+    // The second version writes the extras byte before the columns, and
+    // columns seen before as the index of their first appearance. Both
+    // blocks here differ, so the second is written out. Made to name the
+    // first's columns it is refused all the same, since their link then
+    // points at nothing; made to name itself or a later one, it is refused
+    // before anything is read from the index.
+    const std::string good2 = snapshot(u);
+    ASSERT_EQ(good2.size(), good.size());
+    const size_t extras2 = blocks + blockBytes + 16;
+    ASSERT_EQ(good2[extras2], 0);
+    auto naming = [&](uint32_t index) {
+        std::string bytes = good2.substr(0, extras2);
+        bytes += char(8);
+        bytes.append(4, '\0');
+        putU32(bytes, extras2 + 1, index);
+        return bytes + good2.substr(extras2 + 1 + 132);
+    };
+    refused(naming(0), "one-sided link");
+    refused(naming(1), "names cell contents 1, of which only 1 came before");
+    refused(naming(0xffffffffu), "of which only 1");
+    std::string cut2 = naming(0);
+    refused(cut2.substr(0, extras2 + 3), "cut off");
 }
 
 TEST(CheckpointRefusal, RandomDamageNeverCrashes) {
