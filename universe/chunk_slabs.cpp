@@ -49,6 +49,12 @@ Slabs& slabs() {
     return *s;
 }
 
+// Made when the program starts, before any thread: made by the first take,
+// a fork while another thread was in the middle of making it would leave
+// the child waiting for good on the half-done initialisation (and without
+// the fork handlers).
+[[maybe_unused]] const Slabs& madeAtStart = slabs();
+
 // The first slab at or after `base` (the list is sorted by base).
 std::vector<Slab>::iterator slabFrom(Slabs& s, uintptr_t base) {
     return std::lower_bound(s.slabs.begin(), s.slabs.end(), base, [](const Slab& a, uintptr_t b) { return a.base < b; });
