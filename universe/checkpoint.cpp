@@ -1,6 +1,8 @@
 // Universe snapshots; see checkpoint.h for what is kept and why.
 #include "universe/checkpoint.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -201,7 +203,7 @@ bool UniverseCheckpoint::read(Universe& target, std::string_view bytes, const st
 
 std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
                                                    const std::vector<StimulusChannel*>& channels, std::string& error,
-                                                   size_t* consumed) {
+                                                   size_t* consumed, bool keepBlocksFull) {
     ByteReader r{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
     const uint32_t version = r.u32();
     if (r.failed) {
@@ -255,38 +257,170 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
     const uint64_t blockCount = r.u64();
     if (r.failed) return cutOff();
     if (blockCount > r.left / kMinBlockBytes[version]) return cutOff();
-    std::vector<UniverseBlock*> blocks;
-    blocks.reserve(size_t(blockCount));
+
+    // One block record, checked; its columns stay in the input.
+    struct Record {
+        int32_t bx, by, bz;
+        uint32_t flags;
+        const unsigned char* cells;
+        std::unique_ptr<BlockExtras> extras;
+        // Nothing lists it, it holds no part and has no extras: what a
+        // husk may be made of.
+        bool dormant() const {
+            if (flags || extras) return false;
+            for (int s = 0; s < 12; ++s)
+                if (cells[s]) return false;  // (the type column comes first)
+            return true;
+        }
+    };
     // Version 2: where each named set of cell columns lies in the input.
     std::vector<const unsigned char*> contents;
-    for (uint64_t i = 0; i < blockCount; ++i) {
-        const int32_t bx = r.i32(), by = r.i32(), bz = r.i32();
-        const uint32_t flags = r.u32();
-        if (r.failed) return cutOff();
-        if (!blockInRange(bx, by, bz)) {
+    auto readBlock = [&](uint64_t i, Record& rec) -> bool {
+        rec.bx = r.i32();
+        rec.by = r.i32();
+        rec.bz = r.i32();
+        rec.flags = r.u32();
+        rec.extras.reset();
+        if (r.failed) return false;
+        if (!blockInRange(rec.bx, rec.by, rec.bz)) {
             error = "block " + std::to_string(i) + " lies outside the coordinate range";
-            return nullptr;
+            return false;
         }
-        if (flags & ~universe_detail::kAllListFlags) {
+        if (rec.flags & ~universe_detail::kAllListFlags) {
             error = "block " + std::to_string(i) + " has unknown list flags";
-            return nullptr;
+            return false;
         }
-        const size_t slot = u.tableIndex(bx, by, bz);
-        if (u.tableBlock(slot)) {
+        uint8_t mask = 0;
+        if (version == 1) {
+            if (!r.take(sizeof(CellColumns))) return false;
+            rec.cells = r.p;
+            r.p += sizeof(CellColumns);
+            r.left -= sizeof(CellColumns);
+            mask = r.u8();
+        } else {
+            mask = r.u8();
+            if (mask & kSameCells) {
+                const uint32_t index = r.u32();
+                if (r.failed) return false;
+                if (index >= contents.size()) {
+                    error = "block " + std::to_string(i) + " names cell contents " + std::to_string(index) +
+                            ", of which only " + std::to_string(contents.size()) + " came before";
+                    return false;
+                }
+                rec.cells = contents[index];
+            } else {
+                if (!r.take(sizeof(CellColumns))) return false;
+                rec.cells = r.p;
+                r.p += sizeof(CellColumns);
+                r.left -= sizeof(CellColumns);
+                if (contents.size() < kMaxCellContents) contents.push_back(rec.cells);
+            }
+            mask &= uint8_t(~kSameCells);
+        }
+        if (r.failed) return false;
+        if (mask & ~(kHasRegions | kHasBindings | kHasWide)) {
+            error = "block " + std::to_string(i) + " has unknown extras";
+            return false;
+        }
+        if (mask) rec.extras = std::make_unique<BlockExtras>();
+        if (mask & kHasRegions)
+            for (auto& ref : rec.extras->region) {
+                const uint32_t v = r.u32();
+                if (r.failed) return false;
+                if (v > u.regions_.size()) {
+                    error = "a cell refers to region " + std::to_string(v - 1) + " of " +
+                            std::to_string(u.regions_.size());
+                    return false;
+                }
+                ref = v ? u.regions_[v - 1].get() : nullptr;
+            }
+        if (mask & kHasBindings)
+            for (auto& ref : rec.extras->binding) {
+                const uint32_t v = r.u32();
+                if (r.failed) return false;
+                if (v > channels.size()) {
+                    error = "a cell is bound to stimulus channel " + std::to_string(v - 1) + " of " +
+                            std::to_string(channels.size());
+                    return false;
+                }
+                ref = v ? channels[v - 1] : nullptr;
+            }
+        if (mask & kHasWide) {
+            if (!r.take(size_t(12 * WCount) * 4)) return false;
+            rec.extras->wide = std::make_unique<int32_t[]>(12 * WCount);
+            for (int k = 0; k < 12 * WCount; ++k) rec.extras->wide[k] = r.i32();
+        }
+        return true;
+    };
+    auto failed = [&]() -> std::unique_ptr<Universe> {
+        if (error.empty()) error = "the universe record is cut off";
+        return nullptr;
+    };
+
+    // The blocks are read twice. The first reading finds the blocks that
+    // are not dormant; the second makes a dormant block whose neighbours
+    // are all dormant (or absent) a husk at once, as the sweep would, and
+    // every other block a full one. A checkpoint of a moving crowd holds
+    // millions of such blocks, which would otherwise all be built in full
+    // first.
+    error.clear();
+    const ByteReader blocksStart = r;
+    std::vector<std::array<int32_t, 3>> awake;
+    Record rec;
+    for (uint64_t i = 0; i < blockCount; ++i) {
+        if (!readBlock(i, rec)) return failed();
+        if (!rec.dormant()) awake.push_back({rec.bx, rec.by, rec.bz});
+    }
+    std::sort(awake.begin(), awake.end());
+    auto awakeAt = [&](int32_t bx, int32_t by, int32_t bz) {
+        return std::binary_search(awake.begin(), awake.end(), std::array<int32_t, 3>{bx, by, bz});
+    };
+    r = blocksStart;
+    contents.clear();
+    // The blocks by record index; a husk has none.
+    std::vector<UniverseBlock*> blocks;
+    blocks.reserve(size_t(blockCount));
+    for (uint64_t i = 0; i < blockCount; ++i) {
+        if (!readBlock(i, rec)) return failed();
+        const int32_t bx = rec.bx, by = rec.by, bz = rec.bz;
+        if (u.tableBlock(u.tableIndex(bx, by, bz)) || u.husks_.contains(bx, by, bz)) {
             error = "block " + std::to_string(i) + " appears twice";
             return nullptr;
+        }
+        const uint32_t bucket = Universe::bucketOf(bx, by, bz);
+        const uint32_t seq = u.bucketSeq_[bucket]++;
+        bool husk = !keepBlocksFull && rec.dormant();
+        for (int d = 0; d < 6 && husk; ++d)
+            husk = !awakeAt(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
+        if (husk) {
+            CellColumns cells;
+            const unsigned char* from = rec.cells;
+            cells.forEachColumn([&](uint8_t* column) {
+                std::memcpy(column, from, 12);
+                from += 12;
+            });
+            if (u.husks_.add(bx, by, bz, seq, cells)) {
+                blocks.push_back(nullptr);
+                continue;
+            }
         }
         UniverseBlock* b = u.allocBlock();
         b->originX = bx * 2;
         b->originY = by * 2;
         b->originZ = bz * 3;
-        b->listFlags = flags;
+        b->listFlags = rec.flags;
         b->scratch = -1;
         b->chainNext = nullptr;
         for (auto& n : b->neighbour) n = nullptr;
+        const unsigned char* from = rec.cells;
+        b->cells.forEachColumn([&](uint8_t* column) {
+            std::memcpy(column, from, 12);
+            from += 12;
+        });
+        b->extras = std::move(rec.extras);
+        Universe::chainSeq(b) = seq;
         // Chain it at once, so a failure below still leaves a universe the
         // destructor (and nobody else) sees.
-        const uint32_t bucket = Universe::bucketOf(bx, by, bz);
         if (u.bucketTail_[bucket])
             u.bucketTail_[bucket]->chainNext = b;
         else
@@ -295,69 +429,6 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
         u.tableInsert(b);
         ++u.blockCount_;
         blocks.push_back(b);
-
-        uint8_t mask;
-        if (version == 1) {
-            b->cells.forEachColumn([&](uint8_t* column) { r.bytes(column, 12); });
-            mask = r.u8();
-        } else {
-            mask = r.u8();
-            const unsigned char* cells = nullptr;
-            if (mask & kSameCells) {
-                const uint32_t index = r.u32();
-                if (r.failed) return cutOff();
-                if (index >= contents.size()) {
-                    error = "block " + std::to_string(i) + " names cell contents " + std::to_string(index) +
-                            ", of which only " + std::to_string(contents.size()) + " came before";
-                    return nullptr;
-                }
-                cells = contents[index];
-            } else {
-                if (!r.take(sizeof(CellColumns))) return cutOff();
-                cells = r.p;
-                r.p += sizeof(CellColumns);
-                r.left -= sizeof(CellColumns);
-                if (contents.size() < kMaxCellContents) contents.push_back(cells);
-            }
-            b->cells.forEachColumn([&](uint8_t* column) {
-                std::memcpy(column, cells, 12);
-                cells += 12;
-            });
-            mask &= uint8_t(~kSameCells);
-        }
-        if (r.failed) return cutOff();
-        if (mask & ~(kHasRegions | kHasBindings | kHasWide)) {
-            error = "block " + std::to_string(i) + " has unknown extras";
-            return nullptr;
-        }
-        if (mask) b->extras = std::make_unique<BlockExtras>();
-        if (mask & kHasRegions)
-            for (auto& ref : b->extras->region) {
-                const uint32_t v = r.u32();
-                if (r.failed) return cutOff();
-                if (v > u.regions_.size()) {
-                    error = "a cell refers to region " + std::to_string(v - 1) + " of " +
-                            std::to_string(u.regions_.size());
-                    return nullptr;
-                }
-                ref = v ? u.regions_[v - 1].get() : nullptr;
-            }
-        if (mask & kHasBindings)
-            for (auto& ref : b->extras->binding) {
-                const uint32_t v = r.u32();
-                if (r.failed) return cutOff();
-                if (v > channels.size()) {
-                    error = "a cell is bound to stimulus channel " + std::to_string(v - 1) + " of " +
-                            std::to_string(channels.size());
-                    return nullptr;
-                }
-                ref = v ? channels[v - 1] : nullptr;
-            }
-        if (mask & kHasWide) {
-            if (!r.take(size_t(12 * WCount) * 4)) return cutOff();
-            b->extras->wide = std::make_unique<int32_t[]>(12 * WCount);
-            for (int k = 0; k < 12 * WCount; ++k) b->extras->wide[k] = r.i32();
-        }
     }
 
     // Lists: each member exactly once and exactly the blocks flagged for it.
@@ -376,7 +447,8 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
         for (uint64_t j = 0; j < n; ++j) {
             const uint32_t index = r.u32();
             if (r.failed) return cutOff();
-            if (index >= blocks.size() || (seen[index] & listFlag[k]) || !(blocks[index]->listFlags & listFlag[k])) {
+            if (index >= blocks.size() || !blocks[index] || (seen[index] & listFlag[k]) ||
+                !(blocks[index]->listFlags & listFlag[k])) {
                 error = std::string("the ") + listName[k] + " list does not match the block flags";
                 return nullptr;
             }
@@ -385,7 +457,7 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
         }
     }
     for (size_t i = 0; i < blocks.size(); ++i)
-        if (seen[i] != blocks[i]->listFlags) {
+        if (seen[i] != (blocks[i] ? blocks[i]->listFlags : 0)) {
             error = "block " + std::to_string(i) + " is flagged for a list it is not on";
             return nullptr;
         }

@@ -59,8 +59,12 @@ public:
     static bool read(Universe& u, std::string_view bytes, const std::vector<StimulusChannel*>& channels,
                      std::string& error, size_t* consumed = nullptr);
     // The same, returning the restored universe itself (none on failure).
+    // Empty blocks that the husk sweep would take are read as husks at once,
+    // unless `keepBlocksFull` (for tests that run a universe beside its
+    // twin in full blocks).
     static std::unique_ptr<Universe> load(std::string_view bytes, const std::vector<StimulusChannel*>& channels,
-                                          std::string& error, size_t* consumed = nullptr);
+                                          std::string& error, size_t* consumed = nullptr,
+                                          bool keepBlocksFull = false);
 
     // Exchanges the stored state of two universes and rebuilds both caches.
     static void exchange(Universe& a, Universe& b);

@@ -226,7 +226,9 @@ TEST(CheckpointIdentity, BothRecordVersionsRestoreTheSameState) {
         EXPECT_EQ(snapshot(fromFirst), current) << c.label;
         EXPECT_EQ(snapshot(fromCurrent, 1), first) << c.label;
         EXPECT_LE(current.size(), first.size()) << c.label;
-        if (c.label == "cars") EXPECT_LT(current.size() * 4, first.size()) << "the trail was not written compactly";
+        if (c.label == "cars") {
+            EXPECT_LT(current.size() * 4, first.size()) << "the trail was not written compactly";
+        }
         for (int g = 0; g < 50; ++g) {
             fromFirst.stepGeneration();
             fromCurrent.stepGeneration();
