@@ -31,11 +31,12 @@ void Universe::stepGeneration() {
     }
     sharedGenerations += shareNow_;
     const size_t listed = current_->size();
+    const uint64_t movedBefore = movedParts;
     const auto t0 = adaptive ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     stepGenerationOnce();
     if (adaptive) {
         const double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
-        sharingChoice_.record(shareNow_, ns, listed);
+        sharingChoice_.record(shareNow_, ns, listed, movedParts - movedBefore);
     }
 }
 

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
-void SharingChoice::record(bool way, double nanoseconds, size_t blocks) {
+void SharingChoice::record(bool way, double nanoseconds, size_t blocks, uint64_t moved) {
     if (!inTrial_) {
         if (++step_ >= stay_) {
             inTrial_ = true;
             step_ = 0;
             nanoseconds_[0] = nanoseconds_[1] = blocks_[0] = blocks_[1] = 0;
+            movedInRun_ = listedInRun_ = 0;
         }
         return;
     }
@@ -15,8 +16,17 @@ void SharingChoice::record(bool way, double nanoseconds, size_t blocks) {
         nanoseconds_[way] += nanoseconds;
         blocks_[way] += double(blocks) + 1;
     }
+    if (step_ < kRun) {
+        movedInRun_ += double(moved);
+        listedInRun_ += double(blocks);
+    }
     ++step_;
-    if (step_ == kRun + kWarm + kProbe) {
+    if (step_ == kRun) {
+        if (!probed_ && stay_ < kMoverStay && movedInRun_ > 0 && movedInRun_ * 4 >= listedInRun_)
+            decide(false);
+        else
+            probed_ = true;
+    } else if (step_ == kRun + kWarm + kProbe) {
         if (perBlock(1) > kHopeless * perBlock(0)) decide(false);
     } else if (step_ == 2 * kRun) {
         const double shared = perBlock(1), serial = perBlock(0);

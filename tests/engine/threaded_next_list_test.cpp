@@ -366,8 +366,11 @@ TEST(ThreadedNextList, SharingChoiceFindsTheSettledFasterWay) {
     struct Machine {
         double sharedFactor;  // settled cost of a shared generation, serial = 1
         double switchFactor;  // cost right after a switch, either way
+        double movedPerBlock = 0;  // parts moved a generation per listed block
     };
-    auto run = [](Machine m, uint32_t generations, uint32_t& decidedAt) {
+    uint32_t firstShared = 0;
+    auto run = [&firstShared](Machine m, uint32_t generations, uint32_t& decidedAt) {
+        firstShared = 0;
         SharingChoice choice;
         uint32_t shared = 0, sinceSwitch = 0;
         bool last = false;
@@ -380,9 +383,10 @@ TEST(ThreadedNextList, SharingChoiceFindsTheSettledFasterWay) {
             const size_t blocks = 1000 + (g % 8) * 50;
             double ns = double(blocks) * 20 * cycle * (way ? m.sharedFactor : 1.0);
             if (sinceSwitch < 3) ns *= m.switchFactor;
-            choice.record(way, ns, blocks);
+            choice.record(way, ns, blocks, uint64_t(double(blocks) * m.movedPerBlock));
             shared += way;
             if (decidedAt == 0 && !choice.inTrial()) decidedAt = g + 1;
+            if (way && firstShared == 0) firstShared = g + 1;
         }
         return shared;
     };
@@ -405,4 +409,16 @@ TEST(ThreadedNextList, SharingChoiceFindsTheSettledFasterWay) {
     // 8% faster: not clear after one pair, kept after the whole trial.
     EXPECT_GT(run({0.92, 1.0}, 20000, decidedAt), 19000u);
     EXPECT_EQ(decidedAt, 4 * SharingChoice::kRun);
+
+    // A machine that moves a part for every listed block: its first trials
+    // end after their serial run, so a short run never shares...
+    const uint32_t losing2 = run({1.4, 1.5, 1.0}, 20000, decidedAt);
+    EXPECT_EQ(decidedAt, SharingChoice::kRun);
+    EXPECT_GT(firstShared, 1900u);
+    EXPECT_LT(losing2, 20000u / 100);
+    // ...while a long one still finds sharing where it pays, and one that
+    // moves less than a part for every four blocks probes at once.
+    EXPECT_GT(run({0.7, 1.0, 1.0}, 20000, decidedAt), 17000u);
+    EXPECT_GT(run({0.7, 1.0, 0.2}, 20000, decidedAt), 19000u);
+    EXPECT_EQ(firstShared, SharingChoice::kRun + 1);
 }
