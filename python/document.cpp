@@ -147,6 +147,8 @@ std::unique_ptr<PyDocument> PyDocument::empty(size_t history) {
     {
         NoGil nogil;
         d->session_ = std::make_unique<Session>(d->options(false, history));
+        std::string unused;
+        d->session_->setThreads(Session::defaultThreads(0), unused);
     }
     d->open_ = true;
     return d;
@@ -160,7 +162,8 @@ std::unique_ptr<PyDocument> PyDocument::open(const std::string& path, bool stric
     {
         NoGil nogil;
         d->session_ = Session::open(path, d->options(strict, history), problem);
-        if (d->session_ && threads > 0) threadsSet = d->session_->setThreads(threads, threadError);
+        // (A script draws no view while it runs: every core is offered.)
+        if (d->session_) threadsSet = d->session_->setThreads(threads > 0 ? threads : Session::defaultThreads(0), threadError);
     }
     if (!d->session_) raiseOpenProblem(problem);
     if (!threadsSet) raise(PyExc_ValueError, threadError);

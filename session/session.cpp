@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "files/checkpoint.h"
 #include "files/grid_file.h"
@@ -611,6 +613,11 @@ bool Session::setThreads(int n, std::string& error) {
     }
     doc_->withUniverse([n](Universe& u) { u.setThreads(n); });
     return true;
+}
+
+int Session::defaultThreads(int coresKept) {
+    const int cores = int(std::thread::hardware_concurrency());  // 0 when unknown
+    return std::clamp(cores - coresKept, 1, kMaxThreads);
 }
 
 int Session::threads() {

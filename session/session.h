@@ -236,6 +236,12 @@ public:
 
     // ---- threads: 1 to kMaxThreads, with the runner's meaning.
     static constexpr int kMaxThreads = 64;
+    // The threads a front end gives a document it opens when the user says
+    // nothing: the machine's cores, less the `coresKept` it keeps for
+    // itself (the desktop keeps one for drawing its views), at least 1.
+    // A second thread never costs a run more than its trials (the engine
+    // measures whether sharing pays), so every core but those is offered.
+    static int defaultThreads(int coresKept);
     bool setThreads(int n, std::string& error);
     int threads();
 

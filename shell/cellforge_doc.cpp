@@ -32,7 +32,9 @@ CCellforgeDoc::CCellforgeDoc(QObject* parent)
 }
 
 namespace {
-int documentThreads = 1;
+// Every core but the one that draws the views (1 on a two-core machine),
+// unless --threads says otherwise.
+int documentThreads = Session::defaultThreads(1);
 }
 
 void CCellforgeDoc::setDefaultThreads(int threads) { documentThreads = threads < 1 ? 1 : threads > 64 ? 64 : threads; }

@@ -36,6 +36,7 @@
 
 #include "files/document.h"
 #include "files/memory_image.h"
+#include "session/session.h"
 #include "session/timeline.h"
 #include "shell/signal_watch.h"
 #include "view/scene.h"

@@ -31,7 +31,8 @@ def run_one(task):
     """One run, from files to numbers. Runs in a worker; imports there."""
     import cellforge
 
-    with cellforge.open(task["grid"]) as doc:
+    # One thread per run: the sweep already keeps every core busy with runs.
+    with cellforge.open(task["grid"], threads=1) as doc:
         if task.get("memory"):
             doc.write_memory(task["memory"], corner=tuple(task.get("corner", (0, 0, 0))), offset=task["offset"])
         counters = doc.run(task["generations"], counters=True)
