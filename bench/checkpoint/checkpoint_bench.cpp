@@ -83,6 +83,19 @@ void measure(const char* name, CellforgeDocument& doc, const std::string& path, 
                 parse, applyMs[applyMs.size() / 2]);
 }
 
+// A document holding a grid, run for `generations`, then measured.
+void measureGrid(const char* name, const std::string& grid, uint32_t generations, const std::string& path, int runs) {
+    CellforgeDocument doc;
+    doc.withUniverse([&](Universe& u) {
+        std::istringstream in(grid);
+        readGridFile(u, in);
+    });
+    const bool p = doc.pauseForRead();
+    for (uint32_t g = 0; g < generations; ++g) doc.driver().runGeneration();
+    doc.resumeAfterRead(p);
+    measure(name, doc, path, runs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,30 +121,15 @@ int main(int argc, char** argv) {
         workloads::RandomOptions o;
         o.parts = 1000000;
         workloads::writeRandomParts(grid, o);
-        CellforgeDocument doc;
-        doc.withUniverse([&](Universe& u) {
-            std::istringstream in(grid.str());
-            readGridFile(u, in);
-        });
-        const bool p = doc.pauseForRead();
-        for (int i = 0; i < 10; ++i) doc.driver().runGeneration();
-        doc.resumeAfterRead(p);
-        measure("random 1,000,000 parts", doc, (work / "random.ckpt").string(), runs);
+        measureGrid("random 1,000,000 parts", grid.str(), 10, (work / "random.ckpt").string(), runs);
     }
     {
         std::ostringstream grid;
         workloads::CarOptions o;
         o.cars = 200;
         workloads::writeCars(grid, o);
-        CellforgeDocument doc;
-        doc.withUniverse([&](Universe& u) {
-            std::istringstream in(grid.str());
-            readGridFile(u, in);
-        });
-        const bool p = doc.pauseForRead();
-        for (uint32_t g = 0; g < Universe::kCleanUpPeriod - 10; ++g) doc.driver().runGeneration();
-        doc.resumeAfterRead(p);
-        measure("200 cars, 9,990 gens", doc, (work / "cars.ckpt").string(), runs);
+        measureGrid("200 cars, 9,990 gens", grid.str(), Universe::kCleanUpPeriod - 10, (work / "cars.ckpt").string(),
+                    runs);
     }
     fs::remove_all(work);
     return 0;
