@@ -9,6 +9,9 @@
 // Wake enlists go through a staging buffer without branches because whether
 // a block reports follows the signals, which no branch predictor can guess.
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "universe/universe.h"
 #include "universe/universe_internal.h"
@@ -35,33 +38,106 @@ inline bool frontChange(const CellCore& c) { return ((c.outputs ^ c.nextOutputs)
 // The outputs of a missing neighbour.
 constexpr uint8_t kNoOutputs[12] = {};
 
-// The ordered cells of b whose rule may do anything. A Pusher, Shifter,
+// The ordered cells of a block by what their rule needs. A Pusher, Shifter,
 // Rotator, Binder or Cutter without a signal from behind does nothing at
 // all (no lookup, no request, no report), and in a large machine most of
-// them wait; telling them apart here, without a branch on the signals,
-// saves their rule's dispatch, which no branch predictor can guess. A cell
-// with a front outside the table has no effect either.
-inline unsigned actingCells(const UniverseBlock* b) {
+// them wait. Sources and PulseInputs only write their own nextOutputs, and
+// a Drive always asks for a move: in a mixed machine these three are half
+// the ordered cells. Sorting the cells by kind up front, from the type
+// column at once, spares each of them the general rule's dispatch on the
+// type, which no branch predictor can guess when the kinds are mixed.
+struct OrderedKinds {
+    unsigned waiting;   // Pusher to Cutter
+    unsigned emitting;  // PulseInput, Source
+    unsigned driving;   // Drive
+};
+
+inline OrderedKinds orderedKinds(const UniverseBlock* b) {
+    const unsigned ordered = b->orderedCells;
+#if defined(__SSE2__)
+    // The type column is followed by another column, so 16 bytes can be
+    // read; the lanes past the twelfth are masked off by `ordered`.
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b->cells.type));
+    const auto inRange = [&](int lo, int count) {
+        const __m128i d = _mm_sub_epi8(t, _mm_set1_epi8(char(lo)));
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(char(count - 1))), d)));
+    };
+    return {inRange(Pusher, 5) & ordered, inRange(PulseInput, 2) & ordered,
+            unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(t, _mm_set1_epi8(char(Drive))))) & ordered};
+#else
+    OrderedKinds k{0, 0, 0};
+    for (unsigned m = ordered; m; m &= m - 1) {
+        const int s = __builtin_ctz(m);
+        const unsigned t = b->cells.type[s];
+        k.waiting |= unsigned(t - Pusher <= unsigned(Cutter - Pusher)) << s;
+        k.emitting |= unsigned(t - PulseInput <= 1u) << s;
+        k.driving |= unsigned(t == Drive) << s;
+    }
+    return k;
+#endif
+}
+
+// The output bit of each front; none for a front outside the table.
+struct FrontBitTable {
+    uint8_t bit[256];
+    constexpr FrontBitTable() : bit{} {
+        for (int f = 0; f < 6; ++f) bit[f] = uint8_t(1u << f);
+    }
+};
+constexpr FrontBitTable frontBits;
+
+// The rules of the Sources and PulseInputs in `cells`, without a branch on
+// the kind (the two alternate at random in a mixed machine). Each writes
+// only its own nextOutputs, which nothing else in phase 1 reads, so they
+// need not keep their place among the other ordered rules. Returns the
+// wake bits of the PulseInputs whose front output changes.
+inline unsigned applyEmitters(UniverseBlock* b, unsigned cells, uint8_t pulse) {
+    unsigned ruled = 0;
+    for (; cells; cells &= cells - 1) {
+        const int s = __builtin_ctz(cells);
+        const unsigned bit = frontBits.bit[b->cells.front[s]];
+        const unsigned isPulse = b->cells.type[s] == PulseInput;
+        const unsigned old = b->cells.nextOutputs[s];
+        const unsigned cleared = bit & (0u - (isPulse & unsigned(pulse == 0)));
+        const unsigned now = (old | bit) & ~cleared;
+        b->cells.nextOutputs[s] = uint8_t(now);
+        ruled |= wakeBits.bits[s] & (0u - (isPulse & unsigned(((old ^ now) & bit) != 0)));
+    }
+    return ruled;
+}
+
+// The waiting cells of b that receive their signal from behind. Only a
+// linked cell reads its neighbour (a linked neighbour exists), as its rule
+// would: the others would pay a miss on a block they do not need. A cell
+// with a front outside the table has no effect.
+inline unsigned signalledCells(const UniverseBlock* b, unsigned waiting) {
     unsigned acting = 0;
-    for (unsigned m = b->orderedCells; m; m &= m - 1) {
+    for (unsigned m = waiting; m; m &= m - 1) {
         const int s = __builtin_ctz(m);
         const unsigned f = b->cells.front[s];
         if (f >= 6) continue;
         const int behind = directionTable.opposite[f];
         const NeighbourSlot& n = neighbourSlots.at[s][behind];
-        const UniverseBlock* nb = neighbourBlock(b, n, behind);
-        const unsigned waits = unsigned(b->cells.type[s]) - unsigned(Pusher) <= unsigned(Cutter - Pusher);
-        // Only a waiting, linked cell reads its neighbour (a linked
-        // neighbour exists), as its rule would: the others would pay a
-        // miss on a block they do not need.
+        // Chosen without a branch: whether the cell behind lies in this
+        // block follows the random frames of a mixed machine.
+        const uintptr_t same = 0 - uintptr_t(n.sameBlock);
+        const auto* nb = reinterpret_cast<const UniverseBlock*>((reinterpret_cast<uintptr_t>(b) & same) |
+                                                                (reinterpret_cast<uintptr_t>(b->neighbour[behind]) & ~same));
         const unsigned linked = (b->cells.links[s] >> behind) & 1;
-        const uint8_t* out = (linked & waits) ? nb->cells.outputs : kNoOutputs;
-        const unsigned input = (out[n.slot] >> f) & 1;
-        acting |= (input | (waits ^ 1)) << s;
+        const uint8_t* out = linked ? nb->cells.outputs : kNoOutputs;
+        acting |= ((out[n.slot] >> f) & 1) << s;
     }
     return acting;
 }
 }  // namespace
+
+void Universe::applyDrive(UniverseBlock* b, int s) {
+    const unsigned f = b->cells.front[s], side = b->cells.side[s];
+    if (f >= 6 || side >= 6) return;
+    CellRef t = stepCell(CellRef{b, s}, int(f), true);
+    enlistForUpdate(t.block);
+    requestMoveAt(int(side), t);
+}
 
 bool Universe::applyRule(UniverseBlock* b, int s) {
     CellCore c = b->cells[s];
@@ -182,6 +258,8 @@ bool Universe::evaluate(bool wholeGeneration) {
         if (staged) next.insert(next.end(), stage, stage + staged);
         staged = 0;
     };
+    // (Read once: only the worker thread changes it, between generations.)
+    const uint8_t pulse = inputPulse.load(std::memory_order_relaxed);
     size_t i = 0;
     for (; i < cur.size(); ++i) {
         UniverseBlock* b = cur[i];
@@ -192,10 +270,15 @@ bool Universe::evaluate(bool wholeGeneration) {
         // set can be read once.
         if (b->orderedCells) {
             flush();
-            unsigned ruled = 0;
-            for (unsigned occ = actingCells(b); occ; occ &= occ - 1) {
+            const OrderedKinds kinds = orderedKinds(b);
+            unsigned ruled = applyEmitters(b, kinds.emitting, pulse);
+            const unsigned acting = (b->orderedCells & ~kinds.waiting & ~kinds.emitting) | signalledCells(b, kinds.waiting);
+            for (unsigned occ = acting; occ; occ &= occ - 1) {
                 const int s = __builtin_ctz(occ);
-                if (applyRule(b, s)) ruled |= wakeBits.bits[s];
+                if ((kinds.driving >> s) & 1)
+                    applyDrive(b, s);
+                else if (applyRule(b, s))
+                    ruled |= wakeBits.bits[s];
             }
             if (ruled) mask |= (ruled & presentFaces(b)) | kWakeSelf;
         }

@@ -455,6 +455,7 @@ private:
     void requestMoveAt(int32_t direction, CellRef target);
     void unlinkCell(CellRef c);
     bool applyRule(UniverseBlock* b, int slot);
+    void applyDrive(UniverseBlock* b, int slot);
     bool claimCell(CellRef q, int32_t request, uint8_t& yielded);
     bool claimPending(CellRef n, int32_t request);
 
