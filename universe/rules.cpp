@@ -118,7 +118,11 @@ inline unsigned signalledCells(const UniverseBlock* b, unsigned waiting) {
         if (f >= 6) continue;
         const int behind = directionTable.opposite[f];
         const NeighbourSlot& n = neighbourSlots.at[s][behind];
-        const UniverseBlock* nb = neighbourBlock(b, n, behind);
+        // Chosen without a branch: whether the cell behind lies in this
+        // block follows the random frames of a mixed machine.
+        const uintptr_t same = 0 - uintptr_t(n.sameBlock);
+        const auto* nb = reinterpret_cast<const UniverseBlock*>((reinterpret_cast<uintptr_t>(b) & same) |
+                                                                (reinterpret_cast<uintptr_t>(b->neighbour[behind]) & ~same));
         const unsigned linked = (b->cells.links[s] >> behind) & 1;
         const uint8_t* out = linked ? nb->cells.outputs : kNoOutputs;
         acting |= ((out[n.slot] >> f) & 1) << s;

@@ -48,15 +48,10 @@ struct NeighbourSlotTable {
 inline constexpr NeighbourSlotTable neighbourSlots{};
 
 // The block holding neighbour n of a cell of b (n = neighbourSlots.at[s][d]):
-// b itself or its face neighbour d, which may be missing. Chosen by
-// arithmetic, not a branch: which one it is follows the slot and the
-// direction, and in a machine of mixed frames no predictor guesses that
-// (the pointer read is always valid, and beside the block's list flags).
+// b itself or its face neighbour d, which may be missing.
 template <class Block>
 inline Block* neighbourBlock(Block* b, const NeighbourSlot& n, int d) {
-    const uintptr_t same = 0 - uintptr_t(n.sameBlock);
-    return reinterpret_cast<Block*>((reinterpret_cast<uintptr_t>(b) & same) |
-                                    (reinterpret_cast<uintptr_t>(b->neighbour[d]) & ~same));
+    return n.sameBlock ? b : b->neighbour[d];
 }
 
 // Wake-mask bits that a reporting cell in slot s contributes.
@@ -307,7 +302,8 @@ inline CellRef Universe::neighbourCell(CellRef c, int d) const {
 
 inline CellRef Universe::stepCell(CellRef c, int d, bool create) {
     const universe_detail::NeighbourSlot& n = universe_detail::neighbourSlots.at[c.slot][d];
-    UniverseBlock* nb = universe_detail::neighbourBlock(c.block, n, d);
+    if (n.sameBlock) return CellRef{c.block, n.slot};
+    UniverseBlock* nb = c.block->neighbour[d];
     if (!nb) [[unlikely]] {
         if (!husks_.empty() && (huskSides(c.block) >> d & 1))
             nb = reviveBeside(c.block, d);
