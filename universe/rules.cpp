@@ -139,6 +139,8 @@ void Universe::applyDrive(UniverseBlock* b, int s) {
     requestMoveAt(int(side), t);
 }
 
+// The rule of any other ordered cell: an odd NorGate or a waiting kind that
+// has its signal.
 bool Universe::applyRule(UniverseBlock* b, int s) {
     CellCore c = b->cells[s];
     const int type = c.type;
@@ -206,16 +208,9 @@ bool Universe::applyRule(UniverseBlock* b, int s) {
         return true;
     }
     case PulseInput:
-        if (inputPulse)
-            c.nextOutputs |= uint8_t(1u << f);
-        else
-            c.nextOutputs &= uint8_t(~(1u << f));
-        return frontChange(c);
     case Source:
-        c.nextOutputs |= uint8_t(1u << f);
-        return false;
     case Drive:
-        if (c.side < 6) requestMoveAt(c.side, target());
+        // The walk runs these itself (applyEmitters, applyDrive).
         return false;
     }
     return false;
