@@ -1,7 +1,9 @@
 // Engine benchmark: the standard workloads, each run in a process of its
 // own (so that its peak resident memory is its own), several times; prints
 // medians as a table, with the literal model's rate on the same workload
-// from the same run.
+// from the same run: the two take turns (the literal model in a process of
+// its own), so that both meet the same machine, and "vs literal" is the
+// median of the runs' ratios.
 //
 //   bank random    - the 32-module memory bank (49,152 Conductors and
 //                    NorGates) holding a random bit pattern: the headline
@@ -27,7 +29,7 @@
 // carried into another cell; "ns/moved part" divides the whole run's time
 // by them, as "ns/eval" divides it by the evaluations. The literal model is
 // the test oracle, a direct rendering of the rules; it runs fewer
-// generations.
+// generations (the first ones of the same run).
 //
 // With --baseline PATH, each run of a workload is paired with one run of
 // the same workload by another engine_bench binary (say, one built from
@@ -192,6 +194,90 @@ size_t evaluationsNow(const Universe& u) {
     return n;
 }
 
+// The literal model in a process of its own (so that the engine's peak
+// resident memory stays its own), run a slice at a time on request.
+class LiteralSlices {
+public:
+    LiteralSlices(const std::string& text, uint64_t generations) : left_(generations) {
+        int down[2], up[2];
+        if (!generations || pipe(down) != 0) return;
+        if (pipe(up) != 0) {
+            close(down[0]);
+            close(down[1]);
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(down[1]);
+            close(up[0]);
+            naive::Model model;
+            model.readGridText(text);
+            uint64_t done = 0;
+            double budget = 0;
+            while (read(down[0], &budget, sizeof budget) == ssize_t(sizeof budget) && budget > 0) {
+                const auto t0 = Clock::now();
+                double s = 0;
+                uint64_t n = 0;
+                do {
+                    model.step();
+                    ++n;
+                    s = seconds(t0, Clock::now());
+                } while (done + n < generations && s < budget);
+                done += n;
+                const double reply[2] = {double(n), s};
+                if (write(up[1], reply, sizeof reply) != ssize_t(sizeof reply)) break;
+            }
+            _exit(0);
+        }
+        close(down[0]);
+        close(up[1]);
+        if (pid_ < 0) {
+            close(down[1]);
+            close(up[0]);
+            return;
+        }
+        toChild_ = down[1];
+        fromChild_ = up[0];
+    }
+    ~LiteralSlices() {
+        if (pid_ <= 0) return;
+        const double stop = -1;
+        (void)!write(toChild_, &stop, sizeof stop);
+        close(toChild_);
+        close(fromChild_);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    bool running() const { return pid_ > 0 && left_ > 0; }
+    // Runs generations for about `budget` seconds (at least one); false
+    // when the child failed.
+    bool slice(double budget) {
+        double reply[2];
+        if (write(toChild_, &budget, sizeof budget) != ssize_t(sizeof budget) ||
+            read(fromChild_, reply, sizeof reply) != ssize_t(sizeof reply)) {
+            left_ = 0;
+            failed_ = true;
+            return false;
+        }
+        const uint64_t n = uint64_t(reply[0]);
+        left_ -= std::min(left_, n);
+        done_ += n;
+        seconds_ += reply[1];
+        return true;
+    }
+    uint64_t left() const { return left_; }
+    uint64_t done() const { return done_; }
+    double elapsed() const { return seconds_; }
+    bool failed() const { return failed_; }
+
+private:
+    pid_t pid_ = -1;
+    int toChild_ = -1, fromChild_ = -1;
+    uint64_t left_, done_ = 0;
+    double seconds_ = 0;
+    bool failed_ = false;
+};
+
 // Runs `generations` generations on the engine and `literalGenerations` on
 // the literal model. Evaluations and moves are counted on a separate engine
 // copy, so the timed loop is the plain loop.
@@ -211,30 +297,53 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
             }
             r.movesPerGen = double(counter.movedParts) / double(generations);
         }
+        LiteralSlices literal(text, literalGenerations);
         Universe u;
         u.setThreads(threads);
         u.passSharing = sharingMode;
         std::istringstream in2(text);
         readGridFile(u, in2);
-        const auto t0 = Clock::now();
-        const uint64_t c0 = ticks();
-        for (uint64_t g = 0; g < generations; ++g) u.stepGeneration();
-        const uint64_t c1 = ticks();
-        const double s = seconds(t0, Clock::now());
-        r.cyclesPerEval = evaluations > 0 ? double(c1 - c0) / evaluations : 0;
-        r.genPerSec = double(generations) / s;
-        r.evalPerSec = evaluations / s;
-        r.nsPerEval = evaluations > 0 ? s * 1e9 / evaluations : 0;
+        // The engine and the literal model take turns in slices of a tenth
+        // of a second or so, sized so that both end at about the same time:
+        // this machine's speed changes by half or more from one minute to
+        // the next, and a ratio of two runs made minutes apart says more
+        // about that than about the engine.
+        double engineS = 0, engineSlice = 0.1, literalSlice = 0.1;
+        uint64_t engineTicks = 0, g = 0;
+        while (g < generations || literal.running()) {
+            if (g < generations) {
+                const auto t0 = Clock::now();
+                const uint64_t c0 = ticks();
+                double s = 0;
+                do {
+                    u.stepGeneration();
+                    ++g;
+                    s = seconds(t0, Clock::now());
+                } while (g < generations && s < engineSlice);
+                engineTicks += ticks() - c0;
+                engineS += s;
+            }
+            if (literal.running()) literal.slice(literalSlice);
+            // The next slices share a fifth of a second in the proportion
+            // of the time each side still needs.
+            const double leftE = double(generations - g) * engineS / double(g);
+            const double leftL =
+                literal.running() ? double(literal.left()) * literal.elapsed() / double(literal.done()) : 0;
+            const double most = std::max(leftE, leftL);
+            if (most > 0) {
+                engineSlice = std::max(0.01, 0.2 * leftE / most);
+                literalSlice = std::max(0.01, 0.2 * leftL / most);
+            }
+        }
+        r.cyclesPerEval = evaluations > 0 ? double(engineTicks) / evaluations : 0;
+        r.genPerSec = double(generations) / engineS;
+        r.evalPerSec = evaluations / engineS;
+        r.nsPerEval = evaluations > 0 ? engineS * 1e9 / evaluations : 0;
         r.sharedShare = double(u.sharedGenerations) / double(generations);
+        if (literalGenerations && !literal.failed())
+            r.literalGenPerSec = double(literal.done()) / literal.elapsed();
     }
     r.peakMb = double(peakRssKb()) / 1000.0;
-    if (literalGenerations) {
-        naive::Model model;
-        model.readGridText(text);
-        const auto t0 = Clock::now();
-        for (uint64_t g = 0; g < literalGenerations; ++g) model.step();
-        r.literalGenPerSec = double(literalGenerations) / seconds(t0, Clock::now());
-    }
     return r;
 }
 
@@ -352,7 +461,7 @@ int main(int argc, char** argv) {
     }
     for (const Workload& w : workloads) {
         if (!only.empty() && only != w.name) continue;
-        std::vector<double> gen, eval, ns, cycles, peak, literal, extra, perSlot, baseGen, baseNs, shared, moves;
+        std::vector<double> gen, eval, ns, cycles, peak, literal, versus, extra, perSlot, baseGen, baseNs, shared, moves;
         for (int k = 0; k < runs; ++k) {
             // The baseline runs before ours on odd runs, after it on even
             // ones, so that neither always meets a warmer or busier machine.
@@ -368,7 +477,7 @@ int main(int argc, char** argv) {
             const bool ok = inChild(
                 [&]() -> Result {
                     const std::string text = w.text();
-                    if (w.generations) return runStepping(text, w.generations, k == 0 && withLiteral ? w.literalGenerations : 0, threads);
+                    if (w.generations) return runStepping(text, w.generations, withLiteral ? w.literalGenerations : 0, threads);
                     return w.save ? runSave(text) : runLoad(text);
                 },
                 r);
@@ -381,7 +490,10 @@ int main(int argc, char** argv) {
             ns.push_back(r.nsPerEval);
             cycles.push_back(r.cyclesPerEval);
             peak.push_back(r.peakMb);
-            if (r.literalGenPerSec > 0) literal.push_back(r.literalGenPerSec);
+            if (r.literalGenPerSec > 0) {
+                literal.push_back(r.literalGenPerSec);
+                versus.push_back(r.genPerSec / r.literalGenPerSec);
+            }
             extra.push_back(r.extra);
             perSlot.push_back(r.bytesPerSlot);
             shared.push_back(r.sharedShare);
@@ -406,7 +518,7 @@ int main(int argc, char** argv) {
             const double lit = median(literal);
             std::printf("| %s | %llu | %.0f | %.3g | %.2f | %.1f | %.0f | %.0f | %.1fx | %.0f%% | %.0f | %.1f |\n", w.name,
                         static_cast<unsigned long long>(w.generations), median(gen), median(eval), median(ns),
-                        median(cycles), median(peak), lit, lit > 0 ? median(gen) / lit : 0.0, 100 * median(shared),
+                        median(cycles), median(peak), lit, median(versus), 100 * median(shared),
                         median(moves), nsPerMove(median(gen), median(moves)));
         } else {
             if (w.save)
