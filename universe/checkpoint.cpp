@@ -474,6 +474,9 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
 
 void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     using std::swap;
+    // Each side's notes name the other side's blocks from here on.
+    a.sweepEverything();
+    b.sweepEverything();
     swap(a.generation, b.generation);
     swap(a.drawnCellCount, b.drawnCellCount);
     swap(a.lastMoveTarget, b.lastMoveTarget);

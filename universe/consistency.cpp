@@ -7,6 +7,7 @@
 // buckets rather than searched for block by block.
 #include <algorithm>
 #include <sstream>
+#include <unordered_set>
 
 #include "universe/universe.h"
 #include "universe/universe_internal.h"
@@ -23,6 +24,24 @@ std::string Universe::verifyConsistency() const {
     auto tableAt = [&](int32_t x, int32_t y, int32_t z) -> const UniverseBlock* {
         if (!inLattice(x, y, z)) return nullptr;
         return tableBlock(tableIndex(floorDiv(x, 2), floorDiv(y, 2), floorDiv(z, 3)));
+    };
+    // The sweep's notes (see Husks in universe.h): outside a sweep no block
+    // is marked, and unless the next sweep walks everything, a block that
+    // qualifies as a husk is noted or beside a noted dormant block (or the
+    // husk store would refuse it).
+    std::unordered_set<const UniverseBlock*> noted(sweepCandidates_.begin(), sweepCandidates_.end());
+    for (const ShareState& share : shareState_) noted.insert(share.left.begin(), share.left.end());
+    auto qualifies = [&](const UniverseBlock* b) {
+        if (!dormant(b)) return false;
+        for (const UniverseBlock* n : b->neighbour)
+            if (n && !dormant(n)) return false;
+        return true;
+    };
+    auto followed = [&](const UniverseBlock* b) {
+        if (noted.count(b)) return true;
+        for (const UniverseBlock* n : b->neighbour)
+            if (n && dormant(n) && noted.count(n)) return true;
+        return false;
     };
     for (uint32_t i = 0; i < kBuckets; ++i) {
         const UniverseBlock* last = nullptr;
@@ -50,6 +69,10 @@ std::string Universe::verifyConsistency() const {
             if (huskSides(b) && (b->listFlags & (OnCurrent | OnMove | OnCommit | OnNext)))
                 err << "a listed block has a husk beside it\n";
             if (b->scratch >= 0) err << "scratch left between generations\n";
+            if (sweepMark(b)) err << "sweep mark left between generations\n";
+            if (!sweepAll_ && qualifies(b) && !followed(b) && husks_.wouldTake(bx, by, bz, chainSeq(b), b->cells))
+                err << "block " << b->originX << "," << b->originY << "," << b->originZ
+                    << " qualifies as a husk but the sweep would not look at it\n";
             {
                 UniverseBlock fresh;
                 fresh.cells = b->cells;
@@ -90,6 +113,11 @@ std::string Universe::verifyConsistency() const {
         for (const UniverseBlock* b : list)
             if (!(b->listFlags & flag)) err << name << " list member without flag\n";
     };
+    for (const UniverseBlock* b : noted)
+        if (tableAt(b->originX, b->originY, b->originZ) != b) {
+            err << "the sweep notes a block that is not in the universe\n";
+            break;
+        }
     checkList(*current_, OnCurrent, "current");
     for (size_t i = 0; i < current_->size(); ++i)
         if ((*current_)[i]->listPos() != i) {

@@ -53,6 +53,28 @@ bool HuskStore::add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const Cell
     return true;
 }
 
+int32_t HuskStore::internedId(const CellColumns& cells, uint64_t& h) const {
+    uint64_t words[sizeof cells / 8 + 1] = {};
+    std::memcpy(words, &cells, sizeof cells);
+    h = 0;
+    for (uint64_t w : words) h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    if (contentSlots_.empty()) return -1;
+    const size_t mask = contentSlots_.size() - 1;
+    for (size_t i = size_t(h >> 40) & mask;; i = (i + 1) & mask) {
+        const int32_t id = contentSlots_[i];
+        if (id < 0) return -1;
+        if (std::memcmp(&contents_[size_t(id)], &cells, sizeof cells) == 0) return id;
+    }
+}
+
+bool HuskStore::wouldTake(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const CellColumns& cells) const {
+    if (!fits(bx, by, bz) || seq >= kSeqLimit - 1) return false;
+    if ((index_.empty() || findBrick(brickKey(bx, by, bz)) < 0) && freeHead_ == kNone && used_ >= kBrickLimit)
+        return false;
+    uint64_t h;
+    return internedId(cells, h) >= 0 || contents_.size() < kContentLimit;
+}
+
 uint32_t HuskStore::intern(const CellColumns& cells) {
     if (contentSlots_.empty()) contentSlots_.assign(2 * kContentLimit, -1);
     uint64_t words[sizeof cells / 8 + 1] = {};

@@ -52,6 +52,8 @@ public:
     // Stores the husk of the block at (bx, by, bz); false when the store
     // cannot take it (see Limits). The block must not be stored already.
     bool add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const CellColumns& cells);
+    // Whether add() would take this husk now (for the debug check).
+    bool wouldTake(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const CellColumns& cells) const;
     // The record of the husk at (bx, by, bz), or -1.
     int64_t find(int32_t bx, int32_t by, int32_t bz) const;
     bool contains(int32_t bx, int32_t by, int32_t bz) const { return live_ && find(bx, by, bz) >= 0; }
@@ -171,6 +173,8 @@ private:
     // Interned cell columns: ids by a hash of the bytes (open addressing,
     // at most half full), compared in full.
     uint32_t intern(const CellColumns& cells);
+    // The id of these cell columns, or -1 when they are not interned.
+    int32_t internedId(const CellColumns& cells, uint64_t& hash) const;
     std::vector<CellColumns> contents_;
     std::vector<int32_t> contentSlots_;
 };

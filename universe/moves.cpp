@@ -222,7 +222,10 @@ void Universe::movePhase() {
             }
         }
         b->listFlags &= ~uint32_t(OnMove);
-        if (turned) wakeBlocks(b, kAllFaces, WakeTarget::Next);
+        if (turned)
+            wakeBlocks(b, kAllFaces, WakeTarget::Next);
+        else
+            noteLeft(b);
     }
     moveList_.clear();
 }
@@ -287,7 +290,10 @@ void Universe::commitPhase() {
         }
         commitSignals(b);
         b->listFlags &= ~uint32_t(OnCommit);
-        if (moved) wakeInto(b, kAllFaces, *next_, OnNext);
+        if (moved)
+            wakeInto(b, kAllFaces, *next_, OnNext);
+        else
+            noteLeft(b);
     }
     commitList_.clear();
     // Claims and pending turns end with the commit.

@@ -162,6 +162,7 @@ struct RankJob {
     UniverseBlock** next;
     const Universe::Chunk* chunks;
     Universe::Span span;
+    std::vector<UniverseBlock*>* left;  // blocks that leave their last list empty (Committed)
 };
 
 template <bool Committed>
@@ -199,7 +200,10 @@ __attribute__((always_inline)) inline void rankBody(const RankJob& j) {
             j.next[pos] = b;
             g |= Committed ? OnCurrent : OnNext;
         }
-        if (g != f) b->listFlags = g;
+        if (g != f) {
+            b->listFlags = g;
+            if (Committed && g == 0 && !b->occupied && !b->extras) j.left->push_back(b);
+        }
     }
 }
 
@@ -263,6 +267,7 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
             if (b->scratch >= 0) continue;
             commitSignals(b);
             b->listFlags &= ~uint32_t(OnCommit);
+            if (dormant(b)) mine.left.push_back(b);
         }
         return;
     }
@@ -304,15 +309,16 @@ void Universe::runPass(Pass pass, size_t share, size_t begin, size_t end) {
         mine.merged.resize(words);
         mine.below.resize(words);
         const RankJob job{shareState_.data(), shareState_.size(), words, mine.merged.data(), mine.below.data(),
-                          wakeKey_.data(),    next_->data(),      chunks_.data(), spanOf(share, begin, end)};
+                          wakeKey_.data(),    next_->data(),      chunks_.data(), spanOf(share, begin, end), &mine.left};
         rankShare[pass == Pass::WakeRanksCommitted](job);
         return;
     }
     case Pass::StorageCommits:
-        forSpan(spanOf(share, begin, end), [](size_t, UniverseBlock* b) {
+        forSpan(spanOf(share, begin, end), [&](size_t, UniverseBlock* b) {
             if (b->listFlags & OnCommit) {
                 commitSignals(b);
                 b->listFlags &= ~uint32_t(OnCommit);
+                if (dormant(b)) mine.left.push_back(b);
             }
         });
         return;

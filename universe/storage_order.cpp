@@ -23,6 +23,7 @@ using namespace universe_detail;
 // are none outside the universe between generations). Free blocks are
 // left behind.
 void Universe::relocateSpatially() {
+    sweepEverything();  // the notes name blocks where they were
     std::vector<UniverseBlock*> live;
     live.reserve(blockCount_);
     forEachBlock([&](UniverseBlock* b) { live.push_back(b); });

@@ -33,6 +33,7 @@ void Universe::setThreads(int count) {
     if (count == threads_) return;
     pool_.reset();
     threads_ = count;
+    sweepEverything();  // (the helpers' notes go with their states)
     shareState_.clear();
     shareState_.resize(size_t(count));
     dropPartition();
@@ -386,6 +387,7 @@ void Universe::placeCell(const UniverseCell& cell) {
     // neighbours' positions would approach the 32-bit range.
     if (!inCoordinateRange(cell.x, cell.y, cell.z)) return;
     ++changeEpoch_;
+    sweepAll_ = true;
     UniverseBlock* b = blockAt(cell.x, cell.y, cell.z, true);
     const int s = slotOf(cell.x, cell.y, cell.z);
     if (b->cells[s].type != 0) {
@@ -608,6 +610,7 @@ void Universe::writeBlocks(std::ostream& out) const {
 
 void Universe::cleanUp() {
     ++layoutEpoch_;
+    sweepEverything();
     // Every husk is empty and on no list, so the walk below would remove it
     // anyway; and nothing it keeps lies beside one (a block beside a husk
     // is on no list and empty), so no kept cell loses a link to it either.
@@ -649,11 +652,173 @@ void Universe::renumberChains() {
 // ---------------------------------------------------------------- husks
 
 void Universe::sweepHusks() {
+    if (!sweepAll_) {
+        sweepCandidates();
+        return;
+    }
     // Only moves, placing and new blocks make empty blocks.
     const uint64_t mark = blockEpoch_ + changeEpoch_;
     if (mark == sweptAt_) return;
     sweptAt_ = mark;
-    auto dormant = [](const UniverseBlock* b) { return b->listFlags == 0 && b->occupied == 0 && !b->extras; };
+    for (ShareState& share : shareState_) share.left.clear();
+    sweepCandidates_.clear();
+    sweepAll_ = false;
+    sweepEveryBlock();
+}
+
+void Universe::sweepEverything() {
+    for (ShareState& share : shareState_) share.left.clear();
+    sweepCandidates_.clear();
+    sweepAll_ = true;
+}
+
+// Makes a husk of b if the store takes it: out of its neighbours' pointers
+// (the chain, the table and storage are the caller's).
+bool Universe::becomeHusk(UniverseBlock* b) {
+    int32_t bx, by, bz;
+    blockCoords(b, bx, by, bz);
+    if (!husks_.add(bx, by, bz, chainSeq(b), b->cells)) return false;
+    --blockCount_;
+    for (int d = 0; d < 6; ++d)
+        if (UniverseBlock* n = b->neighbour[d]) {
+            const int o = directionTable.opposite[d];
+            n->neighbour[o] = nullptr;
+            huskSides(n) = uint8_t(huskSides(n) | (1u << o));
+        }
+    return true;
+}
+
+// Out of the table, then freed (nothing above looks anything up). When
+// most of the table goes, building it again from the chains beats erasing
+// entry by entry.
+void Universe::dropSwept(const std::vector<UniverseBlock*>& swept) {
+    if (swept.empty()) return;
+    if (swept.size() > blockCount_) {
+        resetTable(blockCount_);
+        forEachBlock([&](UniverseBlock* b) {
+            int32_t bx, by, bz;
+            blockCoords(b, bx, by, bz);
+            table_[tableIndex(bx, by, bz)] = makeEntry(mixKey(bx, by, bz), b);
+        });
+    } else {
+        for (UniverseBlock* b : swept) tableErase(b);
+    }
+    for (UniverseBlock* b : swept) freeBlock(b);
+    ++layoutEpoch_;
+}
+
+void Universe::sweepCandidates() {
+    std::vector<UniverseBlock*>& cand = sweepCandidates_;
+    for (ShareState& share : shareState_) {
+        cand.insert(cand.end(), share.left.begin(), share.left.end());
+        share.left.clear();
+    }
+    if (cand.empty()) return;
+    // Marks: 1 looked at, 2 a husk now (still chained), 3 unchained.
+    // The candidates were last touched generations ago, so each is fetched
+    // a few turns ahead, and its neighbours (which the test reads) once it
+    // has arrived.
+    auto fetchBlock = [](const UniverseBlock* b) {
+        __builtin_prefetch(&b->listFlags);
+        __builtin_prefetch(&b->extras);
+        __builtin_prefetch(&sweepMark(b));
+    };
+    size_t n = 0;
+    for (size_t i = 0; i < cand.size(); ++i) {
+        if (i + 16 < cand.size()) __builtin_prefetch(&sweepMark(cand[i + 16]));
+        UniverseBlock* b = cand[i];
+        if (!sweepMark(b)) {
+            sweepMark(b) = 1;
+            cand[n++] = b;
+        }
+    }
+    cand.resize(n);
+    // One walk over a list that grows: a block beside one that became
+    // dormant may qualify now as well. Which become husks does not depend
+    // on the order: a husk's neighbours see a null pointer, which counts
+    // as dormant.
+    std::vector<UniverseBlock*> swept;
+    for (size_t i = 0; i < cand.size(); ++i) {
+        if (i + 8 < cand.size()) fetchBlock(cand[i + 8]);
+        if (i + 4 < cand.size())
+            for (const UniverseBlock* nb : cand[i + 4]->neighbour)
+                if (nb) fetchBlock(nb);
+        UniverseBlock* b = cand[i];
+        if (!dormant(b)) continue;
+        bool husk = true;
+        for (UniverseBlock* nb : b->neighbour) {
+            if (!nb) continue;
+            if (!dormant(nb)) {
+                husk = false;
+            } else if (!sweepMark(nb)) {
+                sweepMark(nb) = 1;
+                cand.push_back(nb);
+            }
+        }
+        if (husk && becomeHusk(b)) {
+            sweepMark(b) = 2;
+            swept.push_back(b);
+        }
+    }
+    // Out of the chains: each chain that lost a block is walked once, eight
+    // at a time in turn, each fetching its next block a turn ahead.
+    struct Lane {
+        uint32_t bucket;
+        UniverseBlock* prev;
+        UniverseBlock* block;
+    };
+    constexpr int kLanes = 8;
+    Lane lanes[kLanes];
+    int active = 0;
+    size_t nextSwept = 0;
+    auto start = [&](Lane& lane) {
+        while (nextSwept < swept.size()) {
+            UniverseBlock* b = swept[nextSwept++];
+            if (sweepMark(b) != 2) continue;  // its chain is done
+            int32_t bx, by, bz;
+            blockCoords(b, bx, by, bz);
+            const uint32_t bucket = bucketOf(bx, by, bz);
+            bool underWay = false;  // a lane on this chain will unchain it
+            for (int k = 0; k < active; ++k) underWay |= &lanes[k] != &lane && lanes[k].bucket == bucket;
+            if (underWay) continue;
+            lane = Lane{bucket, nullptr, bucketHead_[bucket]};
+            __builtin_prefetch(&lane.block->chainNext);
+            __builtin_prefetch(&sweepMark(lane.block));
+            return true;
+        }
+        return false;
+    };
+    while (active < kLanes && start(lanes[active])) ++active;
+    while (active > 0) {
+        for (int k = 0; k < active;) {
+            Lane& lane = lanes[k];
+            UniverseBlock* c = lane.block;
+            UniverseBlock* next = c->chainNext;
+            uint8_t& m = sweepMark(c);
+            if (m == 2) {
+                m = 3;
+                (lane.prev ? lane.prev->chainNext : bucketHead_[lane.bucket]) = next;
+            } else {
+                lane.prev = c;
+            }
+            if (next) {
+                lane.block = next;
+                __builtin_prefetch(&next->chainNext);
+                __builtin_prefetch(&sweepMark(next));
+                ++k;
+                continue;
+            }
+            bucketTail_[lane.bucket] = lane.prev;
+            if (!start(lane)) lane = lanes[--active];
+            else ++k;
+        }
+    }
+    for (UniverseBlock* b : cand) sweepMark(b) = 0;
+    cand.clear();
+    dropSwept(swept);
+}
+
+void Universe::sweepEveryBlock() {
     auto fetch = [](const UniverseBlock* b) {
         __builtin_prefetch(&b->listFlags);
         __builtin_prefetch(&b->occupied);
@@ -706,22 +871,13 @@ void Universe::sweepHusks() {
             }
             for (int d = 0; d < 6 && husk; ++d) husk = !b->neighbour[d] || dormant(b->neighbour[d]);
             UniverseBlock* next = b->chainNext;
-            int32_t bx, by, bz;
-            blockCoords(b, bx, by, bz);
-            if (husk && husks_.add(bx, by, bz, chainSeq(b), b->cells)) {
+            if (husk && becomeHusk(b)) {
                 const uint32_t i = lane.bucket;
                 if (lane.prev)
                     lane.prev->chainNext = next;
                 else
                     bucketHead_[i] = next;
                 if (bucketTail_[i] == b) bucketTail_[i] = lane.prev;
-                --blockCount_;
-                for (int d = 0; d < 6; ++d)
-                    if (UniverseBlock* n = b->neighbour[d]) {
-                        const int o = directionTable.opposite[d];
-                        n->neighbour[o] = nullptr;
-                        huskSides(n) = uint8_t(huskSides(n) | (1u << o));
-                    }
                 swept.push_back(b);
             } else {
                 lane.prev = b;
@@ -738,22 +894,7 @@ void Universe::sweepHusks() {
             }
         }
     }
-    if (swept.empty()) return;
-    // Out of the table, then freed (nothing above looks anything up). When
-    // most of the table goes, building it again from the chains beats
-    // erasing entry by entry.
-    if (swept.size() > blockCount_) {
-        resetTable(blockCount_);
-        forEachBlock([&](UniverseBlock* b) {
-            int32_t bx, by, bz;
-            blockCoords(b, bx, by, bz);
-            table_[tableIndex(bx, by, bz)] = makeEntry(mixKey(bx, by, bz), b);
-        });
-    } else {
-        for (UniverseBlock* b : swept) tableErase(b);
-    }
-    for (UniverseBlock* b : swept) freeBlock(b);
-    ++layoutEpoch_;
+    dropSwept(swept);
 }
 
 UniverseBlock* Universe::reviveHusk(int32_t bx, int32_t by, int32_t bz) {
@@ -762,6 +903,8 @@ UniverseBlock* Universe::reviveHusk(int32_t bx, int32_t by, int32_t bz) {
     UniverseBlock* b = startBlock(bx, by, bz);
     b->extras.reset();
     husks_.take(record, chainSeq(b), b->cells);
+    // Back on no list: if nothing lists it, the next sweep makes it a husk again.
+    sweepCandidates_.push_back(b);
     // Back into its chain at its old place.
     const uint32_t bucket = bucketOf(bx, by, bz);
     UniverseBlock* prev = nullptr;
@@ -813,6 +956,7 @@ void Universe::resetTable(size_t blocks) {
 }
 
 void Universe::rebuildCaches() {
+    sweepEverything();
     // Size the table once for the chained blocks rather than growing it step by step.
     size_t chained = 0;
     forEachBlock([&](const UniverseBlock*) { ++chained; });

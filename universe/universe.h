@@ -109,12 +109,18 @@
 // Husks
 //   Movers leave empty blocks behind them by the hundred each generation,
 //   and the clean-up removes them only every kCleanUpPeriod generations.
-//   Between generations (every kSweepPeriod generations, when anything was
-//   created, moved or placed since the last time) a sweep turns every block
-//   that is empty, on no list, without extras and whose face neighbours are
-//   all such blocks, missing or husks, into a husk (husks.h): off the
-//   chains, the table and storage, kept in the husk store with its chain
-//   sequence number and cells. Its neighbours' pointers to it become null,
+//   Between generations (every kSweepPeriod generations) a sweep turns
+//   every block that is empty, on no list, without extras and whose face
+//   neighbours are all such blocks, missing or husks (dormant blocks), into
+//   a husk (husks.h): off the chains, the table and storage, kept in the
+//   husk store with its chain sequence number and cells. A block becomes
+//   dormant only where it leaves its last list (at the commit) or comes
+//   back from a husk, and it can newly qualify only then or when a
+//   neighbour does; so the sweep looks only at the blocks noted there (the
+//   candidates, duplicates allowed) and their neighbours, and walks every
+//   chain only after something the notes do not follow (a load, placing,
+//   the clean-up, a checkpoint, the move to spatial order), and then only
+//   when anything was created, moved or placed since the last sweep. Its neighbours' pointers to it become null,
 //   and their huskSides bit for that face says why. A husk comes back as
 //   the very block it was (same cells, same place in its chain, on no
 //   list) before anything can tell the difference:
@@ -405,6 +411,7 @@ private:
     struct ChunkHead {
         uint32_t chainSeq[kChunkBlocks];
         uint8_t huskSides[kChunkBlocks];
+        uint8_t sweepMark[kChunkBlocks];  // zero but during a sweep
     };
     static constexpr size_t kChunkBytes = size_t(1) << 17;
     static constexpr size_t kLine = 64;
@@ -423,8 +430,27 @@ private:
     }
     static uint32_t& chainSeq(const UniverseBlock* b) { return headOf(b).chainSeq[indexInChunk(b)]; }
     static uint8_t& huskSides(const UniverseBlock* b) { return headOf(b).huskSides[indexInChunk(b)]; }
-    static constexpr uint32_t kSweepPeriod = 64;
+    static uint8_t& sweepMark(const UniverseBlock* b) { return headOf(b).sweepMark[indexInChunk(b)]; }
+    static constexpr uint32_t kSweepPeriod = 32;
     void sweepHusks();
+    // The whole walk over every chain, and the sweep of the candidates
+    // alone (see Husks above).
+    void sweepEveryBlock();
+    void sweepCandidates();
+    static bool dormant(const UniverseBlock* b) { return b->listFlags == 0 && b->occupied == 0 && !b->extras; }
+    // A block that left its last list empty (and so may be a husk now);
+    // helpers keep theirs in their ShareState until the sweep.
+    void noteLeft(UniverseBlock* b) {
+        if (dormant(b)) sweepCandidates_.push_back(b);
+    }
+    // Forgets the candidates, so that the next sweep walks every block:
+    // for whatever moves or frees blocks, or changes them without the
+    // lists (placing, loading, the clean-up, a checkpoint).
+    void sweepEverything();
+    bool becomeHusk(UniverseBlock* b);
+    void dropSwept(const std::vector<UniverseBlock*>& swept);
+    std::vector<UniverseBlock*> sweepCandidates_;
+    bool sweepAll_ = true;
     UniverseBlock* reviveHusk(int32_t bx, int32_t by, int32_t bz);
     UniverseBlock* reviveBeside(const UniverseBlock* b, int d);
     void reviveAround(UniverseBlock* b);
@@ -574,6 +600,7 @@ public:
         std::vector<uint64_t> merged;  // WakeRanks: the union of every share's bits
         std::vector<uint32_t> below;   // WakeRanks: keys before each word of `merged`
         uint64_t busyNs = 0;           // time in storage-order passes over the cuts since the last balance
+        std::vector<UniverseBlock*> left;  // commit passes: blocks that left their last list empty (noteLeft)
     };
     static constexpr uint32_t kNoKey = ~0u;
     // Block storage comes in chunks of kChunkBlocks blocks after their

@@ -118,6 +118,36 @@ TEST(Husks, ChangeNothingAgainstFullBlocks) {
 
 TEST(Husks, ChangeNothingAgainstFullBlocksOnThreeThreads) { runAgainstFullBlocks(7, 3); }
 
+// Between loads and edits the sweep looks only at the blocks that left
+// their lists empty and at their neighbours; the debug check says when a
+// block that qualifies is not among them. Cars on one thread and on three
+// (with every shared commit and storage-order pass forced, so that the
+// helpers' notes count too), checked after every generation, through
+// sweeps, revivals of husks the cars run back into, and a checkpoint
+// exchanged in the middle. Once the trails are long, most of what the
+// cars left behind must be husks.
+TEST(Husks, SweepLooksAtEveryBlockThatQualifies) {
+    for (int threads : {1, 3}) {
+        Universe u, other;
+        loadCars(u, 12);
+        u.setThreads(threads);
+        u.signalPassMinimum = 1;
+        u.storageOrderAlways = true;
+        u.passSharing = Universe::PassSharing::Always;
+        for (int g = 0; g < 700; ++g) {
+            u.stepGeneration();
+            ASSERT_EQ(u.verifyConsistency(), "") << threads << " threads, generation " << u.generation;
+            if (g == 350) {
+                std::unique_ptr<Universe> copy = copyOf(u, false);
+                ASSERT_TRUE(copy);
+                UniverseCheckpoint::exchange(u, *copy);
+                ASSERT_EQ(u.verifyConsistency(), "");
+            }
+        }
+        EXPECT_GT(u.huskCount() * 2, u.blockCount()) << threads << " threads";
+    }
+}
+
 // A checkpoint of a universe with husks holds every block in chain order,
 // and reads back into the same saved text and the same future.
 TEST(Husks, CheckpointsHoldThemAsBlocks) {
