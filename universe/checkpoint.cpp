@@ -388,7 +388,7 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
             return nullptr;
         }
         const uint32_t bucket = Universe::bucketOf(bx, by, bz);
-        const uint32_t seq = u.bucketSeq_[bucket]++;
+        const uint32_t seq = u.bucketEnd_[bucket].seq++;
         bool husk = !keepBlocksFull && rec.dormant();
         for (int d = 0; d < 6 && husk; ++d)
             husk = !awakeAt(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
@@ -421,11 +421,11 @@ std::unique_ptr<Universe> UniverseCheckpoint::load(std::string_view bytes,
         Universe::chainSeq(b) = seq;
         // Chain it at once, so a failure below still leaves a universe the
         // destructor (and nobody else) sees.
-        if (u.bucketTail_[bucket])
-            u.bucketTail_[bucket]->chainNext = b;
+        if (u.bucketEnd_[bucket].tail)
+            u.bucketEnd_[bucket].tail->chainNext = b;
         else
             u.bucketHead_[bucket] = b;
-        u.bucketTail_[bucket] = b;
+        u.bucketEnd_[bucket].tail = b;
         u.tableInsert(b);
         ++u.blockCount_;
         blocks.push_back(b);
@@ -486,12 +486,11 @@ void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     a.inputPulse = b.inputPulse.exchange(a.inputPulse.load());
 
     swap(a.bucketHead_, b.bucketHead_);
-    swap(a.bucketTail_, b.bucketTail_);
+    swap(a.bucketEnd_, b.bucketEnd_);
     swap(a.table_, b.table_);
     swap(a.tableMask_, b.tableMask_);
     swap(a.blockCount_, b.blockCount_);
     swap(a.husks_, b.husks_);
-    swap(a.bucketSeq_, b.bucketSeq_);
     // current_ and next_ point into the universe's own pair of lists.
     const int aCurrent = a.current_ == &a.lists_[0] ? 0 : 1;
     const int bCurrent = b.current_ == &b.lists_[0] ? 0 : 1;

@@ -48,7 +48,7 @@ std::string Universe::verifyConsistency() const {
         for (const UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) {
             ++chained;
             if (last && chainSeq(last) >= chainSeq(b)) err << "chain places out of order in bucket " << i << "\n";
-            if (chainSeq(b) >= bucketSeq_[i]) err << "chain place beyond the bucket's next one\n";
+            if (chainSeq(b) >= bucketEnd_[i].seq) err << "chain place beyond the bucket's next one\n";
             last = b;
             for (uint32_t bit = 1; bit <= 8; bit <<= 1) flagged[bit] += (b->listFlags & bit) != 0;
             if (b->listFlags & kPhaseBits)
@@ -104,7 +104,7 @@ std::string Universe::verifyConsistency() const {
                 }
             }
         }
-        if (bucketTail_[i] != last) err << "bucket tail stale\n";
+        if (bucketEnd_[i].tail != last) err << "bucket tail stale\n";
     }
     if (chained != blockCount_) err << "block count " << blockCount_ << " but " << chained << " chained\n";
     auto checkList = [&](const std::vector<UniverseBlock*>& list, uint32_t flag, const char* name) {

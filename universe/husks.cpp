@@ -53,11 +53,21 @@ bool HuskStore::add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const Cell
     return true;
 }
 
-int32_t HuskStore::internedId(const CellColumns& cells, uint64_t& h) const {
-    uint64_t words[sizeof cells / 8 + 1] = {};
+// Four independent lanes, so that the multiplications overlap: every husk
+// the sweep makes is hashed.
+static uint64_t contentHash(const CellColumns& cells) {
+    constexpr size_t kWords = (sizeof(CellColumns) + 7) / 8;
+    uint64_t words[(kWords + 3) / 4 * 4] = {};
     std::memcpy(words, &cells, sizeof cells);
-    h = 0;
-    for (uint64_t w : words) h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    constexpr uint64_t k = 0x9E3779B97F4A7C15ull;
+    uint64_t lane[4] = {0, 1, 2, 3};
+    for (size_t i = 0; i < std::size(words); i += 4)
+        for (size_t j = 0; j < 4; ++j) lane[j] = (lane[j] ^ words[i + j]) * k;
+    return (((lane[0] * k) ^ lane[1]) * k ^ lane[2]) * k ^ lane[3];
+}
+
+int32_t HuskStore::internedId(const CellColumns& cells, uint64_t& h) const {
+    h = contentHash(cells);
     if (contentSlots_.empty()) return -1;
     const size_t mask = contentSlots_.size() - 1;
     for (size_t i = size_t(h >> 40) & mask;; i = (i + 1) & mask) {
@@ -77,10 +87,7 @@ bool HuskStore::wouldTake(int32_t bx, int32_t by, int32_t bz, uint32_t seq, cons
 
 uint32_t HuskStore::intern(const CellColumns& cells) {
     if (contentSlots_.empty()) contentSlots_.assign(2 * kContentLimit, -1);
-    uint64_t words[sizeof cells / 8 + 1] = {};
-    std::memcpy(words, &cells, sizeof cells);
-    uint64_t h = 0;
-    for (uint64_t w : words) h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    const uint64_t h = contentHash(cells);
     const size_t mask = contentSlots_.size() - 1;
     for (size_t i = size_t(h >> 40) & mask;; i = (i + 1) & mask) {
         const int32_t id = contentSlots_[i];

@@ -112,7 +112,16 @@ void Universe::requestMoveAt(int32_t k, CellRef target) {
         }
         for (unsigned m = yielded; m; m &= m - 1) {
             const int d = __builtin_ctz(m);
-            if (!claimPending(neighbourCell(q, d), request)) queue_.push_back(QueuedClaim{q, int8_t(d)});
+            const CellRef n = neighbourCell(q, d);
+            if (claimPending(n, request)) continue;
+            queue_.push_back(QueuedClaim{q, int8_t(d)});
+            // A block that its claim will create reads its table slots and
+            // bucket; ask for them now, while the claims ahead are done.
+            if (!n.block) {
+                int32_t bx, by, bz;
+                blockCoords(q.block, bx, by, bz);
+                prefetchPlace(bx + directionTable.dx[d], by + directionTable.dy[d], bz + directionTable.dz[d]);
+            }
         }
     }
 }

@@ -71,7 +71,7 @@ void Universe::relocateSpatially() {
     }
     for (uint32_t i = 0; i < kBuckets; ++i) {
         bucketHead_[i] = moved(bucketHead_[i]);
-        bucketTail_[i] = moved(bucketTail_[i]);
+        bucketEnd_[i].tail = moved(bucketEnd_[i].tail);
     }
     for (std::vector<UniverseBlock*>* list : {current_, next_, &moveList_, &commitList_, &scratchOwners_})
         for (UniverseBlock*& b : *list) b = moved(b);

@@ -17,9 +17,8 @@ using namespace universe_detail;
 // ---------------------------------------------------------------- construction
 
 Universe::Universe()
-    : bucketSeq_(kBuckets, 0),
-      bucketHead_(kBuckets, nullptr),
-      bucketTail_(kBuckets, nullptr),
+    : bucketHead_(kBuckets, nullptr),
+      bucketEnd_(kBuckets),
       current_(&lists_[0]),
       next_(&lists_[1]) {
     table_.assign(1024, TableEntry{});
@@ -230,8 +229,7 @@ void Universe::prefetchPlace(int32_t bx, int32_t by, int32_t bz) const {
                                                  bz + directionTable.dz[d])) &
                                    tableMask_]);
     const uint32_t bucket = bucketOf(bx, by, bz);
-    __builtin_prefetch(&bucketTail_[bucket]);
-    __builtin_prefetch(&bucketSeq_[bucket]);
+    __builtin_prefetch(&bucketEnd_[bucket]);
 }
 
 UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
@@ -250,12 +248,12 @@ UniverseBlock* Universe::createBlock(int32_t bx, int32_t by, int32_t bz) {
     b->listFlags |= OnMove;
     // (The bond pass over fresh empty cells has nothing to do.)
     const uint32_t bucket = bucketOf(bx, by, bz);
-    chainSeq(b) = bucketSeq_[bucket]++;
-    if (bucketTail_[bucket])
-        bucketTail_[bucket]->chainNext = b;
+    chainSeq(b) = bucketEnd_[bucket].seq++;
+    if (bucketEnd_[bucket].tail)
+        bucketEnd_[bucket].tail->chainNext = b;
     else
         bucketHead_[bucket] = b;
-    bucketTail_[bucket] = b;
+    bucketEnd_[bucket].tail = b;
     tableInsert(b);
     ++blockCount_;
     const bool husks = !husks_.empty();
@@ -517,8 +515,8 @@ size_t Universe::partCount() const {
 
 size_t Universe::storageBytes() const {
     size_t bytes = storedBlocks() * sizeof(UniverseBlock);
-    bytes += table_.capacity() * sizeof(TableEntry) + 2 * kBuckets * sizeof(void*);
-    bytes += husks_.bytes() + bucketSeq_.capacity() * sizeof(uint32_t);
+    bytes += table_.capacity() * sizeof(TableEntry) + kBuckets * (sizeof(void*) + sizeof(BucketEnd));
+    bytes += husks_.bytes();
     forEachBlock([&](const UniverseBlock* b) {
         if (b->extras) bytes += sizeof(BlockExtras) + (b->extras->wide ? 12 * WCount * sizeof(int32_t) : 0);
     });
@@ -632,7 +630,7 @@ void Universe::cleanUp() {
                     prev->chainNext = next;
                 else
                     bucketHead_[i] = next;
-                if (bucketTail_[i] == b) bucketTail_[i] = prev;
+                if (bucketEnd_[i].tail == b) bucketEnd_[i].tail = prev;
                 destroyBlock(b);
             }
             b = next;
@@ -645,7 +643,7 @@ void Universe::renumberChains() {
     for (uint32_t i = 0; i < kBuckets; ++i) {
         uint32_t seq = 0;
         for (UniverseBlock* b = bucketHead_[i]; b; b = b->chainNext) chainSeq(b) = seq++;
-        bucketSeq_[i] = seq;
+        bucketEnd_[i].seq = seq;
     }
 }
 
@@ -808,7 +806,7 @@ void Universe::sweepCandidates() {
                 ++k;
                 continue;
             }
-            bucketTail_[lane.bucket] = lane.prev;
+            bucketEnd_[lane.bucket].tail = lane.prev;
             if (!start(lane)) lane = lanes[--active];
             else ++k;
         }
@@ -877,7 +875,7 @@ void Universe::sweepEveryBlock() {
                     lane.prev->chainNext = next;
                 else
                     bucketHead_[i] = next;
-                if (bucketTail_[i] == b) bucketTail_[i] = lane.prev;
+                if (bucketEnd_[i].tail == b) bucketEnd_[i].tail = lane.prev;
                 swept.push_back(b);
             } else {
                 lane.prev = b;
@@ -912,7 +910,7 @@ UniverseBlock* Universe::reviveHusk(int32_t bx, int32_t by, int32_t bz) {
     UniverseBlock*& link = prev ? prev->chainNext : bucketHead_[bucket];
     b->chainNext = link;
     link = b;
-    if (!b->chainNext) bucketTail_[bucket] = b;
+    if (!b->chainNext) bucketEnd_[bucket].tail = b;
     tableInsert(b);
     ++blockCount_;
     for (int d = 0; d < 6; ++d) {
@@ -975,7 +973,7 @@ void Universe::rebuildCaches() {
             ++blockCount_;
             last = b;
         }
-        bucketTail_[i] = last;
+        bucketEnd_[i].tail = last;
     }
     forEachBlock([&](UniverseBlock* b) {
         int32_t bx, by, bz;

@@ -458,7 +458,6 @@ private:
     // only without husks.
     void renumberChains();
     HuskStore husks_;
-    std::vector<uint32_t> bucketSeq_;  // the next chainSeq of each bucket
     uint64_t changeEpoch_ = 0;         // counts moves requested and parts placed
     uint64_t sweptAt_ = ~uint64_t(0);  // blockEpoch_ + changeEpoch_ at the last sweep
     UniverseBlock* createBlock(int32_t bx, int32_t by, int32_t bz);
@@ -502,7 +501,12 @@ private:
     }
 
     std::vector<UniverseBlock*> bucketHead_;
-    std::vector<UniverseBlock*> bucketTail_;
+    // A new block reads both (one cache line, not two).
+    struct BucketEnd {
+        UniverseBlock* tail = nullptr;
+        uint32_t seq = 0;  // the next chainSeq of the bucket
+    };
+    std::vector<BucketEnd> bucketEnd_;
     // One word per entry: the block pointer, with the top 16 bits of the
     // key's hash in the pointer's unused top bits, so that a probe touches a
     // block only when the tags match. (Should the system ever hand out
