@@ -738,9 +738,15 @@ void Universe::sweepCandidates() {
     std::vector<UniverseBlock*> swept;
     for (size_t i = 0; i < cand.size(); ++i) {
         if (i + 8 < cand.size()) fetchBlock(cand[i + 8]);
-        if (i + 4 < cand.size())
-            for (const UniverseBlock* nb : cand[i + 4]->neighbour)
+        if (i + 4 < cand.size()) {
+            const UniverseBlock* ahead = cand[i + 4];
+            for (const UniverseBlock* nb : ahead->neighbour)
                 if (nb) fetchBlock(nb);
+            // And what a husk keeps (most candidates become one).
+            for (size_t at = 0; at < sizeof ahead->cells; at += 64)
+                __builtin_prefetch(reinterpret_cast<const char*>(&ahead->cells) + at);
+            __builtin_prefetch(&chainSeq(ahead));
+        }
         UniverseBlock* b = cand[i];
         if (!dormant(b)) continue;
         bool husk = true;
