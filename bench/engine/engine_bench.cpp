@@ -285,6 +285,10 @@ Universe::PassSharing sharingMode = Universe::PassSharing::Adaptive;
 
 Result runStepping(const std::string& text, uint64_t generations, uint64_t literalGenerations, int threads) {
     Result r;
+    // Forked first, while this process holds little beyond the text: memory
+    // the engine freed would otherwise be shared with the child, which then
+    // pays a copy for every page of it that its allocator reuses.
+    LiteralSlices literal(text, literalGenerations);
     {
         double evaluations = 0;
         {
@@ -297,7 +301,6 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
             }
             r.movesPerGen = double(counter.movedParts) / double(generations);
         }
-        LiteralSlices literal(text, literalGenerations);
         Universe u;
         u.setThreads(threads);
         u.passSharing = sharingMode;
