@@ -649,6 +649,43 @@ void Universe::renumberChains() {
 
 // ---------------------------------------------------------------- husks
 
+// The sweeps walk several bucket chains at once, a step of each in turn,
+// so that the fetch of a lane's next block has a whole turn to arrive: one
+// chain at a time would wait on memory at every block. start(lane, lanes,
+// active) puts the next chain on a lane (false when there is none);
+// step(lane) does one step and says whether the lane goes on.
+template <class Start, class Step>
+void Universe::walkChainsInTurn(Start&& start, Step&& step) {
+    constexpr int kLanes = 8;
+    ChainLane lanes[kLanes];
+    int active = 0;
+    while (active < kLanes && start(lanes[active], lanes, active)) ++active;
+    while (active > 0)
+        for (int k = 0; k < active;) {
+            if (step(lanes[k]) || start(lanes[k], lanes, active))
+                ++k;
+            else
+                lanes[k] = lanes[--active];  // the last lane takes this one's place
+        }
+}
+
+// Moves a lane past its block, taking the block out of the chain when
+// `drop`; false at the chain's end, where the bucket's tail is set.
+bool Universe::advanceLane(ChainLane& lane, bool drop) {
+    UniverseBlock* next = lane.block->chainNext;
+    if (drop)
+        (lane.prev ? lane.prev->chainNext : bucketHead_[lane.bucket]) = next;
+    else
+        lane.prev = lane.block;
+    if (!next) {
+        bucketEnd_[lane.bucket].tail = lane.prev;
+        return false;
+    }
+    lane.block = next;
+    lane.fetched = false;
+    return true;
+}
+
 void Universe::sweepHusks() {
     if (!sweepAll_) {
         sweepCandidates();
@@ -764,18 +801,9 @@ void Universe::sweepCandidates() {
             swept.push_back(b);
         }
     }
-    // Out of the chains: each chain that lost a block is walked once, eight
-    // at a time in turn, each fetching its next block a turn ahead.
-    struct Lane {
-        uint32_t bucket;
-        UniverseBlock* prev;
-        UniverseBlock* block;
-    };
-    constexpr int kLanes = 8;
-    Lane lanes[kLanes];
-    int active = 0;
+    // Out of the chains: each chain that lost a block is walked once.
     size_t nextSwept = 0;
-    auto start = [&](Lane& lane) {
+    auto start = [&](ChainLane& lane, const ChainLane* lanes, int active) {
         while (nextSwept < swept.size()) {
             UniverseBlock* b = swept[nextSwept++];
             if (sweepMark(b) != 2) continue;  // its chain is done
@@ -785,38 +813,22 @@ void Universe::sweepCandidates() {
             bool underWay = false;  // a lane on this chain will unchain it
             for (int k = 0; k < active; ++k) underWay |= &lanes[k] != &lane && lanes[k].bucket == bucket;
             if (underWay) continue;
-            lane = Lane{bucket, nullptr, bucketHead_[bucket]};
+            lane = ChainLane{bucket, nullptr, bucketHead_[bucket], false};
             __builtin_prefetch(&lane.block->chainNext);
             __builtin_prefetch(&sweepMark(lane.block));
             return true;
         }
         return false;
     };
-    while (active < kLanes && start(lanes[active])) ++active;
-    while (active > 0) {
-        for (int k = 0; k < active;) {
-            Lane& lane = lanes[k];
-            UniverseBlock* c = lane.block;
-            UniverseBlock* next = c->chainNext;
-            uint8_t& m = sweepMark(c);
-            if (m == 2) {
-                m = 3;
-                (lane.prev ? lane.prev->chainNext : bucketHead_[lane.bucket]) = next;
-            } else {
-                lane.prev = c;
-            }
-            if (next) {
-                lane.block = next;
-                __builtin_prefetch(&next->chainNext);
-                __builtin_prefetch(&sweepMark(next));
-                ++k;
-                continue;
-            }
-            bucketEnd_[lane.bucket].tail = lane.prev;
-            if (!start(lane)) lane = lanes[--active];
-            else ++k;
-        }
-    }
+    walkChainsInTurn(start, [&](ChainLane& lane) {
+        uint8_t& m = sweepMark(lane.block);
+        const bool drop = m == 2;
+        if (drop) m = 3;
+        if (!advanceLane(lane, drop)) return false;
+        __builtin_prefetch(&lane.block->chainNext);
+        __builtin_prefetch(&sweepMark(lane.block));
+        return true;
+    });
     for (UniverseBlock* b : cand) sweepMark(b) = 0;
     cand.clear();
     dropSwept(swept);
@@ -831,73 +843,40 @@ void Universe::sweepEveryBlock() {
         __builtin_prefetch(&b->chainNext);
     };
     std::vector<UniverseBlock*> swept;
-    // The chains are walked several at a time, a step of each in turn, with
-    // the next block and a dormant block's neighbours fetched a turn ahead:
-    // one chain at a time would wait on memory at every block. Which blocks
+    // A dormant block's neighbours and what a husk keeps are fetched a turn
+    // ahead too (the block stays where it is for one turn). Which blocks
     // become husks does not depend on the order (a husk counts as dormant).
-    struct Lane {
-        uint32_t bucket;
-        UniverseBlock* prev;
-        UniverseBlock* block;
-        bool neighboursFetched;
-    };
-    constexpr int kLanes = 8;
-    Lane lanes[kLanes];
-    int active = 0;
     uint32_t nextBucket = 0;
-    auto start = [&](Lane& lane) {
+    auto start = [&](ChainLane& lane, const ChainLane*, int) {
         while (nextBucket < kBuckets) {
             const uint32_t i = nextBucket++;
             if (UniverseBlock* b = bucketHead_[i]) {
-                lane = Lane{i, nullptr, b, false};
+                lane = ChainLane{i, nullptr, b, false};
                 fetch(b);
                 return true;
             }
         }
         return false;
     };
-    while (active < kLanes && start(lanes[active])) ++active;
-    while (active > 0) {
-        for (int k = 0; k < active;) {
-            Lane& lane = lanes[k];
-            UniverseBlock* b = lane.block;
-            bool husk = dormant(b);
-            if (husk && !lane.neighboursFetched) {
-                for (UniverseBlock* n : b->neighbour)
-                    if (n) __builtin_prefetch(&n->listFlags), __builtin_prefetch(&n->extras);
-                // And what a husk keeps.
-                for (size_t at = 0; at < sizeof b->cells; at += 64)
-                    __builtin_prefetch(reinterpret_cast<const char*>(&b->cells) + at);
-                __builtin_prefetch(&chainSeq(b));
-                lane.neighboursFetched = true;
-                ++k;
-                continue;
-            }
-            for (int d = 0; d < 6 && husk; ++d) husk = !b->neighbour[d] || dormant(b->neighbour[d]);
-            UniverseBlock* next = b->chainNext;
-            if (husk && becomeHusk(b)) {
-                const uint32_t i = lane.bucket;
-                if (lane.prev)
-                    lane.prev->chainNext = next;
-                else
-                    bucketHead_[i] = next;
-                if (bucketEnd_[i].tail == b) bucketEnd_[i].tail = lane.prev;
-                swept.push_back(b);
-            } else {
-                lane.prev = b;
-            }
-            if (next) {
-                lane.block = next;
-                lane.neighboursFetched = false;
-                fetch(next);
-                ++k;
-            } else if (!start(lane)) {
-                lane = lanes[--active];  // the last lane takes this one's place
-            } else {
-                ++k;
-            }
+    walkChainsInTurn(start, [&](ChainLane& lane) {
+        UniverseBlock* b = lane.block;
+        bool husk = dormant(b);
+        if (husk && !lane.fetched) {
+            for (UniverseBlock* n : b->neighbour)
+                if (n) __builtin_prefetch(&n->listFlags), __builtin_prefetch(&n->extras);
+            for (size_t at = 0; at < sizeof b->cells; at += 64)
+                __builtin_prefetch(reinterpret_cast<const char*>(&b->cells) + at);
+            __builtin_prefetch(&chainSeq(b));
+            lane.fetched = true;
+            return true;
         }
-    }
+        for (int d = 0; d < 6 && husk; ++d) husk = !b->neighbour[d] || dormant(b->neighbour[d]);
+        husk = husk && becomeHusk(b);
+        if (husk) swept.push_back(b);
+        if (!advanceLane(lane, husk)) return false;
+        fetch(lane.block);
+        return true;
+    });
     dropSwept(swept);
 }
 

@@ -448,6 +448,15 @@ private:
     // lists (placing, loading, the clean-up, a checkpoint).
     void sweepEverything();
     bool becomeHusk(UniverseBlock* b);
+    struct ChainLane {
+        uint32_t bucket;
+        UniverseBlock* prev;   // the last block kept
+        UniverseBlock* block;  // the block at hand
+        bool fetched;          // what its step reads was asked for
+    };
+    template <class Start, class Step>
+    void walkChainsInTurn(Start&& start, Step&& step);
+    bool advanceLane(ChainLane& lane, bool drop);
     void dropSwept(const std::vector<UniverseBlock*>& swept);
     std::vector<UniverseBlock*> sweepCandidates_;
     bool sweepAll_ = true;
