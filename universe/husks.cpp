@@ -81,24 +81,22 @@ bool HuskStore::wouldTake(int32_t bx, int32_t by, int32_t bz, uint32_t seq, cons
     if (!fits(bx, by, bz) || seq >= kSeqLimit - 1) return false;
     if ((index_.empty() || findBrick(brickKey(bx, by, bz)) < 0) && freeHead_ == kNone && used_ >= kBrickLimit)
         return false;
-    uint64_t h;
-    return internedId(cells, h) >= 0 || contents_.size() < kContentLimit;
+    uint64_t hash;
+    return internedId(cells, hash) >= 0 || contents_.size() < kContentLimit;
 }
 
 uint32_t HuskStore::intern(const CellColumns& cells) {
     if (contentSlots_.empty()) contentSlots_.assign(2 * kContentLimit, -1);
-    const uint64_t h = contentHash(cells);
+    uint64_t h;
+    const int32_t id = internedId(cells, h);
+    if (id >= 0) return uint32_t(id);
+    if (contents_.size() >= kContentLimit) return kContentLimit;
     const size_t mask = contentSlots_.size() - 1;
-    for (size_t i = size_t(h >> 40) & mask;; i = (i + 1) & mask) {
-        const int32_t id = contentSlots_[i];
-        if (id < 0) {
-            if (contents_.size() >= kContentLimit) return kContentLimit;
-            contentSlots_[i] = int32_t(contents_.size());
-            contents_.push_back(cells);
-            return uint32_t(contents_.size() - 1);
-        }
-        if (std::memcmp(&contents_[size_t(id)], &cells, sizeof cells) == 0) return uint32_t(id);
-    }
+    size_t i = size_t(h >> 40) & mask;
+    while (contentSlots_[i] >= 0) i = (i + 1) & mask;
+    contentSlots_[i] = int32_t(contents_.size());
+    contents_.push_back(cells);
+    return uint32_t(contents_.size() - 1);
 }
 
 int64_t HuskStore::find(int32_t bx, int32_t by, int32_t bz) const {

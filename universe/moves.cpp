@@ -231,10 +231,9 @@ void Universe::movePhase() {
             }
         }
         b->listFlags &= ~uint32_t(OnMove);
-        if (turned)
-            wakeBlocks(b, kAllFaces, WakeTarget::Next);
-        else
-            noteLeft(b);
+        // (Every block here is on the commit list too: it leaves its
+        // lists at the commit, which notes it for the sweep.)
+        if (turned) wakeBlocks(b, kAllFaces, WakeTarget::Next);
     }
     moveList_.clear();
 }
