@@ -363,6 +363,8 @@ bool Universe::keyedWalk(bool wholeGeneration) {
     // within the pass.)
     if (!wholeGeneration) commitList_.assign(cur.begin(), cur.end());
     activeBlockCount = int32_t(listed);
+    walked_ = listed;
+    orderedWalked_ = 0;
     cur.clear();
     positionedNext_ = woken;
     ++keyedWalks;

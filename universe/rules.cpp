@@ -225,21 +225,28 @@ bool Universe::evaluate(bool wholeGeneration) {
     // of the ordered walk, in any order and on any thread; the walk then
     // only picks up their wake masks. Blocks appended during the walk are
     // new and evaluated by it. Small lists are not worth a separate pass.
+    //
+    // On the calling thread alone, the pass pays only where the walk would
+    // otherwise read a block for its signals alone: a block with ordered
+    // cells is read whole by the walk anyway, and then the pass's second
+    // sweep over storage is a cost (on a dense mixed machine, a third of
+    // the generation). The last walk says which kind of block prevails.
     const size_t listed = cur.size();
     bool passed = false;
     if (listed > 0 && listed >= signalPassMinimum) {
         const bool dense = storageOrderPays(listed);
-        const bool shared = sharedPassPays(listed);
         if (dense && sharing()) {
             preparePartition();  // (may move the blocks to fresh storage)
             runStored(Pass::StorageSignals, storedBlocks());
             if (keyedWalk(wholeGeneration)) return wholeGeneration;
+            passed = true;
         } else if (dense) {
-            runPass(Pass::StorageSignals, 0, 0, storedBlocks());
-        } else if (shared) {
+            passed = orderedWalked_ * 2 < walked_;
+            if (passed) runPass(Pass::StorageSignals, 0, 0, storedBlocks());
+        } else if (sharedPassPays(listed)) {
             pool_->run(Pass::ListSignals, listed);
+            passed = true;
         }
-        passed = dense || shared;
     }
     const size_t ahead = passed ? listed : 0;
     // The wake enlists go to a staging buffer first, where each candidate
@@ -255,7 +262,7 @@ bool Universe::evaluate(bool wholeGeneration) {
     };
     // (Read once: only the worker thread changes it, between generations.)
     const uint8_t pulse = inputPulse.load(std::memory_order_relaxed);
-    size_t i = 0;
+    size_t i = 0, ordered = 0;
     for (; i < cur.size(); ++i) {
         UniverseBlock* b = cur[i];
         prefetchAhead(cur, i, i >= ahead);
@@ -264,6 +271,7 @@ bool Universe::evaluate(bool wholeGeneration) {
         // No rule changes a part type or frame in this phase, so the ordered
         // set can be read once.
         if (b->orderedCells) {
+            ++ordered;
             flush();
             const OrderedKinds kinds = orderedKinds(b);
             unsigned ruled = applyEmitters(b, kinds.emitting, pulse);
@@ -288,6 +296,8 @@ bool Universe::evaluate(bool wholeGeneration) {
     }
     flush();
     activeBlockCount = int32_t(i);
+    walked_ = i;
+    orderedWalked_ = ordered;
     cur.clear();
     return false;
 }

@@ -593,6 +593,9 @@ private:
     // The helpers may take part in this generation's passes.
     bool sharing() const { return pool_ && shareNow_; }
     bool shareNow_ = true;
+    // The last walk: blocks it visited, and those with ordered cells (a
+    // timing hint for phase 1's signal pass, rules.cpp; no result reads it).
+    size_t walked_ = 0, orderedWalked_ = 0;
     // Chooses, for the adaptive mode, whether a generation shares its
     // passes (sharing_choice.h).
     SharingChoice sharingChoice_;

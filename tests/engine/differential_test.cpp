@@ -122,6 +122,9 @@ const EngineMode kTwoThreadsStorage{2, true, true};
 const EngineMode kThreeThreads{3, true, false};
 // Two threads that share the passes of every other generation.
 const EngineMode kTwoThreadsAlternating{2, true, true, true};
+// One thread with the storage-order signal pass allowed from the smallest
+// lists on: whether it runs then follows the last walk's kinds of block.
+const EngineMode kOneThreadStorage{1, true, true};
 
 void applyMode(Universe& u, const EngineMode& mode) {
   u.setThreads(mode.threads);
@@ -404,6 +407,13 @@ TEST(DifferentialTwoThreads, SharingSwitchedEveryGenerationAgrees) {
   expectSeedsAgree(denseMoverParams(), 5101, 40, 40, 4, kTwoThreadsAlternating);
   expectSeedsAgree(orderSensitiveParams(), 5201, 40, 40, 4, kTwoThreadsAlternating);
   expectSeedsAgree(signalParams(), 5301, 30, 30, 3, kTwoThreadsAlternating);
+}
+// On one thread the signal pass runs ahead of the walk or not, generation
+// by generation, as the walk's blocks have ordered cells or not.
+TEST(Differential, SignalPassAloneOrNotAgrees) {
+  expectSeedsAgree(random_universe::Params{}, 7001, 60, 0, 5, kOneThreadStorage);
+  expectSeedsAgree(denseMoverParams(), 7101, 40, 40, 4, kOneThreadStorage);
+  expectSeedsAgree(signalParams(), 7201, 30, 30, 3, kOneThreadStorage);
 }
 TEST(DifferentialTwoThreads, RandomUniversesAgreeWithNaiveModel) {
   expectSeedsAgree(random_universe::Params{}, 1, 300, 0, 5, kTwoThreads);
