@@ -36,7 +36,7 @@ void Universe::stepGeneration() {
     stepGenerationOnce();
     if (adaptive) {
         const double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
-        sharingChoice_.record(shareNow_, ns, listed, movedParts - movedBefore);
+        sharingChoice_.record(shareNow_, ns, listed, movedParts - movedBefore, orderedWalked_);
     }
 }
 

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-void SharingChoice::record(bool way, double nanoseconds, size_t blocks, uint64_t moved) {
+void SharingChoice::record(bool way, double nanoseconds, size_t blocks, uint64_t moved, size_t ordered) {
     if (!inTrial_) {
         if (++step_ >= stay_) {
             inTrial_ = true;
             step_ = 0;
             nanoseconds_[0] = nanoseconds_[1] = blocks_[0] = blocks_[1] = 0;
-            movedInRun_ = listedInRun_ = 0;
+            movedInRun_ = listedInRun_ = orderedInRun_ = 0;
         }
         return;
     }
@@ -19,10 +19,13 @@ void SharingChoice::record(bool way, double nanoseconds, size_t blocks, uint64_t
     if (step_ < kRun) {
         movedInRun_ += double(moved);
         listedInRun_ += double(blocks);
+        orderedInRun_ += double(ordered);
     }
     ++step_;
     if (step_ == kRun) {
-        if (!probed_ && stay_ < kMoverStay && movedInRun_ > 0 && movedInRun_ * 4 >= listedInRun_)
+        const bool serialWork = (movedInRun_ > 0 && movedInRun_ * 4 >= listedInRun_) ||
+                                (orderedInRun_ > 0 && orderedInRun_ * 2 >= listedInRun_);
+        if (!probed_ && stay_ < kMoverStay && serialWork)
             decide(false);
         else
             probed_ = true;

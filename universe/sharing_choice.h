@@ -26,11 +26,16 @@
 //   * Moves are serial: where a generation moves at least one part for
 //     every four listed blocks, the passes the helpers could take are a
 //     small part of it, and a probe is nearly always lost (on 2,000 cars a
-//     shared generation costs 1.4 times a serial one). So until a trial
-//     first probes, and while the stay is shorter than kMoverStay, a trial
-//     whose serial run moved that much ends there, the serial way kept: a
-//     short run of movers never pays for a probe, and a long one probes
-//     from about generation 2,000 on like any other.
+//     shared generation costs 1.4 times a serial one). The same holds where
+//     at least half the listed blocks have ordered cells: the serial walk
+//     reads those blocks whole anyway, so the signal pass on the helpers
+//     saves it little and moves their cache lines between the cores (on
+//     the 68,000-part random universe a shared generation costs twice a
+//     serial one). So until a trial first probes, and while the stay is
+//     shorter than kMoverStay, a trial whose serial run was such ends
+//     there, the serial way kept: a short run of such a machine never pays
+//     for a probe, and a long one probes from about generation 2,000 on
+//     like any other.
 #pragma once
 
 #include <cstddef>
@@ -49,8 +54,9 @@ public:
     // The way of the coming generation (true: shared).
     bool next() const { return inTrial_ ? kOrder[step_ / kRun] : shared_; }
     // The generation just run: its way, its time, how many blocks its list
-    // held and how many parts it moved.
-    void record(bool way, double nanoseconds, size_t blocks, uint64_t moved = 0);
+    // held, how many parts it moved and how many of its blocks had ordered
+    // cells.
+    void record(bool way, double nanoseconds, size_t blocks, uint64_t moved = 0, size_t ordered = 0);
 
     bool inTrial() const { return inTrial_; }
     uint32_t stay() const { return stay_; }
@@ -65,6 +71,6 @@ private:
     uint32_t step_ = 0;   // generations into the trial or the stay
     uint32_t stay_ = kFirstStay;
     double nanoseconds_[2] = {0, 0}, blocks_[2] = {0, 0};
-    double movedInRun_ = 0, listedInRun_ = 0;  // over the trial's first (serial) run
+    double movedInRun_ = 0, listedInRun_ = 0, orderedInRun_ = 0;  // over the trial's first (serial) run
     bool probed_ = false;                       // a trial has gone past its serial run
 };

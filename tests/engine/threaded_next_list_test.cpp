@@ -367,6 +367,7 @@ TEST(ThreadedNextList, SharingChoiceFindsTheSettledFasterWay) {
         double sharedFactor;  // settled cost of a shared generation, serial = 1
         double switchFactor;  // cost right after a switch, either way
         double movedPerBlock = 0;  // parts moved a generation per listed block
+        double orderedShare = 0;   // listed blocks with ordered cells
     };
     uint32_t firstShared = 0;
     auto run = [&firstShared](Machine m, uint32_t generations, uint32_t& decidedAt) {
@@ -383,7 +384,8 @@ TEST(ThreadedNextList, SharingChoiceFindsTheSettledFasterWay) {
             const size_t blocks = 1000 + (g % 8) * 50;
             double ns = double(blocks) * 20 * cycle * (way ? m.sharedFactor : 1.0);
             if (sinceSwitch < 3) ns *= m.switchFactor;
-            choice.record(way, ns, blocks, uint64_t(double(blocks) * m.movedPerBlock));
+            choice.record(way, ns, blocks, uint64_t(double(blocks) * m.movedPerBlock),
+                          size_t(double(blocks) * m.orderedShare));
             shared += way;
             if (decidedAt == 0 && !choice.inTrial()) decidedAt = g + 1;
             if (way && firstShared == 0) firstShared = g + 1;
@@ -420,5 +422,12 @@ TEST(ThreadedNextList, SharingChoiceFindsTheSettledFasterWay) {
     // moves less than a part for every four blocks probes at once.
     EXPECT_GT(run({0.7, 1.0, 1.0}, 20000, decidedAt), 17000u);
     EXPECT_GT(run({0.7, 1.0, 0.2}, 20000, decidedAt), 19000u);
+    EXPECT_EQ(firstShared, SharingChoice::kRun + 1);
+    // Likewise a machine that moves little but whose listed blocks mostly
+    // have ordered cells; with fewer than half, it probes at once.
+    run({2.0, 1.5, 0.01, 0.9}, 20000, decidedAt);
+    EXPECT_EQ(decidedAt, SharingChoice::kRun);
+    EXPECT_GT(firstShared, 1900u);
+    run({2.0, 1.5, 0.01, 0.4}, 20000, decidedAt);
     EXPECT_EQ(firstShared, SharingChoice::kRun + 1);
 }
