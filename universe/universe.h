@@ -34,8 +34,11 @@
 //     changes, so they can run ahead of the ordered walk, which then only
 //     collects their wake masks. There is no such pass below
 //     signalPassMinimum listed blocks. Otherwise it runs in storage order
-//     when storageOrderPays(L) (3L >= S, or storageOrderAlways), on every
-//     thread (on the calling one alone when T = 1); else in list order on
+//     when storageOrderPays(L) (3L >= S, or storageOrderAlways): on every
+//     thread when the generation shares; on the calling one alone only
+//     when fewer than half the blocks the last walk visited had ordered
+//     cells (the walk reads those whole anyway, so a second sweep over
+//     storage would cost more than it saves); else in list order on
 //     every thread when sharedPassPays(L) (T > 1 and
 //     L >= signalPassMinimum * T); else not at all.
 //   * The keyed walk replaces the serial ordered walk right after a
