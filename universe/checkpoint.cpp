@@ -481,6 +481,8 @@ void UniverseCheckpoint::exchange(Universe& a, Universe& b) {
     swap(a.drawnCellCount, b.drawnCellCount);
     swap(a.lastMoveTarget, b.lastMoveTarget);
     swap(a.activeBlockCount, b.activeBlockCount);
+    swap(a.walked_, b.walked_);
+    swap(a.orderedWalked_, b.orderedWalked_);
     swap(a.trackedMoved, b.trackedMoved);
     swap(a.trackedDirection, b.trackedDirection);
     a.inputPulse = b.inputPulse.exchange(a.inputPulse.load());
