@@ -100,7 +100,7 @@ struct Result {
     double cyclesPerEval = 0;  // time-stamp counter ticks (the nominal clock), x86 only
     double peakMb = 0;        // resident, whole process
     double literalGenPerSec = 0;
-    double literalRatio = 0;  // engine over literal, same generations
+    double literalRatio = 0;  // literal time over engine time, same generations
     double extra = 0;         // MB/s for load and save
     double bytesPerSlot = 0;  // persistent storage per cell slot, after loading
     double sharedShare = 0;   // generations run with the helpers allowed, of all
@@ -200,8 +200,6 @@ size_t evaluationsNow(const Universe& u) {
     return n;
 }
 
-// The literal model in a process of its own (so that the engine's peak
-// resident memory stays its own), run a slice at a time on request.
 // Keeps the calling process on one processor (none: cpu < 0).
 void pinTo(int cpu) {
     if (cpu < 0) return;
@@ -211,6 +209,8 @@ void pinTo(int cpu) {
     (void)sched_setaffinity(0, sizeof set, &set);
 }
 
+// The literal model in a process of its own (so that the engine's peak
+// resident memory stays its own), run a slice at a time on request.
 class LiteralSlices {
 public:
     // With cpu >= 0 the literal model's process runs on that processor only.
