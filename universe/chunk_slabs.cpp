@@ -119,11 +119,12 @@ void give(void* chunk) {
 #endif
 }
 
-void* takeLarge(size_t bytes) {
+void* takeLarge(size_t bytes, size_t align) {
 #if CELLFORGE_CHUNK_SLABS
     if (bytes >= kSlabBytes) return reinterpret_cast<void*>(mapAligned(roundToSlabs(bytes)));
 #endif
-    return std::malloc(bytes);
+    if (align <= alignof(std::max_align_t)) return std::malloc(bytes);
+    return std::aligned_alloc(align, (bytes + align - 1) & ~(align - 1));
 }
 
 void giveLarge(void* p, size_t bytes) {

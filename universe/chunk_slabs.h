@@ -14,7 +14,10 @@
 //     chunks back at once) does not keep its old memory.
 //   * Large tables read at random (the block table, a few MB to a few
 //     hundred) take whole huge pages too, through LargePages: with 4 KiB
-//     pages nearly every lookup would also miss the TLB.
+//     pages nearly every lookup would also miss the TLB. So do the claim
+//     records, which the first generation after a load may write for most
+//     blocks at once: a fault per 4 KiB made that generation cost as much
+//     as dozens of later ones.
 //   * Without mmap the chunks come from aligned_alloc one by one, and large
 //     tables from malloc.
 #pragma once
@@ -34,7 +37,8 @@ size_t mappedSlabs();
 // Memory for a large table: from 2 MiB on, whole huge pages of its own;
 // below that, from malloc. Null when the system has no memory. giveLarge
 // takes the size that takeLarge was given.
-void* takeLarge(size_t bytes);
+// Below 2 MiB the memory is aligned to `align` (a power of two).
+void* takeLarge(size_t bytes, size_t align = alignof(std::max_align_t));
 void giveLarge(void* p, size_t bytes);
 
 // An allocator for std::vector over takeLarge.
@@ -46,7 +50,7 @@ struct LargePages {
     LargePages(const LargePages<U>&) {}
     T* allocate(size_t n) {
         if (n > size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
-        void* p = takeLarge(n * sizeof(T));
+        void* p = takeLarge(n * sizeof(T), alignof(T));
         if (!p) throw std::bad_alloc();
         return static_cast<T*>(p);
     }

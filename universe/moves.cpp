@@ -8,17 +8,31 @@
 // cells need it. A block without claims or turns commits by one copy of
 // its signals, which is why the helper threads can commit such blocks
 // ahead of the serial walk.
+#include <algorithm>
+
 #include "universe/universe.h"
 #include "universe/universe_internal.h"
 
 using namespace universe_detail;
+
+// A generation that moves much of the machine (the first after a load
+// claims in most blocks) needs a record for most blocks at once. Grown by
+// doubling, the records would be copied and their pages faulted in again
+// at each step; the stored blocks bound what one generation needs (but for
+// blocks it creates). The records live on large pages (chunk_slabs.h): a
+// first touch then costs a fault per 2 MiB, not per 4 KiB, and capacity
+// never touched costs no memory.
+void Universe::addScratch() {
+    if (scratch_.size() == scratch_.capacity()) scratch_.reserve(std::max(scratch_.size() * 2, blockCount_ + 64));
+    scratch_.emplace_back();
+}
 
 // The borrowing itself is rare (once per block and generation), so it
 // stays out of line and the common case inlines into the claim loop.
 Universe::Scratch& Universe::borrowScratch(UniverseBlock* b) {
     // The record takes the place of the block's list position.
     positionedNext_ = ~size_t(0);
-    if (scratchUsed_ == scratch_.size()) scratch_.emplace_back();
+    if (scratchUsed_ == scratch_.size()) addScratch();
     b->scratch = int32_t(scratchUsed_++);
     scratch_[b->scratch].reset();
     scratchOwners_.push_back(b);

@@ -481,6 +481,7 @@ private:
     void enlistSome(UniverseBlock* b);
     Scratch& scratchOf(UniverseBlock* b);
     Scratch& borrowScratch(UniverseBlock* b);
+    void addScratch();
     void prefetchClaimWalk(const std::vector<UniverseBlock*>& list, size_t i, bool withOutputs) const;
     void relinkMoved(UniverseBlock* b, int s);
     CellRef neighbourCell(CellRef c, int d) const;
@@ -551,7 +552,7 @@ private:
     std::vector<UniverseBlock*> commitList_;
 
     std::vector<MoveRequest> moveRequests_;
-    std::vector<Scratch> scratch_;
+    std::vector<Scratch, chunk_slabs::LargePages<Scratch>> scratch_;
     size_t scratchUsed_ = 0;
     std::vector<UniverseBlock*> scratchOwners_;
     struct QueuedClaim {

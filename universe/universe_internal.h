@@ -270,6 +270,12 @@ struct alignas(64) Universe::Scratch {
     RegionEntry* incomingRegion[12];
     StimulusChannel* incomingTerminalBinding[12];
 
+    // A new record is not cleared: reset() writes what says whether a slot
+    // has anything to do, and the rest is written before it is read (the
+    // incoming state by the move phase for every claim that stands, the
+    // axis with its pending turn). A record reused from an earlier
+    // generation holds that generation's values just the same.
+    Scratch() {}
     void reset() {
         for (int s = 0; s < 12; ++s) {
             moveRequest[s] = -1;
