@@ -772,7 +772,8 @@ void Universe::sweepCandidates() {
     // dormant may qualify now as well. Which become husks does not depend
     // on the order: a husk's neighbours see a null pointer, which counts
     // as dormant.
-    std::vector<UniverseBlock*> swept;
+    std::vector<UniverseBlock*>& swept = swept_;
+    swept.clear();
     for (size_t i = 0; i < cand.size(); ++i) {
         if (i + 8 < cand.size()) fetchBlock(cand[i + 8]);
         if (i + 4 < cand.size()) {
@@ -842,7 +843,8 @@ void Universe::sweepEveryBlock() {
         __builtin_prefetch(&b->neighbour[0]);
         __builtin_prefetch(&b->chainNext);
     };
-    std::vector<UniverseBlock*> swept;
+    std::vector<UniverseBlock*>& swept = swept_;
+    swept.clear();
     // A dormant block's neighbours and what a husk keeps are fetched a turn
     // ahead too (the block stays where it is for one turn). Which blocks
     // become husks does not depend on the order (a husk counts as dormant).

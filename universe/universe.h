@@ -461,6 +461,9 @@ private:
     void walkChainsInTurn(Start&& start, Step&& step);
     bool advanceLane(ChainLane& lane, bool drop);
     void dropSwept(const std::vector<UniverseBlock*>& swept);
+    // The blocks a sweep made husks; kept between sweeps, as a moving crowd
+    // makes tens of thousands a sweep and fresh pages are dear.
+    std::vector<UniverseBlock*> swept_;
     std::vector<UniverseBlock*> sweepCandidates_;
     bool sweepAll_ = true;
     UniverseBlock* reviveHusk(int32_t bx, int32_t by, int32_t bz);
