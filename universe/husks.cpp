@@ -149,7 +149,7 @@ void HuskStore::clear() {
     freeHead_ = kNone;
     liveBricks_ = 0;
     live_ = 0;
-    std::vector<uint32_t>().swap(index_);
+    decltype(index_)().swap(index_);
     mask_ = 0;
     contents_.clear();
     contents_.shrink_to_fit();
@@ -167,7 +167,7 @@ void HuskStore::grow() { rebuildIndex(index_.empty() ? 1024 : index_.size() * 2)
 
 void HuskStore::rebuildIndex(size_t slots) {
     // The old index goes first, so that growing never holds both.
-    std::vector<uint32_t>().swap(index_);
+    decltype(index_)().swap(index_);
     index_.assign(slots, 0);
     mask_ = slots - 1;
     for (uint32_t n = 0; n < used_; ++n) {
