@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 int64_t HuskStore::findBrick(uint64_t key) const {
@@ -30,8 +31,15 @@ bool HuskStore::add(int32_t bx, int32_t by, int32_t bz, uint32_t seq, const Cell
             n = freeHead_;
             freeHead_ = brickAt(n).keyLow;
         } else {
-            if (used_ % kChunkBricks == 0 && used_ / kChunkBricks == chunks_.size())
-                chunks_.push_back(std::make_unique<Brick[]>(kChunkBricks));
+            if (used_ % kChunkBricks == 0 && used_ / kChunkBricks == chunks_.size()) {
+                void* memory = chunk_slabs::take();
+                if (!memory) return false;  // the block stays a full block
+                // (Every brick is written before it is read: only bricks below
+                // used_ are ever looked at.)
+                Brick* bricks = static_cast<Brick*>(memory);
+                std::uninitialized_default_construct_n(bricks, kChunkBricks);
+                chunks_.emplace_back(bricks);
+            }
             n = used_++;
         }
         Brick& b = brickAt(n);

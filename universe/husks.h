@@ -20,11 +20,11 @@
 //   kNone. Cell columns are interned (a trail holds a few dozen distinct
 //   contents). A moving crowd fills three quarters of its bricks, which
 //   makes about 8 bytes a husk, index included; a lone husk costs a whole
-//   brick. Bricks sit in fixed chunks (no copy when the store grows) and a
-//   brick emptied by take() goes on a free list. The index is open
-//   addressing over 32-bit entries: the brick number plus one in the low
-//   24 bits and an 8-bit tag of the hash above, so that a probe reads a
-//   brick only when the tags agree.
+//   brick. Bricks sit in fixed chunks (no copy when the store grows), taken
+//   from the blocks' own large-page memory, and a brick emptied by take()
+//   goes on a free list. The index is open addressing over 32-bit entries:
+//   the brick number plus one in the low 24 bits and an 8-bit tag of the
+//   hash above, so that a probe reads a brick only when the tags agree.
 //
 //   A husk's record number is its brick number times eight plus its place
 //   in the brick; it stays valid until the husk is taken.
@@ -118,7 +118,9 @@ private:
     static constexpr uint32_t kSeqLimit = 1u << 23;
     static constexpr uint32_t kContentLimit = 512;
     static constexpr uint32_t kNone = 0xFFFFFFFFu;  // seq 2^23 - 1 is refused, so no husk has it
-    static constexpr size_t kChunkBricks = 2048;
+    // Bricks come in chunks of the universe's block memory (chunk_slabs.h):
+    // large pages, as a trail's bricks are read at random.
+    static constexpr size_t kChunkBytes = size_t(1) << 17;
     // Words rather than a 64-bit field, so that a brick is 40 bytes.
     struct Brick {
         uint32_t keyLow, keyHigh;  // packed brick coordinates; bit 63: free (keyLow: next free)
@@ -127,6 +129,10 @@ private:
         bool free() const { return keyHigh >> 31; }
     };
     static_assert(sizeof(Brick) == 40);
+    static constexpr size_t kChunkBricks = kChunkBytes / sizeof(Brick);
+    struct ChunkFree {
+        void operator()(Brick* p) const { chunk_slabs::give(p); }
+    };
     static uint32_t placeOf(int32_t bx, int32_t by, int32_t bz) {
         return uint32_t(bx & 1) | uint32_t(by & 1) << 1 | uint32_t(bz & 1) << 2;
     }
@@ -159,7 +165,7 @@ private:
     void grow();
     void rebuildIndex(size_t slots);
 
-    std::vector<std::unique_ptr<Brick[]>> chunks_;
+    std::vector<std::unique_ptr<Brick[], ChunkFree>> chunks_;
     uint32_t used_ = 0;            // bricks written, free ones included
     uint32_t freeHead_ = kNone;    // a free brick, linked through keyLow
     size_t liveBricks_ = 0;
