@@ -115,6 +115,18 @@ TEST(ChunkSlabs, LargeTablesAreWholeAndTheirOwn) {
     // Growing copies into a new table and gives the old one back.
     tables[2].resize(tables[2].size() * 3);
     EXPECT_EQ(tables[2][12345], 2 * 1000003 + 12345u);
+    // A type aligned to a cache line keeps its alignment below the
+    // threshold too, where the memory comes from the heap.
+    struct alignas(64) Line {
+        char bytes[64];
+    };
+    for (size_t n : {size_t(1), size_t(3), size_t(1000)}) {
+        std::vector<std::vector<Line, chunk_slabs::LargePages<Line>>> some(8);
+        for (auto& v : some) {
+            v.resize(n);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(v.data()) % 64, 0u) << n;
+        }
+    }
 }
 
 }  // namespace
