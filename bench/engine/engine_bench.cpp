@@ -357,7 +357,7 @@ Result runStepping(const std::string& text, uint64_t generations, uint64_t liter
             // still needs, the shorter one a tenth of a second. The literal
             // model sweeps the cache between any two of the engine's slices,
             // so those must not be short: in slices of 10 ms (two generations
-            // of 2,000 cars) the engine ran a third slower than alone.
+            // of 2,000 cars) the engine ran a quarter slower than alone.
             const double leftE = double(generations - g) * engineS / double(g);
             const double leftL =
                 literal.running() ? double(literal.left()) * literal.elapsed() / double(literal.done()) : 0;
